@@ -1,0 +1,203 @@
+#include "platform/native_thread.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+namespace platform {
+
+namespace {
+
+std::atomic<uint32_t> g_nextThreadId{1};
+thread_local uint32_t t_threadId = 0;
+
+timespec MonotonicDeadline(uint32_t timeoutMs) {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    ts.tv_sec += timeoutMs / 1000;
+    ts.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
+}
+
+class MutexGuard {
+public:
+    explicit MutexGuard(pthread_mutex_t* m) : m_(m) { pthread_mutex_lock(m_); }
+    ~MutexGuard() { pthread_mutex_unlock(m_); }
+    MutexGuard(const MutexGuard&) = delete;
+    MutexGuard& operator=(const MutexGuard&) = delete;
+
+private:
+    pthread_mutex_t* m_;
+};
+
+}  // namespace
+
+struct NativeThread::State {
+    State() {
+        pthread_mutex_init(&mutex, nullptr);
+        pthread_condattr_t attr;
+        pthread_condattr_init(&attr);
+        pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+        pthread_cond_init(&ended, &attr);
+        pthread_condattr_destroy(&attr);
+    }
+    ~State() {
+        pthread_cond_destroy(&ended);
+        pthread_mutex_destroy(&mutex);
+    }
+
+    pthread_mutex_t mutex;
+    pthread_cond_t ended;
+    bool hasEnded = false;  // guarded by mutex
+    bool reaped = false;    // joined or detached; touched only by the handle's owner
+    pthread_t thread{};
+    uint32_t id = 0;
+    bool aboveNormal = false;
+    std::string name;
+    std::function<void()> body;
+};
+
+namespace {
+
+struct EndMark {
+    explicit EndMark(NativeThread::State* s) : state(s) {}
+    ~EndMark() {
+        MutexGuard guard(&state->mutex);
+        state->hasEnded = true;
+        pthread_cond_broadcast(&state->ended);
+    }
+    NativeThread::State* state;
+};
+
+void* ThreadEntry(void* arg) {
+    auto* holder = static_cast<std::shared_ptr<NativeThread::State>*>(arg);
+    std::shared_ptr<NativeThread::State> state = *holder;
+    delete holder;
+
+    // Forced stops act only inside platform blocking calls.
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+    t_threadId = state->id;
+    if (!state->name.empty()) {
+        pthread_setname_np(pthread_self(), state->name.substr(0, 15).c_str());
+    }
+    if (state->aboveNormal) {
+        // Linux keeps the nice value per thread; lowering it needs privilege,
+        // so a refusal just leaves the normal priority.
+        errno = 0;
+        int current = getpriority(PRIO_PROCESS, 0);
+        if (errno == 0) setpriority(PRIO_PROCESS, 0, current - 1);
+    }
+
+    EndMark mark(state.get());
+    try {
+        std::function<void()> body = std::move(state->body);
+        body();
+    } catch (...) {
+        SwallowUnlessCancelled();
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<NativeThread> NativeThread::Start(std::function<void()> body, const std::string& name,
+                                                  bool aboveNormal) {
+    auto state = std::make_shared<State>();
+    state->id = g_nextThreadId.fetch_add(1);
+    state->name = name;
+    state->body = std::move(body);
+    state->aboveNormal = aboveNormal;
+    auto* holder = new std::shared_ptr<State>(state);
+    if (pthread_create(&state->thread, nullptr, &ThreadEntry, holder) != 0) {
+        delete holder;
+        return nullptr;
+    }
+    return std::shared_ptr<NativeThread>(new NativeThread(state));
+}
+
+NativeThread::NativeThread(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+NativeThread::~NativeThread() {
+    if (state_->reaped) return;
+    if (HasEnded()) {
+        pthread_join(state_->thread, nullptr);
+    } else {
+        pthread_detach(state_->thread);
+    }
+    state_->reaped = true;
+}
+
+bool NativeThread::HasEnded() const {
+    MutexGuard guard(&state_->mutex);
+    return state_->hasEnded;
+}
+
+bool NativeThread::IsCurrent() const { return pthread_equal(pthread_self(), state_->thread) != 0; }
+
+uint32_t NativeThread::Id() const { return state_->id; }
+
+bool NativeThread::Join(uint32_t timeoutMs) {
+    if (state_->reaped) return true;
+    if (IsCurrent()) return false;
+    {
+        CancelWindow window;
+        MutexGuard guard(&state_->mutex);
+        if (timeoutMs == kInfinite) {
+            while (!state_->hasEnded) pthread_cond_wait(&state_->ended, &state_->mutex);
+        } else {
+            timespec deadline = MonotonicDeadline(timeoutMs);
+            while (!state_->hasEnded) {
+                if (pthread_cond_timedwait(&state_->ended, &state_->mutex, &deadline) == ETIMEDOUT) break;
+            }
+        }
+        if (!state_->hasEnded) return false;
+    }
+    pthread_join(state_->thread, nullptr);
+    state_->reaped = true;
+    return true;
+}
+
+bool NativeThread::Terminate(uint32_t graceMs) {
+    if (state_->reaped || IsCurrent()) return state_->reaped;
+    if (!HasEnded()) pthread_cancel(state_->thread);
+    if (Join(graceMs)) return true;
+    // Never reached a blocking call: leave it running on its own.
+    pthread_detach(state_->thread);
+    state_->reaped = true;
+    return false;
+}
+
+uint32_t CurrentThreadId() {
+    if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1);
+    return t_threadId;
+}
+
+void SleepMs(uint32_t ms) {
+    CancelWindow window;
+    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void YieldThread() { sched_yield(); }
+
+uint32_t ProcessorCount() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<uint32_t>(n) : 1u;
+}
+
+}  // namespace platform
+}  // namespace telvaro

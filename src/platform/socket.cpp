@@ -1,0 +1,296 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+namespace platform {
+
+namespace {
+
+std::atomic<int> g_socketUsers{0};
+
+SocketError MapErrno(int e) {
+    switch (e) {
+        case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+        case EWOULDBLOCK:
+#endif
+            return SocketError::TimedOut;
+        case EINPROGRESS:
+            return SocketError::WouldBlock;
+        case ECONNRESET:
+        case ECONNABORTED:
+        case EPIPE:
+            return SocketError::ConnectionReset;
+        case ENOTCONN:
+            return SocketError::NotConnected;
+        case EBADF:
+        case ENOTSOCK:
+        case ENETDOWN:
+        case EFAULT:
+            return SocketError::Fatal;
+        default:
+            return SocketError::Other;
+    }
+}
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& ep) {
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof(sa));
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = ep.address;
+    sa.sin_port = htons(ep.port);
+    return sa;
+}
+
+bool SetTimeoutOption(SocketHandle s, int option, uint32_t ms) {
+    timeval tv;
+    tv.tv_sec = static_cast<time_t>(ms / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return setsockopt(s, SOL_SOCKET, option, &tv, sizeof(tv)) == 0;
+}
+
+bool SetIntOption(SocketHandle s, int option, uint32_t value) {
+    int v = static_cast<int>(value);
+    return setsockopt(s, SOL_SOCKET, option, &v, sizeof(v)) == 0;
+}
+
+// poll() with a bound, retried on signals until the bound is spent.
+int PollFor(SocketHandle s, short events, uint32_t timeoutMs, short* revents) {
+    uint64_t start = MonotonicMilliseconds();
+    for (;;) {
+        uint64_t elapsed = MonotonicMilliseconds() - start;
+        int left = elapsed >= timeoutMs ? 0 : static_cast<int>(timeoutMs - elapsed);
+        pollfd pfd{s, events, 0};
+        int r;
+        {
+            CancelWindow window;
+            r = poll(&pfd, 1, left);
+        }
+        if (r < 0 && errno == EINTR) continue;
+        if (revents) *revents = pfd.revents;
+        return r;
+    }
+}
+
+}  // namespace
+
+bool SocketStartup() {
+    g_socketUsers.fetch_add(1);
+    return true;
+}
+
+void SocketCleanup() {
+    int current = g_socketUsers.load();
+    while (current > 0 && !g_socketUsers.compare_exchange_weak(current, current - 1)) {
+    }
+}
+
+int SocketUsers() { return g_socketUsers.load(); }
+
+SocketHandle OpenTcpSocket() {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return s < 0 ? kInvalidSocket : s;
+}
+
+SocketHandle OpenUdpSocket() {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    return s < 0 ? kInvalidSocket : s;
+}
+
+void CloseSocket(SocketHandle s) {
+    if (s >= 0) close(s);
+}
+
+void ShutdownSocket(SocketHandle s) {
+    if (s >= 0) shutdown(s, SHUT_RDWR);
+}
+
+void ShutdownReceive(SocketHandle s) {
+    if (s >= 0) shutdown(s, SHUT_RD);
+}
+
+bool SetReceiveBufferSize(SocketHandle s, uint32_t bytes) { return SetIntOption(s, SO_RCVBUF, bytes); }
+bool SetSendBufferSize(SocketHandle s, uint32_t bytes) { return SetIntOption(s, SO_SNDBUF, bytes); }
+bool SetReceiveTimeout(SocketHandle s, uint32_t ms) { return SetTimeoutOption(s, SO_RCVTIMEO, ms); }
+bool SetSendTimeout(SocketHandle s, uint32_t ms) { return SetTimeoutOption(s, SO_SNDTIMEO, ms); }
+
+bool SetNonBlocking(SocketHandle s, bool nonBlocking) {
+    int flags = fcntl(s, F_GETFL, 0);
+    if (flags < 0) return false;
+    flags = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return fcntl(s, F_SETFL, flags) == 0;
+}
+
+bool BindSocket(SocketHandle s, const Ipv4Endpoint& local) {
+    sockaddr_in sa = ToSockaddr(local);
+    return bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+}
+
+bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local) {
+    sockaddr_in sa;
+    socklen_t len = sizeof(sa);
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+    local.address = sa.sin_addr.s_addr;
+    local.port = ntohs(sa.sin_port);
+    return true;
+}
+
+SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
+    sockaddr_in sa = ToSockaddr(remote);
+    int r;
+    do {
+        r = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+    } while (r != 0 && errno == EINTR);
+    if (r == 0) return SocketError::None;
+    if (errno == EINPROGRESS) return SocketError::WouldBlock;
+    return MapErrno(errno);
+}
+
+int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
+    short revents = 0;
+    int r = PollFor(s, POLLOUT, timeoutMs, &revents);
+    if (r < 0) return -1;
+    if (r == 0) return 0;
+    int error = 0;
+    socklen_t len = sizeof(error);
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return -1;
+    return error == 0 && (revents & POLLOUT) ? 1 : 0;
+}
+
+int WaitReadable(SocketHandle s, uint32_t timeoutMs, SocketError* err) {
+    if (err) *err = SocketError::None;
+    short revents = 0;
+    int r = PollFor(s, POLLIN, timeoutMs, &revents);
+    if (r < 0) {
+        if (err) *err = MapErrno(errno);
+        return -1;
+    }
+    if (r > 0 && (revents & POLLNVAL)) {
+        if (err) *err = SocketError::Fatal;
+        return -1;
+    }
+    return r > 0 ? 1 : 0;
+}
+
+int SendBytes(SocketHandle s, const void* data, size_t length) {
+    ssize_t n;
+    do {
+        n = send(s, data, length, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int SendBytesTo(SocketHandle s, const void* data, size_t length, const Ipv4Endpoint& to) {
+    sockaddr_in sa = ToSockaddr(to);
+    ssize_t n;
+    do {
+        n = sendto(s, data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int ReceiveBytes(SocketHandle s, void* buffer, size_t length, SocketError* err) {
+    if (err) *err = SocketError::None;
+    ssize_t n;
+    {
+        CancelWindow window;
+        do {
+            n = recv(s, buffer, length, 0);
+        } while (n < 0 && errno == EINTR);
+    }
+    if (n < 0) {
+        if (err) *err = MapErrno(errno);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* from, SocketError* err) {
+    if (err) *err = SocketError::None;
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof(sa));
+    socklen_t len = sizeof(sa);
+    ssize_t n;
+    {
+        CancelWindow window;
+        do {
+            // MSG_TRUNC makes the kernel report the datagram's real size.
+            n = recvfrom(s, buffer, length, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sa), &len);
+        } while (n < 0 && errno == EINTR);
+    }
+    if (n < 0) {
+        if (err) *err = MapErrno(errno);
+        return -1;
+    }
+    if (from) {
+        from->address = sa.sin_addr.s_addr;
+        from->port = ntohs(sa.sin_port);
+    }
+    if (static_cast<size_t>(n) > length) {
+        if (err) *err = SocketError::MessageSize;
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+uint32_t ResolveIpv4(const std::string& host) {
+    if (host.empty()) return 0;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return 0;
+    uint32_t address = 0;
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET && ai->ai_addr) {
+            address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+            break;
+        }
+    }
+    freeaddrinfo(result);
+    return address;
+}
+
+bool ParseIpv4Address(const std::string& text, uint32_t& address) {
+    in_addr_t a = inet_addr(text.c_str());
+    if (a == INADDR_NONE) return false;
+    address = a;
+    return true;
+}
+
+std::string FormatIpv4(uint32_t address) {
+    char buffer[INET_ADDRSTRLEN] = {0};
+    in_addr a;
+    a.s_addr = address;
+    inet_ntop(AF_INET, &a, buffer, sizeof(buffer));
+    return buffer;
+}
+
+bool ReadHostName(std::string& name) {
+    char buffer[129] = {0};
+    if (gethostname(buffer, 128) != 0) return false;
+    name.assign(buffer);
+    return true;
+}
+
+uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
+uint32_t HostToNetwork32(uint32_t v) { return htonl(v); }
+uint16_t NetworkToHost16(uint16_t v) { return ntohs(v); }
+uint32_t NetworkToHost32(uint32_t v) { return ntohl(v); }
+
+}  // namespace platform
+}  // namespace telvaro

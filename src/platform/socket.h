@@ -1,0 +1,92 @@
+// IPv4 TCP and UDP sockets with the time-outs and error cases the driver
+// relies on. Sends never raise SIGPIPE in the host process. Blocking waits
+// and receives are places where a forced thread stop may act.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace telvaro {
+namespace platform {
+
+using SocketHandle = int;
+constexpr SocketHandle kInvalidSocket = -1;
+
+enum class SocketError {
+    None,
+    WouldBlock,      // non-blocking operation in progress
+    TimedOut,        // receive time-out elapsed
+    MessageSize,     // datagram larger than the buffer; it is lost
+    ConnectionReset,
+    NotConnected,
+    Fatal,           // the socket is unusable (closed handle, network down)
+    Other,
+};
+
+struct Ipv4Endpoint {
+    uint32_t address = 0;  // network byte order; 0 = any
+    uint16_t port = 0;     // host byte order
+};
+
+// Process-wide registration per user of the socket layer (on Windows the
+// Winsock start-up); every successful SocketStartup is paired with one
+// SocketCleanup.
+bool SocketStartup();
+void SocketCleanup();
+int SocketUsers();
+
+SocketHandle OpenTcpSocket();
+SocketHandle OpenUdpSocket();
+void CloseSocket(SocketHandle s);
+// Both directions; wakes threads blocked on the socket.
+void ShutdownSocket(SocketHandle s);
+// Receiving direction only; sends still work.
+void ShutdownReceive(SocketHandle s);
+
+bool SetReceiveBufferSize(SocketHandle s, uint32_t bytes);
+bool SetSendBufferSize(SocketHandle s, uint32_t bytes);
+bool SetReceiveTimeout(SocketHandle s, uint32_t ms);
+bool SetSendTimeout(SocketHandle s, uint32_t ms);
+bool SetNonBlocking(SocketHandle s, bool nonBlocking);
+
+bool BindSocket(SocketHandle s, const Ipv4Endpoint& local);
+bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local);
+
+// Starts a connect. None: connected; WouldBlock: in progress (non-blocking
+// socket); anything else: failed.
+SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote);
+// After a connect in progress: 1 when the connection is established, 0 when
+// it is not (yet) within timeoutMs, -1 on a socket error. A refused
+// connection reads as "not yet", as a Winsock writability poll sees it.
+int WaitConnected(SocketHandle s, uint32_t timeoutMs);
+
+// 1 readable, 0 time-out, -1 error (err set).
+int WaitReadable(SocketHandle s, uint32_t timeoutMs, SocketError* err);
+
+// Bytes sent, or -1.
+int SendBytes(SocketHandle s, const void* data, size_t length);
+int SendBytesTo(SocketHandle s, const void* data, size_t length, const Ipv4Endpoint& to);
+// Bytes received (0: orderly close), or -1 with err set; honours the
+// receive time-out set on the socket.
+int ReceiveBytes(SocketHandle s, void* buffer, size_t length, SocketError* err);
+// One datagram; a datagram longer than length is lost and gives
+// MessageSize.
+int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* from, SocketError* err);
+
+// First IPv4 address of a host name or dotted address, network order; 0 for
+// an empty text or a failed look-up.
+uint32_t ResolveIpv4(const std::string& host);
+// inet_addr semantics: false for anything it refuses.
+bool ParseIpv4Address(const std::string& text, uint32_t& address);
+std::string FormatIpv4(uint32_t address);
+// The computer's host name (at most 127 bytes); false when it cannot be read.
+bool ReadHostName(std::string& name);
+// Converts between host and network byte order.
+uint16_t HostToNetwork16(uint16_t v);
+uint32_t HostToNetwork32(uint32_t v);
+uint16_t NetworkToHost16(uint16_t v);
+uint32_t NetworkToHost32(uint32_t v);
+
+}  // namespace platform
+}  // namespace telvaro

@@ -1,0 +1,34 @@
+#include "thread/base_thread.h"
+
+namespace telvaro {
+
+CBaseThread::CBaseThread() = default;
+
+CBaseThread::~CBaseThread() { Stop(); }
+
+bool CBaseThread::Start() {
+    stopEvent_.Reset();
+    if (handle_ && !handle_->HasEnded()) return false;
+    handle_.reset();
+    handle_ = platform::NativeThread::Start([this] { Run(); }, std::string());
+    if (!handle_) {
+        threadId_ = 0;
+        return false;
+    }
+    threadId_ = handle_->Id();
+    return true;
+}
+
+bool CBaseThread::Stop() {
+    stopEvent_.Set();
+    if (!handle_) return true;
+    if (handle_->IsCurrent()) return false;
+    if (!handle_->Join(kStopWaitMs)) handle_->Terminate(500);
+    handle_.reset();
+    threadId_ = 0;
+    return true;
+}
+
+bool CBaseThread::IsRunning() const { return handle_ && !handle_->HasEnded(); }
+
+}  // namespace telvaro

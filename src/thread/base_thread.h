@@ -1,0 +1,42 @@
+// Thread base with a manual-reset stop event and a bounded stop: a thread
+// that does not end within 2000 ms of the stop request is stopped by force.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/native_thread.h"
+#include "thread/event.h"
+
+namespace telvaro {
+
+class CBaseThread {
+public:
+    static constexpr uint32_t kStopWaitMs = 2000;
+
+    CBaseThread();
+    // Derived classes stop the thread in their own destructor first; this
+    // one only catches what they left.
+    virtual ~CBaseThread();
+    virtual void Run() = 0;
+    CBaseThread(const CBaseThread&) = delete;
+    CBaseThread& operator=(const CBaseThread&) = delete;
+
+    // Resets the stop event and starts Run on a new thread; false while a
+    // thread still runs.
+    bool Start();
+    // Sets the stop event and waits up to 2000 ms. False (the handle kept)
+    // when called from the thread itself.
+    bool Stop();
+    bool IsRunning() const;
+    uint32_t GetThreadId() const { return threadId_; }
+
+protected:
+    CManualEvent stopEvent_;
+
+private:
+    std::shared_ptr<platform::NativeThread> handle_;
+    uint32_t threadId_ = 0;
+};
+
+}  // namespace telvaro

@@ -1,0 +1,2 @@
+/* Stands in for the host's core library in host-version tests. */
+int brannock_stub_marker(void) { return 42; }
