@@ -1,0 +1,44 @@
+// Server side of HTTP authentication as a camera does it: Basic (RFC 7617)
+// and Digest with MD5 (RFC 7616 with qop="auth" for HTTP, RFC 2617 without
+// qop for RTSP), offered in a configured order.
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "camsim/camera_config.h"
+
+namespace camsim {
+
+class Authenticator {
+public:
+    Authenticator(std::vector<AuthScheme> schemes, std::string user, std::string password, std::string realm,
+                  bool digestWithQop);
+
+    bool Required() const { return !schemes_.empty(); }
+    // The WWW-Authenticate values of a 401 answer, in the configured order;
+    // every call issues a fresh nonce.
+    std::vector<std::string> Challenges();
+    // Checks an Authorization value against the offered schemes. With a
+    // non-empty requestUri a Digest answer must name exactly that URI.
+    bool Check(const std::string& authorization, const std::string& method, const std::string& requestUri) const;
+
+private:
+    bool Offers(AuthScheme scheme) const;
+    bool CheckBasic(const std::string& credentials) const;
+    bool CheckDigest(const std::string& parameters, const std::string& method, const std::string& requestUri) const;
+
+    std::vector<AuthScheme> schemes_;
+    std::string user_;
+    std::string password_;
+    std::string realm_;
+    bool digestWithQop_;
+    mutable std::mutex mutex_;
+    // Nonces stay valid while they are among the most recent ones: a client
+    // may reuse one for a whole session.
+    std::deque<std::string> nonces_;
+};
+
+}  // namespace camsim
