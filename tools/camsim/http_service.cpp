@@ -128,28 +128,10 @@ void HttpService::Routes() {
     s.Get("/PSIA/System/IO/outputs", Guard([this](const httplib::Request& req, httplib::Response& res) {
         if (!IoFailed(req, res)) res.set_content(psia::IOOutputPortList(context_.io.OutputIds()), kXml);
     }));
-    s.Get(R"(/PSIA/System/IO/inputs/(\d+)/status)", Guard([this](const httplib::Request& req, httplib::Response& res) {
-        uint32_t id = 0;
-        bool active = false;
-        if (IoFailed(req, res)) return;
-        if (!IdOf(req, id) || !context_.io.InputActive(id, active)) {
-            res.status = 404;
-            Answer(res, req, psia::kInvalidOperation, "No such input");
-            return;
-        }
-        res.set_content(psia::IOPortStatus(id, true, active), kXml);
-    }));
-    s.Get(R"(/PSIA/System/IO/outputs/(\d+)/status)", Guard([this](const httplib::Request& req, httplib::Response& res) {
-        uint32_t id = 0;
-        bool high = false;
-        if (IoFailed(req, res)) return;
-        if (!IdOf(req, id) || !context_.io.OutputHigh(id, high)) {
-            res.status = 404;
-            Answer(res, req, psia::kInvalidOperation, "No such output");
-            return;
-        }
-        res.set_content(psia::IOPortStatus(id, false, high), kXml);
-    }));
+    s.Get(R"(/PSIA/System/IO/inputs/(\d+)/status)",
+          Guard([this](const httplib::Request& req, httplib::Response& res) { PortStatus(req, res, true); }));
+    s.Get(R"(/PSIA/System/IO/outputs/(\d+)/status)",
+          Guard([this](const httplib::Request& req, httplib::Response& res) { PortStatus(req, res, false); }));
     s.Put(R"(/PSIA/System/IO/outputs/(\d+)/trigger)", Guard([this](const httplib::Request& req, httplib::Response& res) {
         uint32_t id = 0;
         bool high = false;
@@ -187,36 +169,41 @@ bool HttpService::IoFailed(const httplib::Request& req, httplib::Response& res) 
     return true;
 }
 
-void HttpService::GetChannel(const httplib::Request& req, httplib::Response& res) {
+void HttpService::PortStatus(const httplib::Request& req, httplib::Response& res, bool input) {
     uint32_t id = 0;
-    ChannelConfig c;
-    if (!IdOf(req, id) || !context_.channels.Get(id, c)) {
+    bool active = false;
+    if (IoFailed(req, res)) return;
+    if (!IdOf(req, id) || !(input ? context_.io.InputActive(id, active) : context_.io.OutputHigh(id, active))) {
         res.status = 404;
-        Answer(res, req, psia::kInvalidOperation, "No such channel");
+        Answer(res, req, psia::kInvalidOperation, input ? "No such input" : "No such output");
         return;
     }
+    res.set_content(psia::IOPortStatus(id, input, active), kXml);
+}
+
+bool HttpService::ChannelOf(const httplib::Request& req, httplib::Response& res, ChannelConfig& channel) {
+    uint32_t id = 0;
+    if (IdOf(req, id) && context_.channels.Get(id, channel)) return true;
+    res.status = 404;
+    Answer(res, req, psia::kInvalidOperation, "No such channel");
+    return false;
+}
+
+void HttpService::GetChannel(const httplib::Request& req, httplib::Response& res) {
+    ChannelConfig c;
+    if (!ChannelOf(req, res, c)) return;
     res.set_content(psia::StreamingChannel(c, context_.rtspPort), kXml);
 }
 
 void HttpService::GetCapabilities(const httplib::Request& req, httplib::Response& res) {
-    uint32_t id = 0;
     ChannelConfig c;
-    if (!IdOf(req, id) || !context_.channels.Get(id, c)) {
-        res.status = 404;
-        Answer(res, req, psia::kInvalidOperation, "No such channel");
-        return;
-    }
+    if (!ChannelOf(req, res, c)) return;
     res.set_content(psia::Capabilities(c, context_.config, context_.clips.Resolutions(), context_.rtspPort), kXml);
 }
 
 void HttpService::PutChannel(const httplib::Request& req, httplib::Response& res) {
-    uint32_t id = 0;
     ChannelConfig c;
-    if (!IdOf(req, id) || !context_.channels.Get(id, c)) {
-        res.status = 404;
-        Answer(res, req, psia::kInvalidOperation, "No such channel");
-        return;
-    }
+    if (!ChannelOf(req, res, c)) return;
     ChannelPutFault fault = context_.faults.channelPut;
     if (fault == ChannelPutFault::NotFound || fault == ChannelPutFault::MethodNotAllowed) {
         res.status = fault == ChannelPutFault::NotFound ? 404 : 405;

@@ -38,11 +38,15 @@ private:
     void Routes();
     void Answer(httplib::Response& res, const httplib::Request& req, int statusCode, const std::string& text);
 
+    // The channel the path names, or a 404 answer.
+    bool ChannelOf(const httplib::Request& req, httplib::Response& res, ChannelConfig& channel);
     void GetChannel(const httplib::Request& req, httplib::Response& res);
     void PutChannel(const httplib::Request& req, httplib::Response& res);
     void PutChannelList(const httplib::Request& req, httplib::Response& res);
     void GetCapabilities(const httplib::Request& req, httplib::Response& res);
     bool IoFailed(const httplib::Request& req, httplib::Response& res);
+    // An input's state, or an output's (active meaning high).
+    void PortStatus(const httplib::Request& req, httplib::Response& res, bool input);
 
     CameraContext& context_;
     std::function<void()> onReboot_;

@@ -104,17 +104,19 @@ pugi::xml_node Root(const pugi::xml_document& doc) {
     return pugi::xml_node();
 }
 
-bool Load(const std::string& body, pugi::xml_document& doc, std::string& why) {
+// The document element, when the body is well-formed and that element has the name.
+pugi::xml_node Load(const std::string& body, pugi::xml_document& doc, const char* name, std::string& why) {
     pugi::xml_parse_result r = doc.load_buffer(body.data(), body.size());
     if (!r) {
         why = std::string("not well-formed XML: ") + r.description();
-        return false;
+        return pugi::xml_node();
     }
-    if (!Root(doc)) {
-        why = "no document element";
-        return false;
+    pugi::xml_node root = Root(doc);
+    if (!root || std::strcmp(LocalName(root.name()), name) != 0) {
+        why = std::string("the document element must be ") + name;
+        return pugi::xml_node();
     }
-    return true;
+    return root;
 }
 
 // Field readers: an absent element leaves the value; a present one must be valid.
@@ -272,12 +274,8 @@ std::string IOPortStatus(uint32_t id, bool input, bool active) {
 
 int ReadStreamingChannel(const std::string& body, ChannelConfig& channel, std::string& why) {
     pugi::xml_document doc;
-    if (!Load(body, doc, why)) return kInvalidXmlFormat;
-    pugi::xml_node sc = Root(doc);
-    if (std::strcmp(LocalName(sc.name()), "StreamingChannel") != 0) {
-        why = "the document element must be StreamingChannel";
-        return kInvalidXmlFormat;
-    }
+    pugi::xml_node sc = Load(body, doc, "StreamingChannel", why);
+    if (!sc) return kInvalidXmlFormat;
     uint32_t id = channel.id;
     if (!ReadNumber(sc, "id", 0, 0xFFFFFFFF, id, why)) return kInvalidXmlContent;
     if (id != channel.id) {
@@ -293,12 +291,8 @@ int ReadStreamingChannel(const std::string& body, ChannelConfig& channel, std::s
 int ReadStreamingChannelList(const std::string& body, std::vector<ChannelConfig>& channels,
                              std::vector<uint32_t>& changed, std::string& why) {
     pugi::xml_document doc;
-    if (!Load(body, doc, why)) return kInvalidXmlFormat;
-    pugi::xml_node list = Root(doc);
-    if (std::strcmp(LocalName(list.name()), "StreamingChannelList") != 0) {
-        why = "the document element must be StreamingChannelList";
-        return kInvalidXmlFormat;
-    }
+    pugi::xml_node list = Load(body, doc, "StreamingChannelList", why);
+    if (!list) return kInvalidXmlFormat;
     std::vector<ChannelConfig> result = channels;
     changed.clear();
     for (pugi::xml_node sc = list.first_child(); sc; sc = sc.next_sibling()) {
@@ -324,12 +318,8 @@ int ReadStreamingChannelList(const std::string& body, std::vector<ChannelConfig>
 
 int ReadIOPortData(const std::string& body, bool& high, std::string& why) {
     pugi::xml_document doc;
-    if (!Load(body, doc, why)) return kInvalidXmlFormat;
-    pugi::xml_node root = Root(doc);
-    if (std::strcmp(LocalName(root.name()), "IOPortData") != 0) {
-        why = "the document element must be IOPortData";
-        return kInvalidXmlFormat;
-    }
+    pugi::xml_node root = Load(body, doc, "IOPortData", why);
+    if (!root) return kInvalidXmlFormat;
     pugi::xml_node state = Child(root, "outputState");
     std::string text = state ? Trim(state.child_value()) : std::string();
     if (text != "high" && text != "low") {

@@ -319,16 +319,17 @@ void RtspConnection::Options(const RtspRequest&, Reply& reply) {
     reply.headers.emplace_back("Public", "OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, GET_PARAMETER, SET_PARAMETER, TEARDOWN");
 }
 
+std::shared_ptr<const ServedClip> RtspConnection::StreamOf(const RtspRequest& request, ChannelConfig& channel) {
+    StreamTarget target = ParseTarget(request.Url());
+    if (!target.valid || !context_.channels.Get(target.channel, channel)) return nullptr;
+    return context_.clips.Pick(target.hasCodec ? target.codec : channel.codec, channel.width, channel.height,
+                               channel.clipFile);
+}
+
 void RtspConnection::Describe(const RtspRequest& request, Reply& reply) {
     if (!CheckAuth(request, reply)) return;
-    StreamTarget target = ParseTarget(request.Url());
     ChannelConfig channel;
-    if (!target.valid || !context_.channels.Get(target.channel, channel)) {
-        reply.status = 404;
-        return;
-    }
-    auto clip = context_.clips.Pick(target.hasCodec ? target.codec : channel.codec, channel.width, channel.height,
-                                    channel.clipFile);
+    auto clip = StreamOf(request, channel);
     if (!clip) {
         reply.status = 404;
         return;
@@ -350,14 +351,8 @@ void RtspConnection::Setup(const RtspRequest& request, Reply& reply, std::string
         reply.status = server_.FindSession(requested) ? 459 : 454;
         return;
     }
-    StreamTarget target = ParseTarget(request.Url());
     ChannelConfig channel;
-    if (!target.valid || !context_.channels.Get(target.channel, channel)) {
-        reply.status = 404;
-        return;
-    }
-    auto clip = context_.clips.Pick(target.hasCodec ? target.codec : channel.codec, channel.width, channel.height,
-                                    channel.clipFile);
+    auto clip = StreamOf(request, channel);
     TransportChoice transport = ChooseTransport(request.Header("Transport"));
     if (!clip) {
         reply.status = 404;

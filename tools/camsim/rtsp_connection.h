@@ -52,6 +52,8 @@ private:
     void Setup(const RtspRequest& request, Reply& reply, std::string& sessionId);
     void Play(const RtspRequest& request, Reply& reply, const std::string& sessionId);
     bool CheckAuth(const RtspRequest& request, Reply& reply);
+    // The channel a URL names and the clip it streams now; null when either is missing.
+    std::shared_ptr<const ServedClip> StreamOf(const RtspRequest& request, ChannelConfig& channel);
 
     const int fd_;
     const sockaddr_in peer_;
