@@ -9,8 +9,6 @@ namespace camsim {
 
 namespace {
 
-const size_t kNoncesKept = 256;
-
 // name=value and name="value" items separated by commas; quoted values may
 // hold commas.
 std::map<std::string, std::string> ParseParameters(const std::string& text) {
@@ -50,7 +48,12 @@ Authenticator::Authenticator(std::vector<AuthScheme> schemes, std::string user, 
       user_(std::move(user)),
       password_(std::move(password)),
       realm_(std::move(realm)),
-      digestWithQop_(digestWithQop) {}
+      digestWithQop_(digestWithQop),
+      secret_(RandomHex(16)) {}
+
+std::string Authenticator::NonceFor(const std::string& random) const {
+    return random + Md5Hex(secret_ + ":" + random).substr(0, 16);
+}
 
 bool Authenticator::Offers(AuthScheme scheme) const {
     return std::find(schemes_.begin(), schemes_.end(), scheme) != schemes_.end();
@@ -63,12 +66,7 @@ std::vector<std::string> Authenticator::Challenges() {
             out.push_back("Basic realm=\"" + realm_ + "\"");
             continue;
         }
-        std::string nonce = RandomHex(16);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            nonces_.push_back(nonce);
-            if (nonces_.size() > kNoncesKept) nonces_.pop_front();
-        }
+        std::string nonce = NonceFor(RandomHex(8));
         std::string challenge = "Digest realm=\"" + realm_ + "\", nonce=\"" + nonce + "\"";
         if (digestWithQop_) challenge += ", qop=\"auth\", algorithm=MD5";
         out.push_back(challenge);
@@ -100,10 +98,8 @@ bool Authenticator::CheckDigest(const std::string& parameters, const std::string
     if (p["username"] != user_ || p["realm"] != realm_ || p["uri"].empty() || p["response"].empty()) return false;
     if (!p["algorithm"].empty() && ToLower(p["algorithm"]) != "md5") return false;
     if (!requestUri.empty() && p["uri"] != requestUri) return false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (std::find(nonces_.begin(), nonces_.end(), p["nonce"]) == nonces_.end()) return false;
-    }
+    const std::string& nonce = p["nonce"];
+    if (nonce.size() != 32 || NonceFor(nonce.substr(0, 16)) != nonce) return false;
     std::string ha1 = Md5Hex(user_ + ":" + realm_ + ":" + password_);
     std::string ha2 = Md5Hex(method + ":" + p["uri"]);
     std::string expected;

@@ -3,8 +3,6 @@
 // qop for RTSP), offered in a configured order.
 #pragma once
 
-#include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +26,7 @@ public:
 private:
     bool Offers(AuthScheme scheme) const;
     bool CheckBasic(const std::string& credentials) const;
+    std::string NonceFor(const std::string& random) const;
     bool CheckDigest(const std::string& parameters, const std::string& method, const std::string& requestUri) const;
 
     std::vector<AuthScheme> schemes_;
@@ -35,10 +34,10 @@ private:
     std::string password_;
     std::string realm_;
     bool digestWithQop_;
-    mutable std::mutex mutex_;
-    // Nonces stay valid while they are among the most recent ones: a client
-    // may reuse one for a whole session.
-    std::deque<std::string> nonces_;
+    // A nonce is a random part and a digest of it under this camera's
+    // secret: every nonce the camera issued stays valid without being kept,
+    // since a client may reuse one for a whole session.
+    std::string secret_;
 };
 
 }  // namespace camsim

@@ -130,6 +130,11 @@ TEST_F(CamsimRtsp, DescribeIsChallengedThenAnsweredWithTheSessionDescription) {
         EXPECT_EQ(offered[0].rfind("Digest realm=\"camsim\", nonce=\"", 0), 0u) << offered[0];
         EXPECT_EQ(offered[1], "Basic realm=\"camsim\"");
 
+        std::string forged = "Digest realm=\"camsim\", nonce=\"" + std::string(32, 'a') + "\"";
+        EXPECT_EQ(client.Request("DESCRIBE", url,
+                                 camsim_test::DigestAuthorization(forged, "admin", "admin", "DESCRIBE", url))
+                      .status,
+                  401);
         RtspReply wrong = client.Request(
             "DESCRIBE", url, camsim_test::DigestAuthorization(offered[0], "admin", "nope", "DESCRIBE", url));
         EXPECT_EQ(wrong.status, 401);
@@ -137,7 +142,7 @@ TEST_F(CamsimRtsp, DescribeIsChallengedThenAnsweredWithTheSessionDescription) {
             "DESCRIBE", url,
             camsim_test::DigestAuthorization(offered[0], "admin", "admin", "DESCRIBE", url) + "Accept: application/sdp\r\n");
         ASSERT_EQ(ok.status, 200) << ok.head;
-        EXPECT_EQ(ok.Header("CSeq"), "3");
+        EXPECT_EQ(ok.Header("CSeq"), "4");
         EXPECT_EQ(ok.Header("Content-Base"), url + "/");
         EXPECT_EQ(ok.Header("Content-Type"), "application/sdp");
         EXPECT_EQ(ok.Header("Content-Length"), std::to_string(ok.body.size()));
