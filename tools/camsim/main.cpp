@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--resolution", resolution, "configured resolution WxH of every channel")->capture_default_str();
     app.add_option("--fps", fps, "frame rate of every channel")->check(CLI::Range(1, 120))->capture_default_str();
-    app.add_option("--inputs", config.inputs, "digital inputs")->capture_default_str();
-    app.add_option("--outputs", config.outputs, "digital outputs")->capture_default_str();
+    app.add_option("--inputs", config.inputs, "digital inputs")->check(CLI::Range(0, 256))->capture_default_str();
+    app.add_option("--outputs", config.outputs, "digital outputs")->check(CLI::Range(0, 256))->capture_default_str();
     app.add_option("--first-io-id", config.firstIoPortId, "id of the first input and output")->capture_default_str();
     app.add_option("--toggle-inputs", toggleMs, "flip every input every N ms (0: never)")->capture_default_str();
     app.add_option("--clips", config.clipFolder, "clip folder (default: the project's testdata)");
@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
     app.add_flag("--no-inband-parameter-sets", noInBandParameterSets,
                  "leave parameter sets and MPEG-4 configuration out of the stream");
     app.add_option("--jpeg-q", jpegQ, "RTP/JPEG Q: 128..255 sends tables in band, 0 uses the clip's own Q")
+        ->check(CLI::Range(0, 255))
         ->capture_default_str();
     app.add_option("--loss", loss, "percentage of RTP packets dropped")->check(CLI::Range(0, 100));
     app.add_option("--delay", delay, "delay of every HTTP and RTSP reply in ms");

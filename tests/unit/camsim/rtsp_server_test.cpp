@@ -240,10 +240,11 @@ TEST_F(CamsimRtsp, InterleavedDeliveryOnTheChannelsAsked) {
     struct Case {
         std::string transport;
         uint8_t rtp, rtcp;
+        bool lowerCaseUrl;  // as a client that keeps the Content-Base in lower case asks
     } cases[] = {
-        {"RTP/AVP;unicast", 0, 1},  // the driver's interleaved request: no ports, no channels
-        {"RTP/AVP/TCP;unicast", 0, 1},
-        {"RTP/AVP/TCP;unicast;interleaved=4-5", 4, 5},
+        {"RTP/AVP;unicast", 0, 1, true},  // the driver's interleaved request: no ports, no channels
+        {"RTP/AVP/TCP;unicast", 0, 1, false},
+        {"RTP/AVP/TCP;unicast;interleaved=4-5", 4, 5, false},
     };
     for (const Case& c : cases) {
         camsim::CameraConfig config = ThreeCodecs();
@@ -252,7 +253,8 @@ TEST_F(CamsimRtsp, InterleavedDeliveryOnTheChannelsAsked) {
         StartCamera(config);
         RtspClient client;
         RtspReply setup;
-        Play(client, StreamUrl(3, "MJPEG"), c.transport, &setup);
+        std::string url = StreamUrl(3, "MJPEG");
+        Play(client, c.lowerCaseUrl ? camsim::ToLower(url) : url, c.transport, &setup);
         EXPECT_NE(setup.Header("Transport").find("interleaved=" + std::to_string(c.rtp) + "-" + std::to_string(c.rtcp)),
                   std::string::npos);
         bool sawReport = false;
