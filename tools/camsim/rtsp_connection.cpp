@@ -107,8 +107,8 @@ bool ParsePair(const std::string& value, uint32_t limit, uint32_t& a, uint32_t& 
 // 12.39). A unicast RTP/AVP request without client ports gets interleaved
 // delivery: there is nowhere else to send to.
 TransportChoice ChooseTransport(const std::string& header) {
-    for (const std::string& spec : Split(header, ',')) {
-        std::vector<std::string> params = Split(spec, ';');
+    for (const std::string& alternative : Split(header, ',')) {
+        std::vector<std::string> params = Split(alternative, ';');
         TransportChoice c;
         c.profile = params[0];
         std::string profile = ToLower(c.profile);
