@@ -12,6 +12,7 @@
 #include "driver_library.h"
 #include "host_objects.h"
 #include "ombrelix/exports.h"
+#include "probe_command.h"
 
 namespace host {
 
@@ -78,14 +79,35 @@ bool BuildParameters(const RecordOptions& options, std::map<int32_t, std::string
     return true;
 }
 
-int RunRecord(const RecordOptions& options) {
+int RunRecord(const RecordOptions& given) {
+    RecordOptions options = given;
     const int32_t codec = CodecCode(options.codec);
     if (!codec) {
         std::fprintf(stderr, "unknown codec '%s' (h264, mpeg4, jpeg)\n", options.codec.c_str());
         return 2;
     }
-    DeviceConfig device;
+    DriverLibrary library;
+    if (!library.Load(options.library)) {
+        std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
+        return 2;
+    }
     std::string error;
+    if (options.probe) {
+        ProbeOptions probe;
+        probe.address = options.address;
+        probe.port = options.port;
+        probe.user = options.user;
+        probe.password = options.password;
+        ProbeResult result;
+        if (!QueryCapabilities(library, probe, result, error) || !result.succeeded) {
+            std::fprintf(stderr, "capability query failed: %s\n",
+                         error.empty() ? result.failureMessage.c_str() : error.c_str());
+            return 1;
+        }
+        options.capabilities = result.CapabilityTexts();
+        for (const std::string& text : options.capabilities) std::printf("capability text: %s\n", text.c_str());
+    }
+    DeviceConfig device;
     if (!BuildParameters(options, device.parameters, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
@@ -100,11 +122,6 @@ int RunRecord(const RecordOptions& options) {
     device.model.inputs = options.inputs;
     device.model.outputs = options.outputs;
 
-    DriverLibrary library;
-    if (!library.Load(options.library)) {
-        std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
-        return 2;
-    }
     auto create = library.Get<ombrelix_abi::CreateIPCaptureEx3Fn>("CreateIPCaptureEx3");
     auto destroy = library.Get<ombrelix_abi::DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3");
     if (!create || !destroy) {

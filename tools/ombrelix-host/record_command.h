@@ -29,6 +29,7 @@ struct RecordOptions {
     double duration = 10;
     std::string output = ".";
     bool quiet = false;
+    bool probe = false;  // take the capability texts from a capability query first
 };
 
 int RunRecord(const RecordOptions& options);
