@@ -20,6 +20,17 @@ constexpr size_t kScratchSize = 1024;
 // the queue filled.
 constexpr int kMaxDiscarded = 1024;
 
+// What the user throws is dropped so that reception goes on.
+template <typename Call>
+void CallUser(IRTPPortUser* user, Call call) {
+    if (!user) return;
+    try {
+        call(*user);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+    }
+}
+
 }  // namespace
 
 CUDPPort::CUDPPort() = default;
@@ -118,7 +129,7 @@ void CUDPPort::Close() {
     platform::CloseSocket(s);
     socket_.store(platform::kInvalidSocket);
 
-    NotifyClosed();
+    CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnClosed(this); });
     boundPort_.store(0);
 }
 
@@ -148,12 +159,12 @@ void CUDPPort::ReceiveLoop() {
         int ready = platform::WaitReadable(s, static_cast<uint32_t>(waitMs), &err);
         if (!running_.load()) break;
         if (ready == 0) {
-            NotifyTimeout();
+            CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnTimeout(this); });
             continue;
         }
         if (ready < 0) {
             if (err == platform::SocketError::Fatal) {
-                NotifyClosed();
+                CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnClosed(this); });
                 break;
             }
             // Winsock reports an invalid-argument select on a socket that
@@ -174,7 +185,9 @@ void CUDPPort::ReceiveLoop() {
         int n = platform::ReceiveDatagram(s, buffer.data(), buffer.size(), &sender, &err);
         if (!running_.load()) break;
         if (n > 0) {
-            NotifyPacket(sender, buffer.data(), static_cast<uint32_t>(n));
+            CallUser(user_.load(), [&](IRTPPortUser& user) {
+                user.OnPacket(this, sender, buffer.data(), static_cast<uint32_t>(n));
+            });
         } else if (n == 0) {
             // A shut-down socket reads as 0 without a sender. An empty
             // datagram from a sender carries nothing and must not end
@@ -186,36 +199,6 @@ void CUDPPort::ReceiveLoop() {
         }
     }
     running_.store(false);
-}
-
-void CUDPPort::NotifyPacket(const platform::Ipv4Endpoint& sender, const uint8_t* data, uint32_t length) {
-    IRTPPortUser* user = user_.load();
-    if (!user) return;
-    try {
-        user->OnPacket(this, sender, data, length);
-    } catch (...) {
-        platform::SwallowUnlessCancelled();
-    }
-}
-
-void CUDPPort::NotifyTimeout() {
-    IRTPPortUser* user = user_.load();
-    if (!user) return;
-    try {
-        user->OnTimeout(this);
-    } catch (...) {
-        platform::SwallowUnlessCancelled();
-    }
-}
-
-void CUDPPort::NotifyClosed() {
-    IRTPPortUser* user = user_.load();
-    if (!user) return;
-    try {
-        user->OnClosed(this);
-    } catch (...) {
-        platform::SwallowUnlessCancelled();
-    }
 }
 
 }  // namespace telvaro

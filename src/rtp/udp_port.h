@@ -49,10 +49,6 @@ public:
 private:
     OpenResult OpenLocked(const std::string& address, uint16_t port);
     void ReceiveLoop();
-    // Calls into the user; what it throws is dropped so reception goes on.
-    void NotifyPacket(const platform::Ipv4Endpoint& sender, const uint8_t* data, uint32_t length);
-    void NotifyTimeout();
-    void NotifyClosed();
 
     std::recursive_mutex portLock_;  // Open, Close and SetUser
     std::atomic<IRTPPortUser*> user_{nullptr};

@@ -52,41 +52,17 @@ public:
     std::function<uint32_t(uint8_t*, uint32_t)> writer;
 };
 
-struct Frame {
-    std::vector<uint8_t> data;
-    uint32_t allocFourCC = 0;
-    uint32_t fourCC = 0;
-    uint32_t capacity = 0;
-    std::string driverName;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint32_t sizeClass = 0;
-    SYSTEMTIME time{};
-};
-
+// Passes frames to a recording stream sink, as the channel does.
 class Client : public IMediaParserClient {
 public:
     bool OnFrame(ipcapture::IMediaSample* sample) override {
-        auto* s = static_cast<fakes::FakeSample*>(sample);
-        Frame f;
-        f.data.assign(s->buffer_.begin(), s->buffer_.begin() + s->length_);
-        f.allocFourCC = s->allocFourcc_;
-        f.fourCC = s->fourcc_;
-        f.capacity = s->capacity_;
-        f.driverName = s->driverName_;
-        f.width = s->width_;
-        f.height = s->height_;
-        f.sizeClass = s->sizeClass_;
-        f.time = s->time_;
-        frames.push_back(f);
-        if (throwOnFrame) throw std::runtime_error("host failure");
-        return accept;
+        setFourCCs.push_back(static_cast<fakes::FakeSample*>(sample)->fourcc_);
+        return sink.OnSample(sample);
     }
     std::pair<uint32_t, uint32_t> GetResolution() override { return {640, 480}; }
 
-    std::vector<Frame> frames;
-    bool accept = true;
-    bool throwOnFrame = false;
+    fakes::FakeStreamSink sink;
+    std::vector<uint32_t> setFourCCs;  // 0 where the FourCC was left to the allocation
 };
 
 class MediaParserTest : public ::testing::Test {
@@ -150,8 +126,9 @@ TEST_F(MediaParserTest, SequenceWrapIsOneRunAndTheFirstPacketIsAlwaysAccepted) {
     Feed(0, false, 1, 3);
     Feed(1, true, 1, 4);
     EXPECT_EQ(parser.resets, 0);
-    ASSERT_EQ(client.frames.size(), 1u);
-    EXPECT_EQ(client.frames[0].data, std::vector<uint8_t>({1, 2, 3, 4}));
+    auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].data, std::vector<uint8_t>({1, 2, 3, 4}));
 }
 
 TEST_F(MediaParserTest, GapDropsThePartialFrameAndTheRevealingPacketStartsTheNext) {
@@ -159,8 +136,9 @@ TEST_F(MediaParserTest, GapDropsThePartialFrameAndTheRevealingPacketStartsTheNex
     Feed(102, false, 2, 2);  // 101 lost
     EXPECT_EQ(parser.resets, 1);
     Feed(103, true, 1, 3);
-    ASSERT_EQ(client.frames.size(), 1u);
-    EXPECT_EQ(client.frames[0].data, std::vector<uint8_t>({2, 2, 3}));
+    auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].data, std::vector<uint8_t>({2, 2, 3}));
     Feed(103, true, 1, 4);  // a repeated number is a gap too
     EXPECT_EQ(parser.resets, 2);
 }
@@ -192,13 +170,14 @@ TEST_F(MediaParserTest, HandOverFillsTheSampleAndReleasesIt) {
     for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 13);
     Feed(1, true, payload, 3000);
 
-    ASSERT_EQ(client.frames.size(), 1u);
-    const Frame& f = client.frames[0];
+    auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    const fakes::ReceivedFrame& f = frames[0];
     EXPECT_EQ(f.data, payload);
-    EXPECT_EQ(f.capacity, 16384u);
-    EXPECT_EQ(f.allocFourCC, kFourCCH264);
-    EXPECT_EQ(f.fourCC, kFourCCH264);
-    EXPECT_EQ(f.driverName, "Ombrelix");
+    EXPECT_EQ(allocator.LastCapacity(), 16384u);
+    EXPECT_EQ(allocator.LastFourcc(), kFourCCH264);
+    EXPECT_EQ(client.setFourCCs, std::vector<uint32_t>({kFourCCH264}));
+    EXPECT_EQ(allocator.LastDriverName(), "Ombrelix");
     EXPECT_EQ(f.width, 640u);
     EXPECT_EQ(f.height, 480u);
     EXPECT_EQ(f.sizeClass, 4u);
@@ -211,10 +190,11 @@ TEST_F(MediaParserTest, HandOverFillsTheSampleAndReleasesIt) {
 
     parser.SetSize(352, 288);
     Feed(2, true, 200000, 7, 6000);
-    ASSERT_EQ(client.frames.size(), 2u);
-    EXPECT_EQ(client.frames[1].capacity, 200000u);
-    EXPECT_EQ(client.frames[1].data.size(), 200000u);
-    EXPECT_EQ(client.frames[1].sizeClass, 2u);
+    frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(allocator.LastCapacity(), 200000u);
+    EXPECT_EQ(frames[1].data, std::vector<uint8_t>(200000, 7));
+    EXPECT_EQ(frames[1].sizeClass, 2u);
     EXPECT_EQ(allocator.releases.load(), 2);
     EXPECT_EQ(parser.resets, 0);
 }
@@ -240,7 +220,7 @@ TEST_F(MediaParserTest, FramesThatCannotBeHandedOverAreDroppedWithoutAReset) {
         parser.SetClient(c.client ? &client : nullptr);
         Feed(seq++, true, 10);
         Feed(seq++, true, 10);
-        EXPECT_TRUE(client.frames.empty());
+        EXPECT_EQ(client.sink.FrameCount(), 0u);
         EXPECT_EQ(local.allocations.load(), 0);
         EXPECT_EQ(local.releases.load(), 0);
         EXPECT_EQ(parser.resets, 0);
@@ -250,19 +230,19 @@ TEST_F(MediaParserTest, FramesThatCannotBeHandedOverAreDroppedWithoutAReset) {
     driver.allocator = &allocator;
     parser.SetClient(&client);
     Feed(seq++, true, 0);  // a marker on an empty frame
-    EXPECT_TRUE(client.frames.empty());
+    EXPECT_EQ(client.sink.FrameCount(), 0u);
     EXPECT_EQ(allocator.allocations.load(), 0);
 }
 
 TEST_F(MediaParserTest, RefusedOrFailingFrameResetsAndTheSampleStillGoesBack) {
-    client.accept = false;
+    client.sink.accept = false;
     Feed(1, true, 10);
-    EXPECT_EQ(client.frames.size(), 1u);
+    EXPECT_EQ(client.sink.FrameCount(), 1u);
     EXPECT_EQ(parser.resets, 1);
     EXPECT_EQ(allocator.releases.load(), 1);
 
-    client.accept = true;
-    client.throwOnFrame = true;
+    client.sink.accept = true;
+    client.sink.throwOnSample = true;
     EXPECT_THROW(Feed(2, true, 10), std::runtime_error);
     EXPECT_EQ(allocator.allocations.load(), 2);
     EXPECT_EQ(allocator.releases.load(), 2);
@@ -275,14 +255,15 @@ TEST_F(MediaParserTest, FillFunctionWritesTheSampleAndAFailedFillResets) {
         return 4;
     };
     Feed(1, true, 3);
-    ASSERT_EQ(client.frames.size(), 1u);
-    EXPECT_EQ(client.frames[0].data, std::vector<uint8_t>({0xFF, 0xD8, 0xFF, 0xD9}));
-    EXPECT_EQ(client.frames[0].allocFourCC, kFourCCJPEG);
-    EXPECT_EQ(client.frames[0].fourCC, 0u);  // left to the allocation
+    auto frames = client.sink.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].data, std::vector<uint8_t>({0xFF, 0xD8, 0xFF, 0xD9}));
+    EXPECT_EQ(allocator.LastFourcc(), kFourCCJPEG);
+    EXPECT_EQ(client.setFourCCs, std::vector<uint32_t>({0u}));
     EXPECT_EQ(parser.resets, 0);
 
     Feed(2, true, 5);  // the writer fails for any other capacity
-    EXPECT_EQ(client.frames.size(), 1u);
+    EXPECT_EQ(client.sink.FrameCount(), 1u);
     EXPECT_EQ(parser.resets, 1);
     EXPECT_EQ(allocator.allocations.load(), 2);
     EXPECT_EQ(allocator.releases.load(), 2);

@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "support/udp_peer.h"
+#include "support/wait_until.h"
 
 namespace {
 
 using namespace telvaro;
-using platform::Ipv4Endpoint;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
-
-const uint32_t kLoopback = [] {
-    uint32_t a = 0;
-    platform::ParseIpv4Address("127.0.0.1", a);
-    return a;
-}();
 
 uint32_t ReadBigEndian32(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -35,45 +30,11 @@ Bytes BigEndian(uint32_t v) {
 
 Bytes Slice(const Bytes& b, size_t from, size_t count) { return Bytes(b.begin() + from, b.begin() + from + count); }
 
-// The camera's RTCP socket.
-class Camera {
-public:
-    Camera() : s_(platform::OpenUdpSocket()) {
-        platform::BindSocket(s_, Ipv4Endpoint{kLoopback, 0});
-        platform::SetReceiveTimeout(s_, 2000);
-    }
-    ~Camera() { platform::CloseSocket(s_); }
-    void Send(uint16_t port, const Bytes& bytes) {
-        ASSERT_EQ(platform::SendBytesTo(s_, bytes.data(), bytes.size(), Ipv4Endpoint{kLoopback, port}),
-                  static_cast<int>(bytes.size()));
-    }
-    // Empty when nothing came within 2 s.
-    Bytes Receive() {
-        uint8_t buffer[2048];
-        platform::SocketError err;
-        int n = platform::ReceiveDatagram(s_, buffer, sizeof(buffer), nullptr, &err);
-        return n > 0 ? Bytes(buffer, buffer + n) : Bytes();
-    }
-
-private:
-    platform::SocketHandle s_;
-};
-
 // A sender report (RFC 3550 section 6.4.1) from SSRC 11 22 33 44 with the
 // NTP time stamp A0 .. A7.
 Bytes SenderReport() {
     return {0x80, 0xC8, 0x00, 0x06, 0x11, 0x22, 0x33, 0x44, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
             0xA6, 0xA7, 0x00, 0x01, 0x5F, 0x90, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x40, 0x00};
-}
-
-template <typename Pred>
-bool Eventually(Pred pred, int ms = 2000) {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 // Checks a source description with one CNAME item and returns its length.
@@ -99,8 +60,8 @@ TEST(RTCPHandler, SenderReportIsAnsweredWithReceiverReportAndSourceDescription) 
     ASSERT_TRUE(handler.Start(0));
     const uint16_t port = handler.GetLocalPort();
     ASSERT_NE(port, 0);
-    Camera camera;
-    camera.Send(port, SenderReport());
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(port, SenderReport()));
     Bytes reply = camera.Receive();
     ASSERT_GE(reply.size(), 32u + 12u);
 
@@ -132,17 +93,17 @@ TEST(RTCPHandler, ElevenBytesAreAnsweredAndTenEndTheThread) {
     CRTCPHandler handler;
     ASSERT_TRUE(handler.Start(0));
     const uint16_t port = handler.GetLocalPort();
-    Camera camera;
+    fakes::UdpPeer camera;
 
-    camera.Send(port, Bytes({0x80, 0xC9, 0x00, 0x01, 0x55, 0x66, 0x77, 0x88, 0x01, 0x02, 0x03}));
+    ASSERT_TRUE(camera.Send(port, Bytes({0x80, 0xC9, 0x00, 0x01, 0x55, 0x66, 0x77, 0x88, 0x01, 0x02, 0x03})));
     Bytes reply = camera.Receive();
     ASSERT_GE(reply.size(), 32u);
     EXPECT_EQ(Slice(reply, 8, 4), Bytes({0x55, 0x66, 0x77, 0x88}));
     // Bytes 11 to 13 were never sent.
     EXPECT_EQ(Slice(reply, 24, 4), Bytes({0x03, 0x00, 0x00, 0x00}));
 
-    camera.Send(port, Bytes(10, 0x80));
-    ASSERT_TRUE(Eventually([&] { return !handler.IsRunning(); }));
+    ASSERT_TRUE(camera.Send(port, Bytes(10, 0x80)));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return !handler.IsRunning(); }));
     Bytes bye = camera.Receive();
     ASSERT_EQ(bye.size(), 8u);
     EXPECT_EQ(Slice(bye, 0, 4), Bytes({0x81, 0xCB, 0x00, 0x01}));

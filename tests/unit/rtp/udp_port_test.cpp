@@ -12,18 +12,14 @@
 
 #include "platform/socket.h"
 #include "rtp/rtp_receiver.h"
+#include "support/udp_peer.h"
+#include "support/wait_until.h"
 
 namespace {
 
 using namespace telvaro;
 using platform::Ipv4Endpoint;
 using Clock = std::chrono::steady_clock;
-
-const uint32_t kLoopback = [] {
-    uint32_t a = 0;
-    platform::ParseIpv4Address("127.0.0.1", a);
-    return a;
-}();
 
 std::vector<uint8_t> MakeRtp(uint16_t seq, uint32_t ts, bool marker, size_t payload) {
     std::vector<uint8_t> p(12 + payload);
@@ -39,27 +35,6 @@ std::vector<uint8_t> MakeRtp(uint16_t seq, uint32_t ts, bool marker, size_t payl
     for (size_t i = 0; i < payload; ++i) p[12 + i] = static_cast<uint8_t>(i * 7);
     return p;
 }
-
-// A UDP socket on 127.0.0.1 that plays the camera.
-class Sender {
-public:
-    Sender() : s_(platform::OpenUdpSocket()) {
-        Ipv4Endpoint local{kLoopback, 0};
-        platform::BindSocket(s_, local);
-        platform::LocalEndpoint(s_, local);
-        port_ = local.port;
-    }
-    ~Sender() { platform::CloseSocket(s_); }
-    void Send(uint16_t port, const std::vector<uint8_t>& bytes) {
-        ASSERT_EQ(platform::SendBytesTo(s_, bytes.data(), bytes.size(), Ipv4Endpoint{kLoopback, port}),
-                  static_cast<int>(bytes.size()));
-    }
-    uint16_t Port() const { return port_; }
-
-private:
-    platform::SocketHandle s_;
-    uint16_t port_ = 0;
-};
 
 struct Received {
     Ipv4Endpoint sender;
@@ -78,7 +53,6 @@ public:
             packets_.push_back({*sender, packet->sequenceNumber, packet->timeStamp, packet->marker,
                                 std::vector<uint8_t>(packet->payload, packet->payload + packet->payloadLength)});
             log_.push_back("packet");
-            inCallback_ = true;
         }
         cv_.notify_all();
         if (hold.load()) {
@@ -123,28 +97,21 @@ private:
     std::condition_variable cv_;
     std::vector<Received> packets_;
     std::vector<std::string> log_;
-    bool inCallback_ = false;
 };
 
 class PortUser : public IRTPPortUser {
 public:
-    void OnPacket(IRTPPort*, const Ipv4Endpoint&, const uint8_t*, uint32_t) override { ++packets; }
+    void OnPacket(IRTPPort* port, const Ipv4Endpoint&, const uint8_t*, uint32_t) override {
+        ++packets;
+        if (closeOnPacket) port->Close();
+    }
     void OnTimeout(IRTPPort*) override { ++timeouts; }
     void OnClosed(IRTPPort*) override { ++closed; }
     std::atomic<int> packets{0};
     std::atomic<int> timeouts{0};
     std::atomic<int> closed{0};
+    std::atomic<bool> closeOnPacket{false};
 };
-
-template <typename Pred>
-bool Eventually(Pred pred, int ms = 2000) {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 TEST(RTPReceiver, DeliversParsedPacketsWithTheirSenderAndDropsTheRest) {
     RecordingUser user;
@@ -154,20 +121,20 @@ TEST(RTPReceiver, DeliversParsedPacketsWithTheirSenderAndDropsTheRest) {
     const uint16_t port = receiver.GetPort()->GetBoundPort();
     ASSERT_NE(port, 0);
 
-    Sender camera;
+    fakes::UdpPeer camera;
     std::vector<uint8_t> wrongVersion = MakeRtp(1, 1, false, 4);
     wrongVersion[0] = 0x40;
-    camera.Send(port, wrongVersion);
-    camera.Send(port, MakeRtp(7, 0x01020304, false, 0));  // header only: rejected
-    camera.Send(port, MakeRtp(8, 0x01020305, true, 5));
+    ASSERT_TRUE(camera.Send(port, wrongVersion));
+    ASSERT_TRUE(camera.Send(port, MakeRtp(7, 0x01020304, false, 0)));  // header only: rejected
+    ASSERT_TRUE(camera.Send(port, MakeRtp(8, 0x01020305, true, 5)));
     ASSERT_TRUE(user.WaitForPackets(1));
     // Anything sent later would arrive behind the packet just seen.
-    camera.Send(port, MakeRtp(9, 0x01020306, false, 1));
+    ASSERT_TRUE(camera.Send(port, MakeRtp(9, 0x01020306, false, 1)));
     ASSERT_TRUE(user.WaitForPackets(2));
 
     auto packets = user.Packets();
     ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].sender.address, kLoopback);
+    EXPECT_EQ(packets[0].sender.address, fakes::LoopbackAddress());
     EXPECT_EQ(packets[0].sender.port, camera.Port());
     EXPECT_EQ(packets[0].sequence, 8);
     EXPECT_EQ(packets[0].timeStamp, 0x01020305u);
@@ -189,10 +156,10 @@ TEST(RTPReceiver, OversizedDatagramIsLostAndGrowsTheBuffer) {
     CUDPPort* port = receiver.GetPort();
     EXPECT_EQ(port->GetReceiveBufferSize(), 4096u);
 
-    Sender camera;
-    camera.Send(port->GetBoundPort(), MakeRtp(1, 100, true, 4988));
-    ASSERT_TRUE(Eventually([&] { return port->GetReceiveBufferSize() == 5120u; }));
-    camera.Send(port->GetBoundPort(), MakeRtp(2, 200, true, 4988));
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(port->GetBoundPort(), MakeRtp(1, 100, true, 4988)));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return port->GetReceiveBufferSize() == 5120u; }));
+    ASSERT_TRUE(camera.Send(port->GetBoundPort(), MakeRtp(2, 200, true, 4988)));
     ASSERT_TRUE(user.WaitForPackets(1));
 
     auto packets = user.Packets();
@@ -209,8 +176,8 @@ TEST(RTPReceiver, CloseFromAnotherThreadWaitsForTheReceiveThread) {
     CRTPReceiver receiver;
     receiver.SetUser(&user);
     ASSERT_TRUE(receiver.Open(0, "", 0));
-    Sender camera;
-    camera.Send(receiver.GetPort()->GetBoundPort(), MakeRtp(1, 1, false, 8));
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(receiver.GetPort()->GetBoundPort(), MakeRtp(1, 1, false, 8)));
     ASSERT_TRUE(user.WaitForPackets(1));
 
     std::atomic<bool> closed{false};
@@ -289,9 +256,26 @@ TEST(UDPPort, OpenOnAnOpenPortFailsAndKeepsReceiving) {
     EXPECT_FALSE(port.Open("", 0));
     EXPECT_EQ(port.GetLastOpenResult(), CUDPPort::OpenResult::AlreadyOpen);
     EXPECT_EQ(port.GetBoundPort(), bound);
-    Sender camera;
-    camera.Send(bound, MakeRtp(1, 1, false, 1));
-    EXPECT_TRUE(Eventually([&] { return user.packets.load() == 1; }));
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(bound, MakeRtp(1, 1, false, 1)));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return user.packets.load() == 1; }));
+}
+
+TEST(UDPPort, CloseFromItsOwnCallbackEndsTheThreadAndThePortOpensAgain) {
+    PortUser user;
+    user.closeOnPacket = true;
+    CUDPPort port;
+    port.SetUser(&user);
+    ASSERT_TRUE(port.Open("", 0));
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(port.GetBoundPort(), MakeRtp(1, 1, false, 1)));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return user.closed.load() == 1; }));
+    EXPECT_FALSE(port.IsOpen());
+
+    user.closeOnPacket = false;
+    ASSERT_TRUE(fakes::WaitUntil([&] { return port.Open("", 0); }));
+    ASSERT_TRUE(camera.Send(port.GetBoundPort(), MakeRtp(2, 2, false, 1)));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return user.packets.load() == 2; }));
 }
 
 TEST(UDPPort, CloseOnAPortThatIsNotOpenDoesNothing) {
@@ -310,9 +294,9 @@ TEST(UDPPort, ReportsTimeOutsWhileNothingArrives) {
     receiver.GetPort()->SetSelectTimeout(0, 20000);
     // The first wait may still run with the default time-out; the shorter
     // one applies from the next wait on, so wake the thread once.
-    Sender camera;
-    camera.Send(receiver.GetPort()->GetBoundPort(), MakeRtp(1, 1, false, 1));
-    EXPECT_TRUE(Eventually([&] { return user.timeouts.load() >= 2; }));
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(receiver.GetPort()->GetBoundPort(), MakeRtp(1, 1, false, 1)));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return user.timeouts.load() >= 2; }));
 }
 
 TEST(UDPPort, EmptyDatagramDoesNotEndReception) {
@@ -320,10 +304,10 @@ TEST(UDPPort, EmptyDatagramDoesNotEndReception) {
     CUDPPort port;
     port.SetUser(&user);
     ASSERT_TRUE(port.Open("", 0));
-    Sender camera;
-    camera.Send(port.GetBoundPort(), {});
-    camera.Send(port.GetBoundPort(), MakeRtp(1, 1, false, 1));
-    EXPECT_TRUE(Eventually([&] { return user.packets.load() == 1; }));
+    fakes::UdpPeer camera;
+    ASSERT_TRUE(camera.Send(port.GetBoundPort(), {}));
+    ASSERT_TRUE(camera.Send(port.GetBoundPort(), MakeRtp(1, 1, false, 1)));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return user.packets.load() == 1; }));
     EXPECT_EQ(user.closed.load(), 0);
 }
 
