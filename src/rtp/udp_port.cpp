@@ -167,8 +167,8 @@ void CUDPPort::ReceiveLoop() {
                 CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnClosed(this); });
                 break;
             }
-            // Winsock reports an invalid-argument select on a socket that
-            // still reads; anything else is retried.
+            // Winsock's select can answer WSAEINVAL while a read still
+            // works, so that one goes on to read; anything else is retried.
             if (err != platform::SocketError::InvalidArgument) {
                 platform::YieldThread();
                 continue;
