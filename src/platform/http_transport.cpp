@@ -57,7 +57,8 @@ bool IsHostChar(char c) {
 }
 
 // Request target with the bytes escaped that cannot stand in a request line
-// (blanks, controls) and, where escaping applies, non-ASCII bytes.
+// (blanks, controls, "#" which would end the URL) and, where escaping
+// applies, non-ASCII bytes.
 std::string EscapeTarget(const std::string& objectName, bool escapeQuery) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -66,7 +67,7 @@ std::string EscapeTarget(const std::string& objectName, bool escapeQuery) {
     for (char ch : objectName) {
         auto c = static_cast<unsigned char>(ch);
         if (c == '?') inQuery = true;
-        bool mustEscape = c <= 0x20 || c == 0x7F;
+        bool mustEscape = c <= 0x20 || c == 0x7F || c == '#';
         bool mayEscape = c >= 0x80 && (!inQuery || escapeQuery);
         if (mustEscape || mayEscape) {
             out.push_back('%');
@@ -405,9 +406,10 @@ struct HttpTransport::Impl {
     bool ApplyRequestOptions() {
         bool ok = true;
         auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
-        std::string url = std::string(secure ? "https://" : "http://") + authority + "/";
+        // The path goes into the URL (not a separate request target) because
+        // Digest signs the URL's path and query.
+        std::string url = std::string(secure ? "https://" : "http://") + authority + target;
         set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
-        set(curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str()));
 
         if (verb == "GET" || verb == "HEAD") {
             set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
