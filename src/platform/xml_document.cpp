@@ -2,14 +2,18 @@
 
 #include <pugixml.hpp>
 
+#include <string_view>
+#include <unordered_set>
+
 namespace telvaro {
 namespace platform {
 
 namespace {
 
-// Keep what a DOM keeps, so that "first child" means the same node.
-constexpr unsigned kParseOptions =
-    pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_comments | pugi::parse_pi | pugi::parse_declaration;
+// Keep what a DOM keeps, so that "first child" means the same node. Text
+// beside the root element is kept too, so that IsWellFormed can refuse it.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_comments |
+                                   pugi::parse_pi | pugi::parse_declaration | pugi::parse_fragment;
 
 // Null on an invalid expression.
 std::unique_ptr<pugi::xpath_query> Compile(const std::string& path) {
@@ -29,6 +33,44 @@ bool ChildValue(const pugi::xpath_node& selected, std::string& value) {
     pugi::xml_node child = selected.node().first_child();
     if (!child) return false;
     value = child.value();
+    return true;
+}
+
+bool HasDuplicateAttribute(const pugi::xml_node& element) {
+    pugi::xml_attribute first = element.first_attribute();
+    if (!first || !first.next_attribute()) return false;
+    std::unordered_set<std::string_view> names;
+    for (pugi::xml_attribute a = first; a; a = a.next_attribute()) {
+        if (!names.insert(std::string_view(a.name())).second) return true;
+    }
+    return false;
+}
+
+// The parser is lenient where XML is not: it takes several root elements,
+// text beside the root element and repeated attributes. Such documents are
+// refused here, as a validating DOM would refuse them. The walk is iterative
+// so that deep nesting cannot exhaust the stack.
+bool IsWellFormed(const pugi::xml_document& document) {
+    int roots = 0;
+    for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element) ++roots;
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+            if (std::string(node.value()).find_first_not_of(" \t\r\n") != std::string::npos) return false;
+        }
+    }
+    if (roots != 1) return false;
+    pugi::xml_node root = document.document_element();
+    pugi::xml_node node = root;
+    while (node) {
+        if (node.type() == pugi::node_element && HasDuplicateAttribute(node)) return false;
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && node != root && !node.next_sibling()) node = node.parent();
+        if (!node || node == root) break;
+        node = node.next_sibling();
+    }
     return true;
 }
 
@@ -72,7 +114,7 @@ bool XmlDocument::LoadText(const std::string& text) {
     Clear();
     pugi::xml_parse_result result =
         impl_->document.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
-    if (!result || !impl_->document.document_element()) {
+    if (!result || !IsWellFormed(impl_->document)) {
         impl_->document.reset();
         return false;
     }
@@ -83,7 +125,7 @@ bool XmlDocument::LoadText(const std::string& text) {
 bool XmlDocument::LoadFile(const std::string& path) {
     Clear();
     pugi::xml_parse_result result = impl_->document.load_file(path.c_str(), kParseOptions, pugi::encoding_auto);
-    if (!result || !impl_->document.document_element()) {
+    if (!result || !IsWellFormed(impl_->document)) {
         impl_->document.reset();
         return false;
     }
