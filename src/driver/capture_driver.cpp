@@ -1,6 +1,7 @@
 #include "driver/capture_driver.h"
 
 #include <cstdarg>
+#include <new>
 
 #include "driver/debug_info.h"
 #include "platform/process.h"
@@ -84,8 +85,11 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugSink* debugSink, ipcapture::ISample
 
     if (!CreateCaptureIO()) return false;
     if (!CreateAuxCapture()) return false;
-    // The video capture object arrives with the channel base; until then the
-    // device opens without one.
+    // Without memory for it the device still opens, without video.
+    try {
+        videoCapture_.reset(new CIPVideoCapture(model->GetChannelCount(), this));
+    } catch (const std::bad_alloc&) {
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "driver/custom_creator.h"
 #include "driver/device_info.h"
 #include "driver/idriver.h"
+#include "driver/video_capture.h"
 #include "ombrelix/capture.h"
 
 namespace telvaro {
@@ -82,8 +83,7 @@ protected:
     std::map<int32_t, std::string> parameters_;
     HostVersion hostVersion_;
     std::unique_ptr<ICaptureIOApi> captureIO_;
-    // The video capture object is made by Open once channels exist.
-    std::unique_ptr<ipcapture::IIPVideoCaptureEx> videoCapture_;
+    std::unique_ptr<CIPVideoCapture> videoCapture_;
     std::unique_ptr<IAuxCapture> auxCapture_;
 };
 

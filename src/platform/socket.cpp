@@ -42,6 +42,8 @@ SocketError MapErrno(int e) {
         case ENETDOWN:
         case EFAULT:
             return SocketError::Fatal;
+        case EINVAL:
+            return SocketError::InvalidArgument;
         default:
             return SocketError::Other;
     }

@@ -21,6 +21,7 @@ enum class SocketError {
     ConnectionReset,
     NotConnected,
     Fatal,           // the socket is unusable (closed handle, network down)
+    InvalidArgument, // the call was refused as malformed (Winsock: WSAEINVAL)
     Other,
 };
 

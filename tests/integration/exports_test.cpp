@@ -65,6 +65,24 @@ TEST_F(ExportsTest, CreateOpenCloseDeleteThroughEachGeneration) {
     delEx3(nullptr);
 }
 
+TEST_F(ExportsTest, AFourChannelDeviceGetsAFourChannelVideoCapture) {
+    ASSERT_TRUE(library.Loaded()) << library.Error();
+    auto* driver = library.Get<CreateIPCaptureEx2Fn>("CreateIPCaptureEx2")();
+    fakes::FakeDebugSink sink;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeDeviceConfig device;
+    device.model.channels = 4;
+    ASSERT_TRUE(driver->Open(&sink, &allocator, &device));
+    ASSERT_NE(driver->GetVideoCapture(), nullptr);
+    EXPECT_EQ(driver->GetVideoCapture()->GetChannelCount(), 4u);
+    EXPECT_EQ(static_cast<telvaro::ipcapture::IIPVideoCapture*>(driver->GetVideoCaptureEx()), driver->GetVideoCapture());
+    uint32_t state = 9, error = 9;
+    EXPECT_FALSE(driver->GetVideoCapture()->GetChannelStatus(0, &state, &error, nullptr, 0));
+    driver->Close();
+    EXPECT_EQ(driver->GetVideoCapture(), nullptr);
+    library.Get<DeleteIPCaptureEx2Fn>("DeleteIPCaptureEx2")(driver);
+}
+
 TEST_F(ExportsTest, OpenFailsWhenParameterOneIsNone) {
     ASSERT_TRUE(library.Loaded()) << library.Error();
     auto* driver = library.Get<CreateIPCaptureFn>("CreateIPCapture")();

@@ -1,0 +1,93 @@
+// Packets per second through CUDPPort -> CRTPReceiver -> a user that only
+// counts, on loopback. The sender keeps a bounded number of packets in
+// flight so that the figure measures the receive path, not socket-buffer
+// losses.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+#include "rtp/rtp_receiver.h"
+
+namespace {
+
+using namespace telvaro;
+using Clock = std::chrono::steady_clock;
+
+class CountingUser : public IRTPReceiverUser {
+public:
+    void OnRTPPacket(const RTPPacket*) override {}
+    void OnRTPPacketFrom(const platform::Ipv4Endpoint*, const RTPPacket* packet) override {
+        bytes.store(bytes.load(std::memory_order_relaxed) + packet->payloadLength, std::memory_order_relaxed);
+        received.fetch_add(1, std::memory_order_release);
+    }
+    void OnReceiveTimeout() override {}
+    void OnReceiveClosed() override {}
+    void SetMediaConfig(const MediaConfig&) override {}
+
+    std::atomic<uint64_t> received{0};
+    std::atomic<uint64_t> bytes{0};
+};
+
+bool Run(size_t payloadSize, uint64_t packets, uint64_t window) {
+    CountingUser user;
+    CRTPReceiver receiver;
+    receiver.SetUser(&user);
+    if (!receiver.Open(0, "127.0.0.1", 0)) {
+        std::printf("cannot open the receiver\n");
+        return false;
+    }
+    uint32_t loopback = 0;
+    platform::ParseIpv4Address("127.0.0.1", loopback);
+    const platform::Ipv4Endpoint target{loopback, receiver.GetPort()->GetBoundPort()};
+    platform::SocketHandle s = platform::OpenUdpSocket();
+    if (s == platform::kInvalidSocket) return false;
+
+    std::vector<uint8_t> packet(12 + payloadSize, 0x5A);
+    packet[0] = 0x80;
+    packet[1] = 96;
+    auto start = Clock::now();
+    auto lastProgress = start;
+    uint64_t lastSeen = 0;
+    for (uint64_t sent = 0; sent < packets; ++sent) {
+        // Stall guard: a lost datagram would otherwise hold the window shut.
+        while (sent - user.received.load(std::memory_order_acquire) >= window) {
+            uint64_t seen = user.received.load(std::memory_order_acquire);
+            if (seen != lastSeen) {
+                lastSeen = seen;
+                lastProgress = Clock::now();
+            } else if (Clock::now() - lastProgress > std::chrono::milliseconds(50)) {
+                break;
+            }
+            std::this_thread::yield();
+        }
+        packet[2] = static_cast<uint8_t>(sent >> 8);
+        packet[3] = static_cast<uint8_t>(sent);
+        platform::SendBytesTo(s, packet.data(), packet.size(), target);
+    }
+    while (user.received.load() < packets && Clock::now() - start < std::chrono::seconds(30)) {
+        uint64_t seen = user.received.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (user.received.load() == seen) break;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    platform::CloseSocket(s);
+    receiver.Close();
+
+    const uint64_t got = user.received.load();
+    std::printf("payload %5zu bytes: %9.0f packets/s, %7.1f MB/s (%llu of %llu packets in %.2f s)\n", payloadSize,
+                got / seconds, user.bytes.load() / seconds / 1e6, static_cast<unsigned long long>(got),
+                static_cast<unsigned long long>(packets), seconds);
+    return got > 0;
+}
+
+}  // namespace
+
+int main() {
+    bool ok = Run(200, 200000, 64);
+    ok = Run(1400, 200000, 64) && ok;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,75 @@
+// Common base of every camera channel: the channel thread with its stop
+// event and bounded stop, the state code, the clock of the last frame, the
+// socket-layer registration and the reports of the camera going online and
+// offline.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "channel/camera_channel.h"
+#include "driver/idriver.h"
+#include "ombrelix/host.h"
+#include "platform/native_thread.h"
+#include "thread/event.h"
+#include "thread/recursive_lock.h"
+
+namespace telvaro {
+
+class CBaseCameraChannel : public ICameraChannel {
+public:
+    CBaseCameraChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink);
+    // Derived classes call Stop in their own destructor, while their Run can
+    // still be reached; this one only catches what is left.
+    ~CBaseCameraChannel() override;
+
+    bool Start(const CHANNEL_PARAMS& params) override;
+    void Stop() override;
+    bool Restart(const CHANNEL_PARAMS& params) override;
+    int32_t GetState() override;
+    void SetState(int32_t state) override;
+
+    // The channel thread's body.
+    virtual int32_t Run() = 0;
+    // Called after the stop event is set and before the wait for the thread.
+    virtual void OnStopRequested();
+
+    void TouchData();
+    uint32_t MillisecondsSinceData();
+    // Reports a change of the camera's state once; a stopped channel does
+    // not report the camera online again until it is started.
+    void SetCameraState(bool online);
+
+    uint32_t GetChannelNumber() const { return channelNumber_; }
+    CHANNEL_PARAMS GetParams() const { return params_; }
+    bool IsOnline() const { return online_.load(); }
+
+protected:
+    // Sets the stop event, waits up to twice the device time-out for the
+    // thread and forces it to stop after that.
+    void StopThread();
+    bool StartThread();
+
+    bool winsockStarted_ = false;
+    std::atomic<bool> online_{false};
+    CRecursiveLock stateLock_;
+    int32_t state_ = kStateStopped;
+    CRecursiveLock dataLock_;
+    uint64_t lastData_ = 0;
+    const uint32_t channelNumber_;
+    IDriver* const driver_;
+    ipcapture::IStreamSink* const sink_;
+    CHANNEL_PARAMS params_;
+    std::shared_ptr<platform::NativeThread> thread_;
+    CManualEvent stopEvent_;
+
+private:
+    // Serializes a state change with its report, so that reports reach the
+    // host in the order of the changes.
+    std::mutex reportLock_;
+    bool stopping_ = false;  // guarded by reportLock_
+};
+
+}  // namespace telvaro

@@ -1,0 +1,121 @@
+#include "io/io_base.h"
+
+namespace telvaro {
+
+CIOBase::CWorkItem::~CWorkItem() = default;
+
+CIOBase::CIOBase(IDriver* driver) : driver_(driver) {
+    const uint32_t inputs = GetInputCount();
+    for (uint32_t i = 0; i < inputs; ++i) inputStates_[i] = 0;
+}
+
+CIOBase::~CIOBase() {
+    thread::CWorkItemThread::Stop();
+    thread::CTickerThread::Stop();
+}
+
+uint32_t CIOBase::GetInputCount() { return driver_ ? driver_->GetIOCounts().first : 0; }
+
+uint32_t CIOBase::GetOutputCount() { return driver_ ? driver_->GetIOCounts().second : 0; }
+
+bool CIOBase::SetEventSink(ipcapture::IIOEventSink* sink) {
+    if (!sink) return false;
+    sink_ = sink;
+    return true;
+}
+
+bool CIOBase::Start() {
+    const uint32_t inputs = GetInputCount();
+    const uint32_t outputs = GetOutputCount();
+    bool initialReadFailed = false;
+    if (inputs != 0 && !ReadInputs()) {
+        ReportFailure();
+        initialReadFailed = true;
+    }
+    if (!initialReadFailed) {
+        for (uint32_t i = 0; i < outputs; ++i) {
+            {
+                CLockScope scope(stateLock_);
+                outputStates_[i] = 1;
+            }
+            if (!WriteOutput(static_cast<int32_t>(i), 1)) {
+                ReportFailure();
+                break;
+            }
+        }
+    }
+    bool result = true;
+    if (outputs != 0 && !thread::CWorkItemThread::Start("Digital Output thread")) result = false;
+    if (inputs != 0 && !thread::CTickerThread::Start("Digital Input thread")) return false;
+    return result;
+}
+
+bool CIOBase::Stop() {
+    thread::CWorkItemThread::Stop();
+    bool stopped = thread::CTickerThread::Stop();
+    ResetStates();
+    return stopped;
+}
+
+bool CIOBase::SetOutput(int32_t outputIndex, int32_t value) {
+    auto* item = new CWorkItem(outputIndex, value);
+    if (AddWorkItem(item)) return true;
+    delete item;
+    return false;
+}
+
+void CIOBase::ProcessWorkItem(IWorkItem* raw) {
+    auto* item = static_cast<CWorkItem*>(raw);
+    if (item->outputIndex < 0) return;
+    const uint32_t index = static_cast<uint32_t>(item->outputIndex);
+    {
+        CLockScope scope(stateLock_);
+        auto it = outputStates_.find(index);
+        if (it == outputStates_.end() || it->second == item->value) return;
+        it->second = item->value;
+    }
+    if (!WriteOutput(item->outputIndex, item->value)) ReportFailure();
+}
+
+void CIOBase::OnTick() {
+    if (!ReadInputs()) ReportFailure();
+}
+
+void CIOBase::ResetStates() {
+    const uint32_t outputs = GetOutputCount();
+    const uint32_t inputs = GetInputCount();
+    CLockScope scope(stateLock_);
+    outputStates_.clear();
+    for (uint32_t i = 0; i < outputs; ++i) outputStates_[i] = 0;
+    inputStates_.clear();
+    for (uint32_t i = 0; i < inputs; ++i) inputStates_[i] = 0;
+}
+
+void CIOBase::ReportInput(uint32_t index, int32_t state) {
+    {
+        CLockScope scope(stateLock_);
+        auto it = inputStates_.find(index);
+        if (it == inputStates_.end() || it->second == state) return;
+        it->second = state;
+    }
+    if (ipcapture::IIOEventSink* sink = sink_.load()) sink->OnInputChanged(index, static_cast<uint32_t>(state));
+}
+
+void CIOBase::ReportFailure() {
+    ResetStates();
+    if (ipcapture::IIOEventSink* sink = sink_.load()) sink->OnIOFailure();
+}
+
+int32_t CIOBase::GetInputState(uint32_t index) {
+    CLockScope scope(stateLock_);
+    auto it = inputStates_.find(index);
+    return it == inputStates_.end() ? 0 : it->second;
+}
+
+int32_t CIOBase::GetOutputValue(uint32_t index) {
+    CLockScope scope(stateLock_);
+    auto it = outputStates_.find(index);
+    return it == outputStates_.end() ? 0 : it->second;
+}
+
+}  // namespace telvaro

@@ -1,0 +1,87 @@
+// Keeps the RTCP side of an RTP-over-UDP session alive: answers every RTCP
+// packet from the camera with a receiver report and a source description
+// (RFC 3550 sections 6.4.2 and 6.5) and says BYE when it stops. It keeps no
+// reception statistics.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/native_thread.h"
+#include "platform/socket.h"
+#include "thread/recursive_lock.h"
+
+namespace telvaro {
+
+class CRTCPHandler {
+public:
+    static constexpr uint32_t kJoinTimeoutMs = 10000;
+    static constexpr uint32_t kSocketTimeoutMs = 500;
+    static constexpr uint32_t kSocketBufferSize = 65536;
+    static constexpr size_t kReceiveBufferSize = 4096;
+    static constexpr size_t kReceiverReportLength = 32;
+    static constexpr size_t kMaxHostNameLength = 255;  // an SDES item holds at most 255 bytes
+    // Header, SSRC, CNAME item of the longest name, end of list, padding.
+    static constexpr size_t kMaxSourceDescriptionLength = 8 + ((2 + kMaxHostNameLength + 1 + 3) / 4) * 4;
+    static constexpr size_t kByeLength = 8;
+
+    CRTCPHandler();
+    // Stops and joins a thread the owner left running.
+    virtual ~CRTCPHandler();
+    CRTCPHandler(const CRTCPHandler&) = delete;
+    CRTCPHandler& operator=(const CRTCPHandler&) = delete;
+
+    // Binds a UDP socket to the port on any local address (0: a port the
+    // system chooses) and makes a new SSRC; false if the socket cannot be
+    // made, bound or configured, or one is open already.
+    bool Open(uint16_t port);
+    // Open, then the thread that answers the camera.
+    bool Start(uint16_t port);
+    // Asks the thread to send its BYE and end; it wakes at once.
+    void RequestStop();
+    bool IsRunning();
+    // Waits up to 10000 ms for the thread and stops it by force after that;
+    // false only if it had to be forced.
+    bool Join();
+
+    uint32_t GetSSRC();
+    std::string GetHostName();
+    // The bound port; 0 when no socket is open.
+    uint16_t GetLocalPort();
+    // The last receive error the thread saw.
+    platform::SocketError GetLastError() const { return lastError_.load(); }
+
+    // Writes the source description with a CNAME item (RFC 3550 section
+    // 6.5) into out, which holds at least kMaxSourceDescriptionLength bytes;
+    // names beyond 255 bytes are cut. Returns the bytes written.
+    static size_t BuildSourceDescription(uint32_t ssrc, const std::string& cname, uint8_t* out);
+
+private:
+    void Run();
+    bool IsStopRequested();
+    void SetStopFlag();
+    void SetRunning(bool running);
+    void CloseSocketLocked();
+
+    CRecursiveLock stopLock_;
+    bool stop_ = false;
+    CRecursiveLock stateLock_;
+    bool running_ = false;
+    CRecursiveLock setupLock_;
+    platform::SocketHandle socket_ = platform::kInvalidSocket;
+    uint32_t ssrc_ = 0;
+    std::string hostName_;
+    // Receiver report and source description as sent; the thread fills in
+    // the reported source and its time stamp per packet.
+    std::array<uint8_t, kReceiverReportLength + kMaxSourceDescriptionLength> reply_{};
+    size_t replyLength_ = 0;
+    std::shared_ptr<platform::NativeThread> thread_;
+    uint32_t threadId_ = 0;
+    std::atomic<platform::SocketError> lastError_{platform::SocketError::None};
+};
+
+}  // namespace telvaro

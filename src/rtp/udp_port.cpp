@@ -1,0 +1,204 @@
+#include "rtp/udp_port.h"
+
+#include <algorithm>
+
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+
+namespace {
+
+constexpr size_t kMinAddressLength = 7;   // "0.0.0.0"
+constexpr size_t kMaxAddressLength = 15;  // "255.255.255.255"
+constexpr uint32_t kBufferGrowth = 1024;
+// A buffer this much larger than wanted is given back.
+constexpr uint32_t kBufferSlack = 2048;
+constexpr uint32_t kSocketBufferFactor = 32;
+constexpr uint32_t kNoSocketPauseMs = 100;
+constexpr size_t kScratchSize = 1024;
+// Bounds the discarding of queued datagrams in Close even if a sender keeps
+// the queue filled.
+constexpr int kMaxDiscarded = 1024;
+
+// What the user throws is dropped so that reception goes on.
+template <typename Call>
+void CallUser(IRTPPortUser* user, Call call) {
+    if (!user) return;
+    try {
+        call(*user);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+    }
+}
+
+}  // namespace
+
+CUDPPort::CUDPPort() = default;
+
+CUDPPort::~CUDPPort() { Close(); }
+
+bool CUDPPort::Open(const std::string& address, uint16_t port) {
+    std::lock_guard<std::recursive_mutex> lock(portLock_);
+    OpenResult result = OpenLocked(address, port);
+    lastOpenResult_.store(result);
+    return result == OpenResult::Opened;
+}
+
+CUDPPort::OpenResult CUDPPort::OpenLocked(const std::string& address, uint16_t port) {
+    if (socket_.load() != platform::kInvalidSocket) return OpenResult::AlreadyOpen;
+    if (thread_) {
+        // A thread left behind by a Close on itself still has to end first.
+        if (!thread_->HasEnded()) return OpenResult::AlreadyOpen;
+        thread_->Join(platform::kInfinite);
+        thread_.reset();
+        threadId_ = 0;
+    }
+
+    platform::Ipv4Endpoint local;
+    local.port = port;
+    if (!address.empty()) {
+        if (address.size() < kMinAddressLength || address.size() > kMaxAddressLength ||
+            !platform::ParseIpv4Address(address, local.address)) {
+            return OpenResult::BadAddress;
+        }
+    }
+
+    platform::SocketHandle s = platform::OpenUdpSocket();
+    if (s == platform::kInvalidSocket) return OpenResult::SocketFailed;
+
+    // A large socket buffer rides out the burst of a key frame.
+    uint64_t socketBuffer = static_cast<uint64_t>(kSocketBufferFactor) * bufferSize_.load();
+    if (socketBuffer > kMaxSocketBuffer) socketBuffer = kMaxSocketBuffer;
+    if (!platform::SetReceiveBufferSize(s, static_cast<uint32_t>(socketBuffer))) {
+        platform::CloseSocket(s);
+        return OpenResult::OptionFailed;
+    }
+    if (!platform::BindSocket(s, local)) {
+        platform::CloseSocket(s);
+        return OpenResult::BindFailed;
+    }
+    uint16_t bound = port;
+    if (port == 0) {
+        platform::Ipv4Endpoint chosen;
+        if (!platform::LocalEndpoint(s, chosen)) {
+            platform::CloseSocket(s);
+            return OpenResult::BindFailed;
+        }
+        bound = chosen.port;
+    }
+
+    socket_.store(s);
+    boundPort_.store(bound);
+    running_.store(true);
+    thread_ = platform::NativeThread::Start([this] { ReceiveLoop(); }, "UDP receive", /*aboveNormal=*/true);
+    if (!thread_) {
+        running_.store(false);
+        socket_.store(platform::kInvalidSocket);
+        boundPort_.store(0);
+        platform::CloseSocket(s);
+        return OpenResult::ThreadFailed;
+    }
+    threadId_ = thread_->Id();
+    return OpenResult::Opened;
+}
+
+void CUDPPort::Close() {
+    std::lock_guard<std::recursive_mutex> lock(portLock_);
+    platform::SocketHandle s = socket_.load();
+    if (s == platform::kInvalidSocket) return;
+
+    running_.store(false);
+    // Shutting down wakes the receive thread at once; non-blocking reads make
+    // sure the discarding below cannot wait either.
+    platform::ShutdownSocket(s);
+    platform::SetNonBlocking(s, true);
+    uint8_t scratch[kScratchSize];
+    for (int i = 0; i < kMaxDiscarded; ++i) {
+        platform::SocketError err = platform::SocketError::None;
+        int n = platform::ReceiveDatagram(s, scratch, sizeof(scratch), nullptr, &err);
+        if (n == 0 || (n < 0 && err != platform::SocketError::MessageSize)) break;
+    }
+
+    // The thread is joined before the socket goes, so that it can never wait
+    // on a descriptor the process has already handed to someone else.
+    if (thread_ && !thread_->IsCurrent()) {
+        thread_->Join(platform::kInfinite);
+        thread_.reset();
+        threadId_ = 0;
+    }
+    platform::CloseSocket(s);
+    socket_.store(platform::kInvalidSocket);
+
+    CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnClosed(this); });
+    boundPort_.store(0);
+}
+
+void CUDPPort::SetUser(IRTPPortUser* user) {
+    std::lock_guard<std::recursive_mutex> lock(portLock_);
+    user_.store(user);
+}
+
+void CUDPPort::SetSelectTimeout(uint32_t seconds, uint32_t microseconds) {
+    selectTimeoutSeconds_.store(seconds);
+    selectTimeoutMicroseconds_.store(microseconds);
+}
+
+void CUDPPort::ReceiveLoop() {
+    std::vector<uint8_t> buffer(bufferSize_.load());
+    while (running_.load()) {
+        platform::SocketHandle s = socket_.load();
+        if (s == platform::kInvalidSocket) {
+            platform::SleepMs(kNoSocketPauseMs);
+            continue;
+        }
+
+        uint64_t waitMs = static_cast<uint64_t>(selectTimeoutSeconds_.load()) * 1000u +
+                          selectTimeoutMicroseconds_.load() / 1000u;
+        waitMs = std::min<uint64_t>(waitMs, platform::kInfinite - 1);
+        platform::SocketError err = platform::SocketError::None;
+        int ready = platform::WaitReadable(s, static_cast<uint32_t>(waitMs), &err);
+        if (!running_.load()) break;
+        if (ready == 0) {
+            CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnTimeout(this); });
+            continue;
+        }
+        if (ready < 0) {
+            if (err == platform::SocketError::Fatal) {
+                CallUser(user_.load(), [this](IRTPPortUser& user) { user.OnClosed(this); });
+                break;
+            }
+            // Winsock's select can answer WSAEINVAL while a read still
+            // works, so that one goes on to read; anything else is retried.
+            if (err != platform::SocketError::InvalidArgument) {
+                platform::YieldThread();
+                continue;
+            }
+        }
+
+        const uint32_t wanted = bufferSize_.load();
+        if (wanted > buffer.size() || buffer.size() - wanted > kBufferSlack) {
+            buffer.resize(wanted);
+            buffer.shrink_to_fit();
+        }
+
+        platform::Ipv4Endpoint sender;
+        int n = platform::ReceiveDatagram(s, buffer.data(), buffer.size(), &sender, &err);
+        if (!running_.load()) break;
+        if (n > 0) {
+            CallUser(user_.load(), [&](IRTPPortUser& user) {
+                user.OnPacket(this, sender, buffer.data(), static_cast<uint32_t>(n));
+            });
+        } else if (n == 0) {
+            // A shut-down socket reads as 0 without a sender. An empty
+            // datagram from a sender carries nothing and must not end
+            // reception for everyone else.
+            if (sender.address == 0 && sender.port == 0) running_.store(false);
+        } else if (err == platform::SocketError::MessageSize) {
+            // The datagram is lost; the next one of that size fits.
+            bufferSize_.store(static_cast<uint32_t>(buffer.size()) + kBufferGrowth);
+        }
+    }
+    running_.store(false);
+}
+
+}  // namespace telvaro

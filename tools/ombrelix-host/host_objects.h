@@ -1,0 +1,164 @@
+// The host side of the driver boundary: every object a recorder hands the
+// driver, implemented for a command-line host. All are safe to call from
+// several driver threads at once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ombrelix/host.h"
+
+namespace host {
+
+using namespace telvaro::ipcapture;
+
+// Prints each message with its level, and keeps them for the summary.
+class DebugSink : public IDebugSink {
+public:
+    explicit DebugSink(bool quiet) : quiet_(quiet) {}
+    void Receive(const CDebugInfoIf* info) override;
+    std::vector<std::pair<int, std::string>> Messages();
+
+private:
+    bool quiet_;
+    std::mutex mu_;
+    std::vector<std::pair<int, std::string>> messages_;
+};
+
+class Sample : public IMediaSample {
+public:
+    explicit Sample(uint32_t capacity) : buffer(capacity) {}
+    uint8_t* GetBuffer() override { return buffer.data(); }
+    void SetLength(uint32_t l) override { length = l; }
+    void SetTime(const SYSTEMTIME& t) override { time = t; }
+    void SetFourCC(uint32_t f) override { fourcc = f; }
+    void SetHeight(uint32_t h) override { height = h; }
+    void SetWidth(uint32_t w) override { width = w; }
+    void SetSizeClass(uint32_t s) override { sizeClass = s; }
+    void Prepare(uint32_t allocationFourcc) {
+        length = 0;
+        fourcc = allocationFourcc;
+        width = height = sizeClass = 0;
+        time = SYSTEMTIME{};
+    }
+
+    std::vector<uint8_t> buffer;
+    uint32_t length = 0;
+    SYSTEMTIME time{};
+    uint32_t fourcc = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t sizeClass = 0;
+};
+
+// Recycles samples per capacity, the way the driver's capacity buckets
+// (4 KiB, 16 KiB, 32 KiB, 128 KiB, then exact sizes) intend.
+class SampleAllocator : public ISampleAllocator {
+public:
+    ~SampleAllocator() override;
+    IMediaSample* AllocateSample(uint32_t fourcc, uint32_t capacity, const char* driverName) override;
+    void ReleaseSample(IMediaSample* sample) override;
+    int Outstanding() const { return outstanding_.load(); }
+
+private:
+    std::mutex mu_;
+    std::map<uint32_t, std::vector<Sample*>> free_;
+    std::atomic<int> outstanding_{0};
+};
+
+class ModelInfo : public IDeviceModelInfo {
+public:
+    const char* GetModelText() override { return model.c_str(); }
+    uint32_t GetChannelCount() override { return channels; }
+    uint32_t GetInputCount() override { return inputs; }
+    uint32_t GetOutputCount() override { return outputs; }
+    std::string model = "PSIA";
+    uint32_t channels = 1;
+    uint32_t inputs = 0;
+    uint32_t outputs = 0;
+};
+
+class Connection : public IDeviceConnection {
+public:
+    const char* GetAddress() override { return address.c_str(); }
+    uint16_t GetPort() override { return port; }
+    int32_t GetCodecType() override { return codec; }
+    const char* GetUserName() override { return user.c_str(); }
+    const char* GetPassword() override { return password.c_str(); }
+    std::string address = "127.0.0.1";
+    uint16_t port = 80;
+    int32_t codec = kCodecH264;
+    std::string user;
+    std::string password;
+};
+
+class DeviceConfig : public IDeviceConfig {
+public:
+    IDeviceModelInfo* GetModelInfo() override { return &model; }
+    IDeviceConnection* GetConnection() override { return &connection; }
+    const char* GetParameter(int32_t index) override;
+    ModelInfo model;
+    Connection connection;
+    std::map<int32_t, std::string> parameters;
+};
+
+class ImageSize : public IImageSize {
+public:
+    uint16_t GetWidth() override { return width; }
+    uint16_t GetHeight() override { return height; }
+    uint16_t width = 640;
+    uint16_t height = 480;
+};
+
+class StreamConfig : public IStreamConfig, public IStreamImageConfig, public IStreamRateConfig {
+public:
+    IStreamImageConfig* GetImageConfig() override { return this; }
+    IStreamRateConfig* GetRateConfig() override { return this; }
+    IImageSize* GetSize() override { return &size; }
+    uint16_t GetFrameInterval() override { return frameInterval; }
+    uint16_t GetQuality() override { return quality; }
+    ImageSize size;
+    uint16_t frameInterval = 40;
+    uint16_t quality = 50;
+};
+
+struct StreamStats {
+    uint64_t frames = 0;
+    uint64_t bytes = 0;
+    uint64_t keyFrames = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t fourcc = 0;
+    uint32_t signalLost = 0;
+};
+
+// Writes one channel's frames to a file as they come (an elementary stream
+// for H.264 and MPEG-4, concatenated JPEG files for JPEG) and logs each
+// frame's time, FourCC, size and picture size.
+class StreamSink : public IStreamSink {
+public:
+    StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath);
+    ~StreamSink() override;
+    bool OnSample(IMediaSample* sample) override;
+    void OnSignalLost() override;
+    StreamStats Stats();
+    bool Opened() const { return media_ != nullptr; }
+
+private:
+    uint32_t channel_;
+    std::mutex mu_;
+    FILE* media_ = nullptr;
+    FILE* log_ = nullptr;
+    StreamStats stats_;
+};
+
+std::string FourccText(uint32_t fourcc);
+std::string FormatSystemTime(const SYSTEMTIME& t);
+
+}  // namespace host

@@ -1,0 +1,65 @@
+// ombrelix-host: a command-line recorder host for the Ombrelix driver.
+#include <CLI/CLI.hpp>
+
+#include "io_command.h"
+#include "probe_command.h"
+#include "record_command.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"ombrelix-host: loads the Ombrelix driver as a recorder host does and drives it"};
+    app.require_subcommand(1);
+
+    host::RecordOptions record;
+    CLI::App* rec = app.add_subcommand("record", "record every channel of one device for a while");
+    rec->add_option("--library", record.library, "path of libombrelix.so (default: the one built beside this program)");
+    rec->add_option("-a,--address", record.address, "device address")->capture_default_str();
+    rec->add_option("-p,--port", record.port, "device HTTP port")->capture_default_str();
+    rec->add_option("-u,--user", record.user, "user name");
+    rec->add_option("-w,--password", record.password, "password");
+    rec->add_option("-c,--codec", record.codec, "h264, mpeg4 or jpeg")->capture_default_str();
+    rec->add_option("--model", record.model, "device model text")->capture_default_str();
+    rec->add_option("-n,--channels", record.channels, "number of video channels")->capture_default_str();
+    rec->add_option("--inputs", record.inputs, "number of digital inputs")->capture_default_str();
+    rec->add_option("--outputs", record.outputs, "number of digital outputs")->capture_default_str();
+    rec->add_option("--capability", record.capabilities,
+                    "capability text of channel 0, 1, ... (device parameters 2, 3, ...), as `probe` prints it");
+    rec->add_option("--param", record.parameters, "device parameter INDEX=TEXT (parameter 1 defaults to 0)");
+    rec->add_option("--width", record.width, "picture width asked for")->capture_default_str();
+    rec->add_option("--height", record.height, "picture height asked for")->capture_default_str();
+    rec->add_option("--interval", record.interval, "milliseconds between frames")->capture_default_str();
+    rec->add_option("--quality", record.quality, "quality 0 to 100")->capture_default_str();
+    rec->add_option("-d,--duration", record.duration, "seconds to record")->capture_default_str();
+    rec->add_option("-o,--output", record.output, "folder for channel<N>.<ending> and channel<N>.log")->capture_default_str();
+    rec->add_flag("-q,--quiet", record.quiet, "do not print the driver's messages");
+    rec->add_flag("--probe", record.probe, "run the capability query first and use its capability texts");
+
+    host::ProbeOptions probe;
+    CLI::App* pro = app.add_subcommand("probe", "ask a camera what it offers (the driver's capability query)");
+    pro->add_option("--library", probe.library, "path of libombrelix.so");
+    pro->add_option("-a,--address", probe.address, "device address")->capture_default_str();
+    pro->add_option("-p,--port", probe.port, "device HTTP port")->capture_default_str();
+    pro->add_option("-u,--user", probe.user, "user name");
+    pro->add_option("-w,--password", probe.password, "password");
+    pro->add_flag("--json", probe.json, "print what the host received as JSON");
+    pro->add_flag("--video-standard", probe.videoStandard, "set the video standard flag of the query");
+    pro->add_option("--timeout", probe.timeout, "seconds to wait for the answer")->capture_default_str();
+
+    host::IoOptions io;
+    CLI::App* ioc = app.add_subcommand("io", "watch digital inputs and set digital outputs");
+    ioc->add_option("--library", io.library, "path of libombrelix.so");
+    ioc->add_option("-a,--address", io.address, "device address")->capture_default_str();
+    ioc->add_option("-p,--port", io.port, "device HTTP port")->capture_default_str();
+    ioc->add_option("-u,--user", io.user, "user name");
+    ioc->add_option("-w,--password", io.password, "password");
+    ioc->add_option("--inputs", io.inputs, "number of digital inputs")->capture_default_str();
+    ioc->add_option("--outputs", io.outputs, "number of digital outputs")->capture_default_str();
+    ioc->add_option("--set", io.set, "OUTPUT=VALUE to write after start (1 drives it high)");
+    ioc->add_option("-d,--duration", io.duration, "seconds to watch")->capture_default_str();
+
+    CLI11_PARSE(app, argc, argv);
+    host::InstallStopHandler();
+    if (rec->parsed()) return host::RunRecord(record);
+    if (pro->parsed()) return host::RunProbe(probe);
+    if (ioc->parsed()) return host::RunIo(io);
+    return 2;
+}

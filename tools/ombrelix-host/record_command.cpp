@@ -1,0 +1,221 @@
+#include "record_command.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "driver_library.h"
+#include "host_objects.h"
+#include "ombrelix/exports.h"
+#include "probe_command.h"
+
+namespace host {
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) { g_stop = true; }
+
+const char* FileEnding(int32_t codec) {
+    switch (codec) {
+        case kCodecJpeg:
+            return "mjpeg";
+        case kCodecMpeg4:
+            return "m4v";
+        default:
+            return "h264";
+    }
+}
+
+struct ChannelRun {
+    std::unique_ptr<StreamSink> sink;
+    std::string mediaPath;
+    bool started = false;
+    StreamStats last;
+};
+
+}  // namespace
+
+bool StopRequested() { return g_stop.load(); }
+
+void InstallStopHandler() {
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+}
+
+int32_t CodecCode(const std::string& name) {
+    if (name == "h264" || name == "H.264") return kCodecH264;
+    if (name == "mpeg4" || name == "MPEG4") return kCodecMpeg4;
+    if (name == "jpeg" || name == "mjpeg" || name == "MJPEG") return kCodecJpeg;
+    return 0;
+}
+
+bool BuildParameters(const RecordOptions& options, std::map<int32_t, std::string>& out, std::string& error) {
+    out.clear();
+    out[1] = "0";
+    int32_t index = 2;
+    for (const std::string& text : options.capabilities) out[index++] = text;
+    for (const std::string& pair : options.parameters) {
+        size_t eq = pair.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            error = "parameter '" + pair + "' is not INDEX=TEXT";
+            return false;
+        }
+        try {
+            int32_t i = std::stoi(pair.substr(0, eq));
+            if (i < 1) throw std::out_of_range("index");
+            out[i] = pair.substr(eq + 1);
+        } catch (const std::exception&) {
+            error = "parameter index in '" + pair + "' is not a number from 1";
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunRecord(const RecordOptions& given) {
+    RecordOptions options = given;
+    const int32_t codec = CodecCode(options.codec);
+    if (!codec) {
+        std::fprintf(stderr, "unknown codec '%s' (h264, mpeg4, jpeg)\n", options.codec.c_str());
+        return 2;
+    }
+    DriverLibrary library;
+    if (!library.Load(options.library)) {
+        std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
+        return 2;
+    }
+    std::string error;
+    if (options.probe) {
+        ProbeOptions probe;
+        probe.address = options.address;
+        probe.port = options.port;
+        probe.user = options.user;
+        probe.password = options.password;
+        ProbeResult result;
+        if (!QueryCapabilities(library, probe, result, error) || !result.succeeded) {
+            std::fprintf(stderr, "capability query failed: %s\n",
+                         error.empty() ? result.failureMessage.c_str() : error.c_str());
+            return 1;
+        }
+        options.capabilities = result.CapabilityTexts();
+        for (const std::string& text : options.capabilities) std::printf("capability text: %s\n", text.c_str());
+    }
+    DeviceConfig device;
+    if (!BuildParameters(options, device.parameters, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    device.connection.address = options.address;
+    device.connection.port = options.port;
+    device.connection.user = options.user;
+    device.connection.password = options.password;
+    device.connection.codec = codec;
+    device.model.model = options.model;
+    device.model.channels = options.channels;
+    device.model.inputs = options.inputs;
+    device.model.outputs = options.outputs;
+
+    auto create = library.Get<ombrelix_abi::CreateIPCaptureEx3Fn>("CreateIPCaptureEx3");
+    auto destroy = library.Get<ombrelix_abi::DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3");
+    if (!create || !destroy) {
+        std::fprintf(stderr, "%s lacks the driver entry points\n", library.Path().c_str());
+        return 2;
+    }
+
+    DebugSink debug(options.quiet);
+    SampleAllocator allocator;
+    auto* driver = create();
+    if (!driver || !driver->Open(&debug, &allocator, &device)) {
+        std::fprintf(stderr, "the driver did not open the device\n");
+        if (driver) destroy(driver);
+        return 1;
+    }
+    IIPVideoCapture* capture = driver->GetVideoCapture();
+    if (!capture) {
+        std::fprintf(stderr, "the driver has no video capture object\n");
+        destroy(driver);
+        return 1;
+    }
+
+    StreamConfig config;
+    config.size.width = options.width;
+    config.size.height = options.height;
+    config.frameInterval = options.interval;
+    config.quality = options.quality;
+
+    std::vector<ChannelRun> runs(capture->GetChannelCount());
+    for (uint32_t i = 0; i < runs.size(); ++i) {
+        std::string base = options.output + "/channel" + std::to_string(i);
+        runs[i].mediaPath = base + "." + FileEnding(codec);
+        runs[i].sink.reset(new StreamSink(i, runs[i].mediaPath, base + ".log"));
+        if (!runs[i].sink->Opened()) {
+            std::fprintf(stderr, "cannot write %s\n", runs[i].mediaPath.c_str());
+            destroy(driver);
+            return 2;
+        }
+        runs[i].started = capture->StartChannel(i, runs[i].sink.get(), &config);
+        if (!runs[i].started) std::fprintf(stderr, "channel %u did not start\n", i);
+    }
+
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto nextLine = start + std::chrono::seconds(1);
+    while (!StopRequested()) {
+        auto now = std::chrono::steady_clock::now();
+        if (std::chrono::duration<double>(now - start).count() >= options.duration) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (now < nextLine) continue;
+        nextLine += std::chrono::seconds(1);
+        for (uint32_t i = 0; i < runs.size(); ++i) {
+            StreamStats s = runs[i].sink->Stats();
+            uint32_t state = 0, code = 0;
+            capture->GetChannelStatus(i, &state, &code, nullptr, 0);
+            if (terminal) {
+                std::printf("channel %u: state %u, %3llu fps, %6.0f kbit/s, %ux%u %s\n", i, state,
+                            static_cast<unsigned long long>(s.frames - runs[i].last.frames),
+                            (s.bytes - runs[i].last.bytes) * 8 / 1000.0, s.width, s.height,
+                            FourccText(s.fourcc).c_str());
+            }
+            runs[i].last = s;
+        }
+        if (terminal) std::fflush(stdout);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::vector<uint32_t> finalStates(runs.size(), 2);
+    for (uint32_t i = 0; i < runs.size(); ++i) {
+        uint32_t code = 0;
+        capture->GetChannelStatus(i, &finalStates[i], &code, nullptr, 0);
+        capture->StopChannel(i);
+    }
+    driver->Close();
+    destroy(driver);
+
+    int status = 0;
+    std::printf("summary after %.1f s (%s, %s:%u):\n", seconds, options.codec.c_str(), options.address.c_str(),
+                options.port);
+    for (uint32_t i = 0; i < runs.size(); ++i) {
+        StreamStats s = runs[i].sink->Stats();
+        std::printf("  channel %u: %llu frames (%llu key), %.1f fps, %.0f kbit/s, %ux%u, last FourCC %s, "
+                    "signal lost %u, state %u, file %s\n",
+                    i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames),
+                    seconds > 0 ? s.frames / seconds : 0.0, seconds > 0 ? s.bytes * 8 / 1000.0 / seconds : 0.0,
+                    s.width, s.height, FourccText(s.fourcc).c_str(), s.signalLost, finalStates[i],
+                    runs[i].mediaPath.c_str());
+        if (s.frames == 0) status = 1;
+    }
+    if (allocator.Outstanding() != 0) {
+        std::printf("  %d samples were never given back to the host\n", allocator.Outstanding());
+        status = 1;
+    }
+    return status;
+}
+
+}  // namespace host

@@ -1,0 +1,47 @@
+// `ombrelix-host record`: opens one device through the driver, starts its
+// channels and writes what they deliver.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct RecordOptions {
+    std::string library;
+    std::string address = "127.0.0.1";
+    uint16_t port = 80;
+    std::string user;
+    std::string password;
+    std::string codec = "h264";  // h264, mpeg4, jpeg
+    std::string model = "PSIA";
+    uint32_t channels = 1;
+    uint32_t inputs = 0;
+    uint32_t outputs = 0;
+    std::vector<std::string> parameters;    // INDEX=TEXT
+    std::vector<std::string> capabilities;  // parameters 2, 3, ... in order
+    uint16_t width = 640;
+    uint16_t height = 480;
+    uint16_t interval = 40;
+    uint16_t quality = 50;
+    double duration = 10;
+    std::string output = ".";
+    bool quiet = false;
+    bool probe = false;  // take the capability texts from a capability query first
+};
+
+int RunRecord(const RecordOptions& options);
+
+// Codec code of the host interface for a codec name; 0 when unknown.
+int32_t CodecCode(const std::string& name);
+// Builds the device's parameter table: parameter 1 defaults to "0", the
+// capability texts take 2, 3, ..., and INDEX=TEXT pairs override.
+bool BuildParameters(const RecordOptions& options, std::map<int32_t, std::string>& out, std::string& error);
+
+// Set by SIGINT/SIGTERM: commands end early and clean up.
+bool StopRequested();
+void InstallStopHandler();
+
+}  // namespace host
