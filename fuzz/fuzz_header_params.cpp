@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         telvaro::FindHeaderParam("nonce", "=", trimmed, ", ");
         telvaro::FindHeaderParam("realm", "=", trimmed, ",");
         telvaro::FindHeaderParam("timeout", "=", trimmed, ";");
-        telvaro::FindHeaderParam(trimmed.substr(0, 3), trimmed.substr(3, 1), trimmed, " ;,");
+        if (trimmed.size() >= 4) telvaro::FindHeaderParam(trimmed.substr(0, 3), trimmed.substr(3, 1), trimmed, " ;,");
         telvaro::HexToBytes(trimmed);
         telvaro::ToLower(trimmed);
     }
