@@ -12,24 +12,16 @@
 #include <map>
 
 #include "psia/md5.h"
+#include "psia/text.h"
+#include "support/fake_host.h"
 
 namespace fakes {
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
+std::string Lower(const std::string& text) { return telvaro::ToLower(text); }
 
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
+std::string Trim(const std::string& text) { return telvaro::TrimBlanks(text); }
 
 std::string ReasonFor(int status) {
     switch (status) {
@@ -416,14 +408,11 @@ int TestHttpServer::ConnectionCount() {
 }
 
 bool TestHttpServer::WaitForRequests(size_t n, int timeoutMs) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return requests_.size() >= n; });
+    return WaitFor(mu_, cv_, timeoutMs, [&] { return requests_.size() >= n; });
 }
 
 bool TestHttpServer::WaitForBody(size_t index, int timeoutMs) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [&] { return requests_.size() > index && requests_[index].bodyComplete; });
+    return WaitFor(mu_, cv_, timeoutMs, [&] { return requests_.size() > index && requests_[index].bodyComplete; });
 }
 
 }  // namespace fakes
