@@ -270,7 +270,8 @@ void TestHttpServer::Serve(std::shared_ptr<Connection> connection) {
         pending.erase(0, length);
 
         std::string scheme;
-        bool authorised = Authorised(request, scheme);
+        bool stale = false;
+        bool authorised = Authorised(request, scheme, stale);
         request.authorizedWith = scheme;
         request.bodyComplete = true;
         {
@@ -279,7 +280,7 @@ void TestHttpServer::Serve(std::shared_ptr<Connection> connection) {
         }
         cv_.notify_all();
 
-        HttpReply reply = authorised ? NextReply(request) : Challenge();
+        HttpReply reply = authorised ? NextReply(request) : Challenge(stale);
         if (reply.drop) return;
         if (reply.hold) {
             WaitStopping(-1);
@@ -291,8 +292,9 @@ void TestHttpServer::Serve(std::shared_ptr<Connection> connection) {
     }
 }
 
-bool TestHttpServer::Authorised(const RecordedRequest& request, std::string& scheme) {
+bool TestHttpServer::Authorised(const RecordedRequest& request, std::string& scheme, bool& stale) {
     scheme.clear();
+    stale = false;
     std::lock_guard<std::mutex> lock(mu_);
     if (!authRequired_) return true;
     const std::vector<HttpAuthScheme>& accepted = auth_.accepted.empty() ? auth_.offered : auth_.accepted;
@@ -313,8 +315,7 @@ bool TestHttpServer::Authorised(const RecordedRequest& request, std::string& sch
         // RFC 2617 section 3.2.2 with qop="auth".
         auto p = AuthParams(rest);
         if (p["username"] != auth_.userName || p["realm"] != auth_.realm || p["uri"] != request.target ||
-            p["qop"] != "auth" || p["nc"].empty() || p["cnonce"].empty() ||
-            std::find(nonces_.begin(), nonces_.end(), p["nonce"]) == nonces_.end()) {
+            p["qop"] != "auth" || p["nc"].empty() || p["cnonce"].empty() || nonceUses_.count(p["nonce"]) == 0) {
             return false;
         }
         std::string ha1 = telvaro::Md5Hex(auth_.userName + ":" + auth_.realm + ":" + auth_.password);
@@ -322,13 +323,19 @@ bool TestHttpServer::Authorised(const RecordedRequest& request, std::string& sch
         std::string expected =
             telvaro::Md5Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
         if (p["response"] != expected) return false;
+        int& uses = nonceUses_[p["nonce"]];
+        if (auth_.nonceUses > 0 && uses >= auth_.nonceUses) {
+            stale = true;
+            return false;
+        }
+        ++uses;
         scheme = "Digest";
         return true;
     }
     return false;
 }
 
-HttpReply TestHttpServer::Challenge() {
+HttpReply TestHttpServer::Challenge(bool stale) {
     std::lock_guard<std::mutex> lock(mu_);
     HttpReply reply(401, "<html><body>401 Unauthorized</body></html>");
     for (HttpAuthScheme scheme : auth_.offered) {
@@ -336,9 +343,9 @@ HttpReply TestHttpServer::Challenge() {
             reply.headers.push_back("WWW-Authenticate: Basic realm=\"" + auth_.realm + "\"");
         } else {
             std::string nonce = telvaro::Md5Hex("nonce" + std::to_string(++nonceCounter_) + auth_.realm);
-            nonces_.push_back(nonce);
+            nonceUses_[nonce] = 0;
             reply.headers.push_back("WWW-Authenticate: Digest realm=\"" + auth_.realm + "\", qop=\"auth\", nonce=\"" +
-                                    nonce + "\", stale=\"FALSE\"");
+                                    nonce + "\", stale=\"" + (stale ? "TRUE" : "FALSE") + "\"");
         }
     }
     return reply;

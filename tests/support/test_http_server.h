@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +67,9 @@ struct HttpAuthConfig {
     std::vector<HttpAuthScheme> offered;
     // Schemes whose valid credentials are accepted; empty: the offered ones.
     std::vector<HttpAuthScheme> accepted;
+    // Requests a Digest nonce is good for; then it is refused as stale
+    // (0: no limit).
+    int nonceUses = 0;
 };
 
 class TestHttpServer {
@@ -104,8 +108,8 @@ private:
 
     void AcceptLoop();
     void Serve(std::shared_ptr<Connection> connection);
-    bool Authorised(const RecordedRequest& request, std::string& scheme);
-    HttpReply Challenge();
+    bool Authorised(const RecordedRequest& request, std::string& scheme, bool& stale);
+    HttpReply Challenge(bool stale);
     HttpReply NextReply(const RecordedRequest& request);
     bool SendReply(int fd, const HttpReply& reply);
     void WaitStopping(int ms);
@@ -123,7 +127,7 @@ private:
     Handler handler_;
     bool authRequired_ = false;
     HttpAuthConfig auth_;
-    std::vector<std::string> nonces_;
+    std::map<std::string, int> nonceUses_;  // issued nonces and how often each was accepted
     int nonceCounter_ = 0;
 };
 

@@ -96,6 +96,30 @@ TEST_F(HttpSenderTest, DigestOfferedFirstIsLearnedAndUsedFromTheStartAfterwards)
     EXPECT_EQ(requests[3].body, kPutBody);
 }
 
+TEST_F(HttpSenderTest, AStaleNonceIsRenewedWithinTheRequest) {
+    HttpAuthConfig auth;
+    auth.userName = "admin";
+    auth.password = "12345";
+    auth.offered = {HttpAuthScheme::Digest};
+    auth.nonceUses = 2;
+    server.RequireAuth(auth);
+
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(HttpGet(sender, "/PSIA/System/deviceInfo", out)) << i;
+        EXPECT_EQ(sender.StatusCode(), 200u);
+        EXPECT_EQ(out, Terminated("<DeviceInfo/>"));
+    }
+    // Basic, Digest (first nonce), Digest (first nonce, its last use), Digest
+    // refused as stale, Digest with the renewed nonce.
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    const char* accepted[] = {"", "Digest", "Digest", "", "Digest"};
+    for (size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i].authorizedWith, accepted[i]) << i;
+    EXPECT_EQ(telvaro::FindHeaderParam("nc", "=", requests[4].Header("Authorization"), ", "), "00000001");
+}
+
 TEST_F(HttpSenderTest, BasicOfferedFirstFailsAndStaysBasic) {
     HttpAuthConfig auth;
     auth.userName = "admin";
