@@ -1,5 +1,7 @@
 #include "thread/base_thread.h"
 
+#include "platform/native_event.h"
+
 namespace telvaro {
 
 CBaseThread::CBaseThread() = default;
@@ -10,12 +12,21 @@ bool CBaseThread::Start() {
     stopEvent_.Reset();
     if (handle_ && !handle_->HasEnded()) return false;
     handle_.reset();
-    handle_ = platform::NativeThread::Start([this] { Run(); }, std::string());
+    // Run waits until the handle is stored, so that a Stop from inside Run
+    // sees its own thread instead of racing with this assignment.
+    auto stored = std::make_shared<platform::NativeEvent>(true, false);
+    handle_ = platform::NativeThread::Start(
+        [this, stored] {
+            stored->Wait(platform::kInfinite, false);
+            Run();
+        },
+        std::string());
     if (!handle_) {
         threadId_ = 0;
         return false;
     }
     threadId_ = handle_->Id();
+    stored->Set();
     return true;
 }
 
