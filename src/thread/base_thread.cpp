@@ -1,7 +1,5 @@
 #include "thread/base_thread.h"
 
-#include "platform/native_event.h"
-
 namespace telvaro {
 
 CBaseThread::CBaseThread() = default;
@@ -12,21 +10,13 @@ bool CBaseThread::Start() {
     stopEvent_.Reset();
     if (handle_ && !handle_->HasEnded()) return false;
     handle_.reset();
-    // Run waits until the handle is stored, so that a Stop from inside Run
-    // sees its own thread instead of racing with this assignment.
-    auto stored = std::make_shared<platform::NativeEvent>(true, false);
-    handle_ = platform::NativeThread::Start(
-        [this, stored] {
-            stored->Wait(platform::kInfinite, false);
-            Run();
-        },
-        std::string());
-    if (!handle_) {
+    // The handle is stored before Run starts, so that a Stop from inside Run
+    // sees its own thread.
+    if (!platform::NativeThread::Start([this] { Run(); }, std::string(), false, &handle_)) {
         threadId_ = 0;
         return false;
     }
     threadId_ = handle_->Id();
-    stored->Set();
     return true;
 }
 
