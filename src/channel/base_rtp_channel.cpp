@@ -1,0 +1,122 @@
+#include "channel/base_rtp_channel.h"
+
+#include "driver/config_file.h"
+#include "platform/thread_cancel.h"
+#include "psia/text.h"
+#include "thread/file_time.h"
+
+namespace telvaro {
+
+namespace {
+
+uint32_t ResolveCamera(IDriver* driver) { return driver ? ResolveHost(driver->GetDeviceInfo().address) : 0; }
+
+}  // namespace
+
+CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
+    : CBaseCameraChannel(driver, channelNumber, sink), cameraAddress_(ResolveCamera(driver)) {}
+
+CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
+
+bool CBaseRTPChannel::Interleaved() const { return transportMode_ == kRtpOverRtsp || transportMode_ == kRtpOverTcp; }
+
+int32_t CBaseRTPChannel::Run() {
+    TouchData();
+    CEvent* stopOrFrame[2] = {&stopEvent_, &frameEvent_};
+    for (;;) {
+        const uint32_t noData = driver_->GetDeviceInfo().noDataTimeout;
+        if (GetState() == kStateStreaming) {
+            if (ElapsedMilliseconds(lastPeriodic_) > periodMs_) {
+                OnPeriodic();
+                lastPeriodic_ = GetCurrentFileTime();
+            }
+        } else if (Connect()) {
+            if (WaitAny(stopOrFrame, noData) == 1) SetState(kStateStreaming);
+        }
+        const bool stopping = stopEvent_.Wait(1000);
+        if (MillisecondsSinceData() <= noData) {
+            if (stopping) break;
+            continue;
+        }
+        if (stopping) break;
+        SetState(kStateSignalLost);
+        if (MillisecondsSinceData() <= 2 * noData) continue;
+        if (sink_) sink_->OnSignalLost();
+        SetCameraState(false);
+    }
+    SetState(kStateStopped);
+    CloseTransport();
+    DeleteReceiver();
+    SetCameraState(false);
+    return 0;
+}
+
+bool CBaseRTPChannel::Connect() {
+    SetState(kStateStopped);
+    CloseTransport();
+    DeleteReceiver();
+    frameEvent_.Reset();
+    transportMode_ = GetRtpMode(driver_->GetDeviceInfo(), channelNumber_, driver_->GetName());
+    if (Configure() && CreateReceiver() && OpenTransport()) return true;
+    SetState(kStateStopped);
+    CloseTransport();
+    DeleteReceiver();
+    return false;
+}
+
+bool CBaseRTPChannel::CreateReceiver() {
+    if (Interleaved()) return true;
+    receiver_.reset(new CRTPReceiver());
+    receiver_->SetUser(this);
+    return true;
+}
+
+bool CBaseRTPChannel::OpenTransport() { return true; }
+
+void CBaseRTPChannel::CloseTransport() {
+    if (receiver_) receiver_->Close();
+}
+
+void CBaseRTPChannel::DeleteReceiver() {
+    if (!receiver_) return;
+    receiver_->SetUser(nullptr);
+    receiver_.reset();
+}
+
+void CBaseRTPChannel::OnPeriodic() {}
+
+void CBaseRTPChannel::OnRTPPacket(const RTPPacket* packet) {
+    dataEvent_.Set();
+    OnVideoPacket(packet);
+}
+
+void CBaseRTPChannel::OnRTPPacketFrom(const platform::Ipv4Endpoint* sender, const RTPPacket* packet) {
+    // An address that did not resolve matches no sender.
+    if (!sender || cameraAddress_ == 0 || sender->address != cameraAddress_) return;
+    dataEvent_.Set();
+    OnVideoPacket(packet);
+}
+
+void CBaseRTPChannel::SetMediaConfig(const MediaConfig& config) {
+    if (mediaParser_) mediaParser_->SetMediaConfig(config);
+}
+
+bool CBaseRTPChannel::OnFrame(ipcapture::IMediaSample* sample) {
+    frameEvent_.Set();
+    if (!sink_) return false;
+    bool taken = false;
+    try {
+        taken = sink_->OnSample(sample);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+        taken = false;
+    }
+    if (!taken) return false;
+    TouchData();
+    SetCameraState(true);
+    return true;
+}
+
+std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetResolution() { return {params_.width, params_.height}; }
+
+}  // namespace telvaro

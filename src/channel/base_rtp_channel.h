@@ -1,0 +1,73 @@
+// A camera channel as a self-healing media pipeline: its thread connects
+// (camera configuration, RTP reception, RTSP session), watches the time since
+// the last frame, reconnects when frames stop, reports signal loss and tears
+// everything down when the channel stops. Packets come in through
+// IRTPReceiverUser, finished frames through IMediaParserClient, and go on to
+// the host's stream sink on the receiving thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "channel/base_camera_channel.h"
+#include "media/media_parser.h"
+#include "rtp/rtp_receiver.h"
+#include "rtp/rtp_receiver_user.h"
+#include "thread/event.h"
+
+namespace telvaro {
+
+class CBaseRTPChannel : public CBaseCameraChannel, public IRTPReceiverUser, public IMediaParserClient {
+public:
+    CBaseRTPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink);
+    ~CBaseRTPChannel() override;
+
+    int32_t Run() override;
+
+    virtual bool CreateReceiver();
+    virtual bool OpenTransport();
+    virtual void CloseTransport();
+    virtual void DeleteReceiver();
+    // About once a second while streaming.
+    virtual void OnPeriodic();
+    // Brings the camera in line with what the host asked for, before a
+    // connection.
+    virtual bool Configure() = 0;
+    // Feeds one packet to the depacketizer.
+    virtual void OnVideoPacket(const RTPPacket* packet) = 0;
+
+    // IRTPReceiverUser.
+    void OnRTPPacket(const RTPPacket* packet) override;
+    void OnRTPPacketFrom(const platform::Ipv4Endpoint* sender, const RTPPacket* packet) override;
+    void OnReceiveTimeout() override {}
+    void OnReceiveClosed() override {}
+    void SetMediaConfig(const MediaConfig& config) override;
+
+    // IMediaParserClient.
+    bool OnFrame(ipcapture::IMediaSample* sample) override;
+    std::pair<uint32_t, uint32_t> GetResolution() override;
+
+    int32_t GetTransportMode() const { return transportMode_; }
+    uint16_t GetRtpPort() const { return rtpPort_; }
+    uint32_t GetCameraAddress() const { return cameraAddress_; }
+
+protected:
+    // Drops what an earlier attempt left, reads the transport mode and
+    // prepares camera, reception and session.
+    bool Connect();
+    // RTP travels inside the RTSP connection: no UDP port, no RTCP.
+    bool Interleaved() const;
+
+    uint16_t rtpPort_ = 0;
+    std::unique_ptr<CRTPReceiver> receiver_;
+    uint32_t periodMs_ = 1000;
+    uint64_t lastPeriodic_ = 0;
+    CManualEvent dataEvent_;
+    CManualEvent frameEvent_;
+    const uint32_t cameraAddress_;
+    int32_t transportMode_ = 0;
+    std::unique_ptr<CRTPMediaParser> mediaParser_;
+};
+
+}  // namespace telvaro

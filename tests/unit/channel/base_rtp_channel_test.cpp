@@ -1,0 +1,202 @@
+#include "channel/base_rtp_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "platform/native_thread.h"
+#include "support/fake_driver.h"
+#include "support/wait_until.h"
+
+namespace {
+
+using telvaro::CHANNEL_PARAMS;
+
+constexpr uint32_t kNoData = 300;
+
+// A channel whose connection always works and whose frames the test delivers
+// itself, as a receiving thread would.
+class SupervisedChannel : public telvaro::CBaseRTPChannel {
+public:
+    SupervisedChannel(telvaro::IDriver* driver, fakes::FakeStreamSink* sink) : CBaseRTPChannel(driver, 0, sink) {}
+    ~SupervisedChannel() override { Stop(); }
+    bool Configure() override {
+        ++connects;
+        return configureResult;
+    }
+    void OnVideoPacket(const telvaro::RTPPacket*) override { ++packets; }
+    // Delivers one frame through the channel's hand-over.
+    bool Deliver() {
+        fakes::FakeSample sample(telvaro::kFourCCJPEG, 16, "Ombrelix");
+        sample.SetLength(4);
+        return OnFrame(&sample);
+    }
+    std::atomic<int> connects{0};
+    std::atomic<int> packets{0};
+    std::atomic<bool> configureResult{true};
+};
+
+// Feeds frames every 40 ms while running.
+class FrameFeeder {
+public:
+    explicit FrameFeeder(SupervisedChannel* channel) : channel_(channel) {}
+    ~FrameFeeder() { Pause(); }
+    void Resume() {
+        if (thread_) return;
+        run_ = true;
+        thread_ = telvaro::platform::NativeThread::Start([this] {
+            while (run_) {
+                channel_->Deliver();
+                telvaro::platform::SleepMs(40);
+            }
+        }, "feeder");
+    }
+    void Pause() {
+        run_ = false;
+        if (thread_) thread_->Join(telvaro::platform::kInfinite);
+        thread_.reset();
+    }
+
+private:
+    SupervisedChannel* channel_;
+    std::atomic<bool> run_{false};
+    std::shared_ptr<telvaro::platform::NativeThread> thread_;
+};
+
+class RtpChannelTest : public ::testing::Test {
+protected:
+    RtpChannelTest() {
+        telvaro::DEVICE_INFO info;
+        info.address = "127.0.0.1";
+        info.timeout = 200;
+        info.noDataTimeout = kNoData;
+        driver.SetDeviceInfo(info);
+        params.width = 640;
+        params.height = 480;
+        params.frameInterval = 40;
+    }
+    size_t Count(const std::string& fragment) { return driver.CountMessages(fragment); }
+    fakes::FakeDriver driver;
+    fakes::FakeStreamSink sink;
+    CHANNEL_PARAMS params;
+};
+
+TEST_F(RtpChannelTest, ACameraThatNeverSendsKeepsReconnectingAndReportsSignalLossToTheSinkOnly) {
+    SupervisedChannel channel(&driver, &sink);
+    ASSERT_TRUE(channel.Start(params));
+    ASSERT_TRUE(sink.WaitForSignalLost(2, 6000));
+    EXPECT_GE(channel.connects, 2);
+    EXPECT_NE(channel.GetState(), telvaro::kStateStreaming);
+    channel.Stop();
+    // Never online, so never reported offline either.
+    EXPECT_TRUE(driver.Messages().empty());
+}
+
+TEST_F(RtpChannelTest, SilenceLosesTheSignalOnceAndFramesBringItBack) {
+    SupervisedChannel channel(&driver, &sink);
+    FrameFeeder feeder(&channel);
+    feeder.Resume();
+    ASSERT_TRUE(channel.Start(params));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000));
+    EXPECT_EQ(Count("is online"), 1u);
+    const int connectsWhileStreaming = channel.connects;
+
+    feeder.Pause();
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateSignalLost ||
+                                              channel.connects > connectsWhileStreaming; }, 3000));
+    ASSERT_TRUE(driver.WaitForMessage("Signal was lost", 4000));
+    ASSERT_TRUE(sink.WaitForSignalLost(1, 2000));
+    auto messages = driver.Messages();
+    EXPECT_EQ(messages.back().type, 1);
+    EXPECT_EQ(messages.back().text, "telvaro::CBaseCameraChannel::SetCameraState: Signal was lost for camera 127.0.0.1");
+
+    feeder.Resume();
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 4000));
+    EXPECT_EQ(Count("is online"), 2u);
+    EXPECT_EQ(Count("Signal was lost"), 1u);
+    feeder.Pause();
+    channel.Stop();
+}
+
+TEST_F(RtpChannelTest, StopWhileStreamingReportsStoppedOnceAndMeetsItsBound) {
+    SupervisedChannel channel(&driver, &sink);
+    FrameFeeder feeder(&channel);
+    feeder.Resume();
+    ASSERT_TRUE(channel.Start(params));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000));
+    auto start = std::chrono::steady_clock::now();
+    channel.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 200 + 300));
+    // Frames still arriving after Stop do not bring the camera back online.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    feeder.Pause();
+    EXPECT_EQ(Count("is online"), 1u);
+    EXPECT_EQ(Count("is offline. Channel was stopped"), 1u);
+    EXPECT_EQ(driver.Messages().size(), 2u);
+    EXPECT_EQ(channel.GetState(), telvaro::kStateStopped);
+}
+
+TEST_F(RtpChannelTest, AFailingConfigurationIsRetriedEverySecond) {
+    SupervisedChannel channel(&driver, &sink);
+    channel.configureResult = false;
+    ASSERT_TRUE(channel.Start(params));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    channel.Stop();
+    EXPECT_GE(channel.connects, 2);
+    EXPECT_LE(channel.connects, 4);
+    EXPECT_EQ(channel.GetState(), telvaro::kStateStopped);
+}
+
+TEST_F(RtpChannelTest, FramesTheHostRefusesDoNotCount) {
+    SupervisedChannel channel(&driver, &sink);
+    sink.accept = false;
+    EXPECT_FALSE(channel.Deliver());
+    sink.accept = true;
+    sink.throwOnSample = true;
+    EXPECT_FALSE(channel.Deliver());
+    EXPECT_TRUE(driver.Messages().empty());
+    sink.throwOnSample = false;
+    EXPECT_TRUE(channel.Deliver());
+    EXPECT_EQ(Count("is online"), 1u);
+}
+
+TEST_F(RtpChannelTest, UdpPacketsFromAnotherAddressAreDropped) {
+    SupervisedChannel channel(&driver, &sink);
+    uint8_t bytes[13] = {0x80, 0x60, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0xAA};
+    telvaro::RTPPacket packet;
+    ASSERT_TRUE(telvaro::ParseRTPHeader(bytes, sizeof(bytes), packet));
+    telvaro::platform::Ipv4Endpoint camera{channel.GetCameraAddress(), 5000};
+    telvaro::platform::Ipv4Endpoint stranger{camera.address ^ 0x01000000u, 5000};
+    channel.OnRTPPacketFrom(&stranger, &packet);
+    EXPECT_EQ(channel.packets, 0);
+    channel.OnRTPPacketFrom(&camera, &packet);
+    EXPECT_EQ(channel.packets, 1);
+    channel.OnRTPPacket(&packet);
+    EXPECT_EQ(channel.packets, 2);
+
+    // An address that does not resolve drops every UDP packet.
+    telvaro::DEVICE_INFO info = driver.GetDeviceInfo();
+    info.address = "";
+    driver.SetDeviceInfo(info);
+    SupervisedChannel unresolved(&driver, &sink);
+    telvaro::platform::Ipv4Endpoint zero{0, 5000};
+    unresolved.OnRTPPacketFrom(&zero, &packet);
+    unresolved.OnRTPPacketFrom(&camera, &packet);
+    EXPECT_EQ(unresolved.packets, 0);
+}
+
+TEST_F(RtpChannelTest, ResolutionIsWhatTheHostAskedFor) {
+    SupervisedChannel channel(&driver, &sink);
+    ASSERT_TRUE(channel.Start(params));
+    EXPECT_EQ(channel.GetResolution(), std::make_pair(640u, 480u));
+    params.width = 1280;
+    params.height = 720;
+    ASSERT_TRUE(channel.Restart(params));
+    EXPECT_EQ(channel.GetResolution(), std::make_pair(1280u, 720u));
+    channel.Stop();
+}
+
+}  // namespace
