@@ -1,0 +1,259 @@
+#include "media/jpeg_media_parser.h"
+
+#include <cstring>
+
+#include "media/jpeg_tables.h"
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+
+namespace {
+
+constexpr size_t kMainHeaderLength = 8;
+constexpr size_t kRestartHeaderLength = 4;
+constexpr size_t kQuantizationHeaderLength = 4;
+constexpr size_t kTableLength = 64;
+// SOI, two DQT, SOF0, four DHT and SOS: the header rebuilt from Q.
+constexpr size_t kHeaderFromQ = 605;
+
+bool HasRestartMarkers(uint8_t type) { return type >= 64 && type <= 127; }
+
+// Picture size in 8-pixel units; 0 stands for 2048 pixels, which one byte
+// cannot express otherwise.
+uint32_t PictureSize(uint8_t units) { return units == 0 ? 2048u : units * 8u; }
+
+// Writes the JPEG markers one after another into the sample buffer.
+class CJpegHeaderWriter {
+public:
+    explicit CJpegHeaderWriter(uint8_t* out) : out_(out) {}
+
+    size_t Length() const { return length_; }
+
+    void StartOfImage() { Marker(0xD8); }
+
+    void Jfif() {
+        Marker(0xE0);
+        Word(16);
+        static const uint8_t kBody[] = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+        Bytes(kBody, sizeof(kBody));
+    }
+
+    void RestartInterval(uint16_t interval) {
+        Marker(0xDD);
+        Word(4);
+        Word(interval);
+    }
+
+    void QuantizationTable(uint8_t id, const uint8_t* table) {
+        Marker(0xDB);
+        Word(static_cast<uint16_t>(3 + kTableLength));
+        Byte(id);
+        Bytes(table, kTableLength);
+    }
+
+    // Baseline frame of three components; the first (luminance) with the
+    // given sampling, the other two at 1x1.
+    void Frame(uint32_t width, uint32_t height, uint8_t firstId, uint8_t lumaSampling, uint8_t chromaTable) {
+        Marker(0xC0);
+        Word(17);
+        Byte(8);
+        Word(static_cast<uint16_t>(height));
+        Word(static_cast<uint16_t>(width));
+        Byte(3);
+        const uint8_t components[9] = {firstId,
+                                       lumaSampling,
+                                       0,
+                                       static_cast<uint8_t>(firstId + 1),
+                                       0x11,
+                                       chromaTable,
+                                       static_cast<uint8_t>(firstId + 2),
+                                       0x11,
+                                       chromaTable};
+        Bytes(components, sizeof(components));
+    }
+
+    void HuffmanTables() {
+        Huffman(0x00, CJpegTables::kDcLuminance);
+        Huffman(0x10, CJpegTables::kAcLuminance);
+        Huffman(0x01, CJpegTables::kDcChrominance);
+        Huffman(0x11, CJpegTables::kAcChrominance);
+    }
+
+    void StartOfScan(uint8_t firstId) {
+        Marker(0xDA);
+        Word(12);
+        Byte(3);
+        const uint8_t components[6] = {firstId, 0x00, static_cast<uint8_t>(firstId + 1), 0x11,
+                                       static_cast<uint8_t>(firstId + 2), 0x11};
+        Bytes(components, sizeof(components));
+        Byte(0);   // Ss
+        Byte(63);  // Se
+        Byte(0);   // Ah, Al
+    }
+
+private:
+    void Huffman(uint8_t classAndId, const CJpegTables::HuffmanTable& table) {
+        Marker(0xC4);
+        Word(static_cast<uint16_t>(3 + 16 + table.valueCount));
+        Byte(classAndId);
+        Bytes(table.bits, 16);
+        Bytes(table.values, table.valueCount);
+    }
+    void Marker(uint8_t code) {
+        Byte(0xFF);
+        Byte(code);
+    }
+    void Word(uint16_t value) {
+        Byte(static_cast<uint8_t>(value >> 8));
+        Byte(static_cast<uint8_t>(value));
+    }
+    void Byte(uint8_t value) { out_[length_++] = value; }
+    void Bytes(const uint8_t* data, size_t count) {
+        std::memcpy(out_ + length_, data, count);
+        length_ += count;
+    }
+
+    uint8_t* out_;
+    size_t length_ = 0;
+};
+
+}  // namespace
+
+CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver, const std::string& allocationName)
+    : CRTPMediaParser(driver, allocationName) {}
+
+CJpegRTPMediaParser::~CJpegRTPMediaParser() = default;
+
+void CJpegRTPMediaParser::Reset() {
+    waiting_ = true;
+    width_ = 0;
+    height_ = 0;
+    ClearFrame();
+}
+
+void CJpegRTPMediaParser::OnPacket(const RTPPacket* packet) {
+    CheckSequence(packet->sequenceNumber);
+    if (!Append(packet->payload, packet->payloadLength)) return;
+    if (!packet->marker) return;
+    timeStamps_.Convert(packet->timeStamp);
+    HandOver();
+    ClearFrame();
+}
+
+bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
+    if (length < 4) return false;
+    const uint32_t offset = static_cast<uint32_t>(payload[1]) << 16 | static_cast<uint32_t>(payload[2]) << 8 |
+                            payload[3];
+    if (offset == 0) {
+        // A first packet always begins a frame: whatever an unfinished frame
+        // left behind would end up inside this one's scan.
+        ClearFrame();
+        if (length > 11) headerLength_ = HasRestartMarkers(payload[4]) ? 12 : 8;
+        AppendToFrame(payload, length);
+        waiting_ = false;
+    } else {
+        if (waiting_) {
+            Reset();
+            return false;
+        }
+        if (length > headerLength_) AppendToFrame(payload + headerLength_, length - headerLength_);
+    }
+    if (waiting_ || !CheckBufferSize()) {
+        Reset();
+        return false;
+    }
+    return true;
+}
+
+void CJpegRTPMediaParser::HandOver() {
+    if (!CanHandOver()) return;
+    const uint32_t capacity = static_cast<uint32_t>(frame_.size()) + kHeaderReserve;
+    HandOverFrame(kFourCCJPEG, capacity, false, [this](uint8_t* buffer, uint32_t bufferCapacity) -> uint32_t {
+        try {
+            uint32_t width = 0;
+            uint32_t height = 0;
+            const size_t length = Rebuild(frame_.data(), frame_.size(), buffer, bufferCapacity, width, height);
+            width_ = width;
+            height_ = height;
+            return static_cast<uint32_t>(length);
+        } catch (...) {
+            platform::SwallowUnlessCancelled();
+            return 0;
+        }
+    });
+}
+
+size_t CJpegRTPMediaParser::Rebuild(const uint8_t* frame, size_t length, uint8_t* out, size_t capacity,
+                                    uint32_t& width, uint32_t& height) {
+    if (length <= kMainHeaderLength) return 0;
+    const uint8_t type = frame[4];
+    const int q = frame[5];
+    width = PictureSize(frame[6]);
+    height = PictureSize(frame[7]);
+
+    size_t dataPos = kMainHeaderLength;
+    uint16_t restartInterval = 0;
+    if (HasRestartMarkers(type)) {
+        if (length < kMainHeaderLength + kRestartHeaderLength) return 0;
+        restartInterval = static_cast<uint16_t>(frame[8] << 8 | frame[9]);
+        dataPos += kRestartHeaderLength;
+    }
+
+    uint8_t computed[2 * kTableLength];
+    const uint8_t* tables = computed;
+    size_t tableBytes = sizeof(computed);
+    CJpegHeaderWriter header(out);
+    if (q < 128) {
+        // Tables from Q (RFC 2435 section 4.2) and no JFIF segment.
+        if (length <= kHeaderFromQ) return 0;
+        CJpegTables::MakeQuantizationTables(q, computed);
+        // Types 64 to 127 add 64 to the sampling type.
+        const uint8_t baseType = HasRestartMarkers(type) ? static_cast<uint8_t>(type - 64) : type;
+        if (length - dataPos + kHeaderFromQ + (restartInterval ? 6 : 0) > capacity) return 0;
+        header.StartOfImage();
+        if (restartInterval != 0) header.RestartInterval(restartInterval);
+        header.QuantizationTable(0, computed);
+        header.QuantizationTable(1, computed + kTableLength);
+        header.Frame(width, height, 0, baseType == 0 ? 0x21 : 0x22, 1);
+        header.HuffmanTables();
+        header.StartOfScan(0);
+    } else {
+        // Q 128 to 255: the first packet carries the tables (RFC 2435
+        // section 3.1.8), unless its length is 0.
+        if (length < dataPos + kQuantizationHeaderLength) return 0;
+        const uint8_t* quantization = frame + dataPos;
+        if (quantization[0] != 0) {
+            CJpegTables::MakeQuantizationTables(q, computed);
+        } else {
+            const size_t announced = static_cast<size_t>(quantization[2]) << 8 | quantization[3];
+            dataPos += kQuantizationHeaderLength;
+            if (length < dataPos + announced) return 0;
+            if (announced == 0) {
+                CJpegTables::MakeQuantizationTables(q, computed);
+            } else {
+                // Baseline JPEG holds 8-bit tables of 64 entries: one shared
+                // table or one for luminance and one for chrominance.
+                if (announced != kTableLength && announced != 2 * kTableLength) return 0;
+                tables = frame + dataPos;
+                tableBytes = announced;
+                dataPos += announced;
+            }
+        }
+        const bool twoTables = tableBytes > kTableLength;
+        const size_t headerLength = (tableBytes & ~size_t(1)) + 501 - (restartInterval ? 0 : 6) -
+                                    (twoTables ? 0 : 5);
+        if (headerLength > kHeaderReserve || length - dataPos + headerLength > capacity) return 0;
+        header.StartOfImage();
+        header.Jfif();
+        if (restartInterval != 0) header.RestartInterval(restartInterval);
+        header.QuantizationTable(0, tables);
+        if (twoTables) header.QuantizationTable(1, tables + kTableLength);
+        header.Frame(width, height, 1, (type & 1) ? 0x22 : 0x21, twoTables ? 1 : 0);
+        header.HuffmanTables();
+        header.StartOfScan(1);
+    }
+    std::memcpy(out + header.Length(), frame + dataPos, length - dataPos);
+    return header.Length() + length - dataPos;
+}
+
+}  // namespace telvaro
