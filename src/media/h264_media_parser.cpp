@@ -1,5 +1,7 @@
 #include "media/h264_media_parser.h"
 
+#include <cstring>
+
 #include "media/h264_sps.h"
 #include "platform/thread_cancel.h"
 
@@ -14,6 +16,7 @@ constexpr uint8_t kAccessUnitDelimiter[] = {0x00, 0x00, 0x01, 0x09, 0x30};
 // no weighting, initial QP 26, deblocking control present.
 const std::vector<uint8_t> kFallbackPps = {0x68, 0xCE, 0x3C, 0x80};
 
+constexpr uint8_t kNalTypeSei = 6;
 constexpr uint8_t kNalTypeSps = 7;
 constexpr uint8_t kNalTypePps = 8;
 constexpr uint8_t kStapA = 24;
@@ -37,7 +40,12 @@ void CH264RTPMediaParser::Reset() {
     waiting_ = true;
     width_ = 0;
     height_ = 0;
+    StartFrame();
+}
+
+void CH264RTPMediaParser::StartFrame() {
     ClearFrame();
+    frameHasContent_ = false;
 }
 
 void CH264RTPMediaParser::SetMediaConfig(const MediaConfig& config) {
@@ -80,7 +88,7 @@ void CH264RTPMediaParser::OnPacket(const RTPPacket* packet) {
         if (!packet->marker) return;
         timeStamps_.Convert(packet->timeStamp);
         HandOver();
-        ClearFrame();
+        StartFrame();
     } catch (...) {
         platform::SwallowUnlessCancelled();
         Reset();
@@ -91,14 +99,14 @@ bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
     if (length == 0) return false;
     if (length >= 5 && payload[0] == 0 && payload[1] == 0 && payload[2] == 0 && payload[3] == 1) {
         // A byte stream inside RTP, as some cameras send it.
-        NoteInBandNal(payload[4]);
+        NoteNal(payload[4]);
         AppendToFrame(payload, length);
         return true;
     }
     const uint8_t type = payload[0] & 0x1F;
     if (type >= 1 && type <= 23) {
         if (length < 3) return false;
-        NoteInBandNal(payload[0]);
+        NoteNal(payload[0]);
         AppendNal(payload, length);
         return true;
     }
@@ -118,7 +126,7 @@ bool CH264RTPMediaParser::AppendAggregate(const uint8_t* payload, size_t length)
         const size_t rest = length - pos;
         if (size > rest) return false;
         if (rest == 0) break;
-        if (size > 0) NoteInBandNal(payload[pos]);
+        if (size > 0) NoteNal(payload[pos]);
         AppendNal(payload + pos, size);
         pos += size;
     }
@@ -132,11 +140,11 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
     const uint8_t nalHeader = static_cast<uint8_t>((payload[0] & 0xE0) | (fuHeader & 0x1F));
     const bool ownStartCode = length >= 6 && BeginsWithStartCode(payload + 2, length - 2);
 
-    if (fuHeader == kFuStartOfIdr && frame_.empty() && !ownStartCode) {
-        // An IDR picture that starts a frame without parameter sets in front:
-        // put the session's in front, or made-up ones if there are none. A
-        // stream that carries its own sets gets none from here, as made-up
-        // ones would replace those the decoder already holds.
+    if (fuHeader == kFuStartOfIdr && !frameHasContent_ && !ownStartCode) {
+        // An IDR picture that starts a frame (SEI messages aside) without
+        // parameter sets: put the session's in front, or made-up ones if
+        // there are none. A stream that carries its own sets gets none from
+        // here, as made-up ones would replace those the decoder holds.
         bool haveSets = !config_.sps.empty() && !config_.pps.empty();
         if (!haveSets && !inBandParameterSets_) {
             if (!SynthesizeParameterSets()) {
@@ -145,14 +153,14 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
             }
             haveSets = true;
         }
-        if (haveSets) {
-            AppendNal(config_.sps.data(), config_.sps.size());
-            AppendNal(config_.pps.data(), config_.pps.size());
-        }
+        if (haveSets) InsertParameterSets();
     }
     if ((fuHeader & kFuStartBit) && !ownStartCode) {
+        NoteNal(nalHeader);
         AppendToFrame(kStartCode, sizeof(kStartCode));
         AppendToFrame(&nalHeader, 1);
+    } else if ((nalHeader & 0x1F) != kNalTypeSei) {
+        frameHasContent_ = true;
     }
     AppendToFrame(payload + 2, length - 2);
     return true;
@@ -163,9 +171,28 @@ void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t length) {
     AppendToFrame(nal, length);
 }
 
-void CH264RTPMediaParser::NoteInBandNal(uint8_t header) {
+void CH264RTPMediaParser::NoteNal(uint8_t header) {
     const uint8_t type = header & 0x1F;
     if (type == kNalTypeSps || type == kNalTypePps) inBandParameterSets_ = true;
+    if (type != kNalTypeSei) frameHasContent_ = true;
+}
+
+// In front of the frame, where the hand-over looks for them; only SEI
+// messages can be there already.
+void CH264RTPMediaParser::InsertParameterSets() {
+    const std::vector<uint8_t>& sps = config_.sps;
+    const std::vector<uint8_t>& pps = config_.pps;
+    const size_t length = 2 * sizeof(kStartCode) + sps.size() + pps.size();
+    frame_.insert(frame_.begin(), length, 0);
+    uint8_t* p = frame_.data();
+    std::memcpy(p, kStartCode, sizeof(kStartCode));
+    p += sizeof(kStartCode);
+    std::memcpy(p, sps.data(), sps.size());
+    p += sps.size();
+    std::memcpy(p, kStartCode, sizeof(kStartCode));
+    p += sizeof(kStartCode);
+    std::memcpy(p, pps.data(), pps.size());
+    frameHasContent_ = true;
 }
 
 void CH264RTPMediaParser::HandOver() {

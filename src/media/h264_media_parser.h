@@ -29,15 +29,19 @@ private:
     bool AppendAggregate(const uint8_t* payload, size_t length);
     bool AppendFragment(const uint8_t* payload, size_t length);
     void AppendNal(const uint8_t* nal, size_t length);
-    void NoteInBandNal(uint8_t header);
+    void NoteNal(uint8_t header);
+    void InsertParameterSets();
     bool SynthesizeParameterSets();
     void HandOver();
+    void StartFrame();
 
     // No frame is handed over until one whose sequence parameter set parses.
     bool waiting_ = true;
     // The stream has carried a parameter set of its own, so sets made up
     // here would only override the right ones.
     bool inBandParameterSets_ = false;
+    // The frame holds something other than SEI messages.
+    bool frameHasContent_ = false;
 };
 
 }  // namespace telvaro
