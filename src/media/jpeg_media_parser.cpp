@@ -170,12 +170,7 @@ void CJpegRTPMediaParser::HandOver() {
     const uint32_t capacity = static_cast<uint32_t>(frame_.size()) + kHeaderReserve;
     HandOverFrame(kFourCCJPEG, capacity, false, [this](uint8_t* buffer, uint32_t bufferCapacity) -> uint32_t {
         try {
-            uint32_t width = 0;
-            uint32_t height = 0;
-            const size_t length = Rebuild(frame_.data(), frame_.size(), buffer, bufferCapacity, width, height);
-            width_ = width;
-            height_ = height;
-            return static_cast<uint32_t>(length);
+            return static_cast<uint32_t>(Rebuild(buffer, bufferCapacity));
         } catch (...) {
             platform::SwallowUnlessCancelled();
             return 0;
@@ -183,13 +178,25 @@ void CJpegRTPMediaParser::HandOver() {
     });
 }
 
-size_t CJpegRTPMediaParser::Rebuild(const uint8_t* frame, size_t length, uint8_t* out, size_t capacity,
-                                    uint32_t& width, uint32_t& height) {
+const uint8_t* CJpegRTPMediaParser::TablesForQ(int q) {
+    if (q > 99) q = 99;
+    if (q != qTablesFor_) {
+        CJpegTables::MakeQuantizationTables(q, qTables_);
+        qTablesFor_ = q;
+    }
+    return qTables_;
+}
+
+size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
+    const uint8_t* frame = frame_.data();
+    const size_t length = frame_.size();
     if (length <= kMainHeaderLength) return 0;
     const uint8_t type = frame[4];
     const int q = frame[5];
-    width = PictureSize(frame[6]);
-    height = PictureSize(frame[7]);
+    const uint32_t width = PictureSize(frame[6]);
+    const uint32_t height = PictureSize(frame[7]);
+    width_ = width;
+    height_ = height;
 
     size_t dataPos = kMainHeaderLength;
     uint16_t restartInterval = 0;
@@ -199,21 +206,20 @@ size_t CJpegRTPMediaParser::Rebuild(const uint8_t* frame, size_t length, uint8_t
         dataPos += kRestartHeaderLength;
     }
 
-    uint8_t computed[2 * kTableLength];
-    const uint8_t* tables = computed;
-    size_t tableBytes = sizeof(computed);
+    const uint8_t* tables = nullptr;
+    size_t tableBytes = 2 * kTableLength;
     CJpegHeaderWriter header(out);
     if (q < 128) {
         // Tables from Q (RFC 2435 section 4.2) and no JFIF segment.
         if (length <= kHeaderFromQ) return 0;
-        CJpegTables::MakeQuantizationTables(q, computed);
+        tables = TablesForQ(q);
         // Types 64 to 127 add 64 to the sampling type.
         const uint8_t baseType = HasRestartMarkers(type) ? static_cast<uint8_t>(type - 64) : type;
         if (length - dataPos + kHeaderFromQ + (restartInterval ? 6 : 0) > capacity) return 0;
         header.StartOfImage();
         if (restartInterval != 0) header.RestartInterval(restartInterval);
-        header.QuantizationTable(0, computed);
-        header.QuantizationTable(1, computed + kTableLength);
+        header.QuantizationTable(0, tables);
+        header.QuantizationTable(1, tables + kTableLength);
         header.Frame(width, height, 0, baseType == 0 ? 0x21 : 0x22, 1);
         header.HuffmanTables();
         header.StartOfScan(0);
@@ -223,13 +229,13 @@ size_t CJpegRTPMediaParser::Rebuild(const uint8_t* frame, size_t length, uint8_t
         if (length < dataPos + kQuantizationHeaderLength) return 0;
         const uint8_t* quantization = frame + dataPos;
         if (quantization[0] != 0) {
-            CJpegTables::MakeQuantizationTables(q, computed);
+            tables = TablesForQ(q);
         } else {
             const size_t announced = static_cast<size_t>(quantization[2]) << 8 | quantization[3];
             dataPos += kQuantizationHeaderLength;
             if (length < dataPos + announced) return 0;
             if (announced == 0) {
-                CJpegTables::MakeQuantizationTables(q, computed);
+                tables = TablesForQ(q);
             } else {
                 // Baseline JPEG holds 8-bit tables of 64 entries: one shared
                 // table or one for luminance and one for chrominance.

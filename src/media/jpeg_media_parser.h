@@ -26,20 +26,22 @@ public:
 
     bool IsWaiting() const { return waiting_; }
 
-    // Rebuilds the JPEG file for a stored frame (the first packet whole,
-    // then the data of every further packet) into out. Returns its length,
-    // 0 when the frame cannot be rebuilt; sets width and height.
-    static size_t Rebuild(const uint8_t* frame, size_t length, uint8_t* out, size_t capacity, uint32_t& width,
-                          uint32_t& height);
-
 private:
     bool Append(const uint8_t* payload, size_t length);
     void HandOver();
+    // Rebuilds the JPEG file for the stored frame (the first packet whole,
+    // then the data of every further packet) into out. Returns its length,
+    // 0 when the frame cannot be rebuilt; sets width and height.
+    size_t Rebuild(uint8_t* out, size_t capacity);
+    // The tables for Q, computed once per change of Q.
+    const uint8_t* TablesForQ(int q);
 
     // Continuation packets are refused until a frame's first packet came.
     bool waiting_ = true;
     // RTP/JPEG headers stripped from every packet but the first of a frame.
     size_t headerLength_ = 8;
+    uint8_t qTables_[128] = {};
+    int qTablesFor_ = -1;
 };
 
 }  // namespace telvaro
