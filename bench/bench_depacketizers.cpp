@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/idriver.h"
 #include "media/h264_media_parser.h"
 #include "media/jpeg_media_parser.h"
 #include "media/mpeg4_media_parser.h"
@@ -21,7 +20,8 @@
 #include "rtpkit/h264_packetizer.h"
 #include "rtpkit/jpeg_packetizer.h"
 #include "rtpkit/mpeg4_packetizer.h"
-#include "rtpkit/rtp_writer.h"
+#include "support/clip_packets.h"
+#include "support/null_driver.h"
 
 namespace {
 
@@ -43,19 +43,8 @@ public:
     uint32_t length = 0;
 };
 
-class TrivialHost : public IDriver, public ipcapture::ISampleAllocator, public IMediaParserClient {
+class TrivialHost : public ipcapture::ISampleAllocator, public IMediaParserClient {
 public:
-    void DebugMessage(int32_t, const char*, ...) override {}
-    std::string GetName() override { return "Ombrelix"; }
-    DEVICE_INFO GetDeviceInfo() override { return DEVICE_INFO(); }
-    std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-    ipcapture::ISampleAllocator* GetSampleAllocator() override { return this; }
-    int32_t GetCustomValue() override { return 0; }
-    int32_t GetCodecType() override { return 0; }
-    uint32_t GetChannelCount() override { return 1; }
-    std::string GetParameterText(int32_t) override { return ""; }
-    int32_t GetParameterInt(int32_t) override { return kNoParameterInt; }
-
     ipcapture::IMediaSample* AllocateSample(uint32_t, uint32_t capacity, const char*) override {
         if (sample.buffer.size() < capacity) sample.buffer.resize(capacity);
         return &sample;
@@ -98,18 +87,19 @@ Stream MakeH264(const std::string& testdata) {
     rtpkit::Clip clip;
     if (!rtpkit::LoadClip(testdata + "/h264_high_1920x1080.h264", clip)) return s;
     std::mt19937 random(7);
-    rtpkit::RtpSequencer sequencer(96, 1);
-    for (int i = 0; i < 50; ++i) {
-        rtpkit::Frame f;
-        const bool key = i % 25 == 0;
-        if (key) f.nals = {clip.sps, clip.pps};
-        Bytes slice(key ? 160000 : 34000);
+    std::vector<rtpkit::Frame> frames(50);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        rtpkit::Frame& f = frames[i];
+        f.key = i % 25 == 0;
+        if (f.key) f.nals = {clip.sps, clip.pps};
+        Bytes slice(f.key ? 160000 : 34000);
         for (uint8_t& b : slice) b = static_cast<uint8_t>(random() | 0x01);  // no start code inside
-        slice[0] = key ? 0x65 : 0x41;
+        slice[0] = f.key ? 0x65 : 0x41;
         f.nals.push_back(slice);
-        for (Bytes& p : sequencer.Wrap(rtpkit::PacketizeH264(f, {}), 3600u * (i + 1))) s.wire.push_back(p);
-        ++s.frames;
     }
+    s.wire = fakes::PacketizeClip(frames, [](const rtpkit::Frame& f) { return rtpkit::PacketizeH264(f, {}); }, 0)
+                 .packets;
+    s.frames = frames.size();
     Finish(s);
     return s;
 }
@@ -118,16 +108,17 @@ Stream MakeJpeg(const std::string& testdata) {
     Stream s{"JPEG 720p", {}, {}, 0, 0};
     rtpkit::Clip clip;
     if (!rtpkit::LoadClip(testdata + "/jpeg420_1280x720.mjpeg", clip)) return s;
-    rtpkit::RtpSequencer sequencer(26, 1);
     rtpkit::JpegPacketizerOptions options;
     options.q = 50;
-    uint32_t ts = 1;
-    for (const rtpkit::Frame& f : clip.frames) {
-        std::vector<Bytes> payloads;
-        if (!rtpkit::PacketizeJpeg(f, options, payloads, nullptr)) continue;
-        for (Bytes& p : sequencer.Wrap(payloads, ts += 3600)) s.wire.push_back(p);
-        ++s.frames;
-    }
+    s.wire = fakes::PacketizeClip(clip.frames,
+                                  [&](const rtpkit::Frame& f) {
+                                      std::vector<Bytes> payloads;
+                                      rtpkit::PacketizeJpeg(f, options, payloads, nullptr);
+                                      return payloads;
+                                  },
+                                  0)
+                 .packets;
+    s.frames = clip.frames.size();
     Finish(s);
     return s;
 }
@@ -136,12 +127,10 @@ Stream MakeMpeg4(const std::string& testdata) {
     Stream s{"MPEG-4 720p", {}, {}, 0, 0};
     rtpkit::Clip clip;
     if (!rtpkit::LoadClip(testdata + "/mpeg4_sp_1280x720.m4v", clip)) return s;
-    rtpkit::RtpSequencer sequencer(96, 1);
-    uint32_t ts = 1;
-    for (const rtpkit::Frame& f : clip.frames) {
-        for (Bytes& p : sequencer.Wrap(rtpkit::PacketizeMpeg4(f, clip.config, {}), ts += 3600)) s.wire.push_back(p);
-        ++s.frames;
-    }
+    s.wire = fakes::PacketizeClip(
+                 clip.frames, [&](const rtpkit::Frame& f) { return rtpkit::PacketizeMpeg4(f, clip.config, {}); }, 0)
+                 .packets;
+    s.frames = clip.frames.size();
     Finish(s);
     return s;
 }
@@ -161,7 +150,8 @@ bool Measure(Stream& s) {
         return false;
     }
     TrivialHost host;
-    Parser parser(&host, "Ombrelix");
+    fakes::NullDriver driver(&host);
+    Parser parser(&driver, "Ombrelix");
     parser.SetClient(&host);
     uint16_t sequence = 0;
     auto depacketize = [&] {

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "../tests/support/null_driver.h"
 #include "media/media_parser.h"
 #include "rtp/rtp_packet.h"
 
@@ -39,19 +39,8 @@ public:
     std::vector<uint8_t> buffer_;
 };
 
-class Host : public IDriver, public ipcapture::ISampleAllocator, public IMediaParserClient {
+class Host : public ipcapture::ISampleAllocator, public IMediaParserClient {
 public:
-    void DebugMessage(int32_t, const char*, ...) override {}
-    std::string GetName() override { return "Ombrelix"; }
-    DEVICE_INFO GetDeviceInfo() override { return DEVICE_INFO(); }
-    std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
-    ipcapture::ISampleAllocator* GetSampleAllocator() override { return this; }
-    int32_t GetCustomValue() override { return 0; }
-    int32_t GetCodecType() override { return 0; }
-    uint32_t GetChannelCount() override { return 1; }
-    std::string GetParameterText(int32_t) override { return ""; }
-    int32_t GetParameterInt(int32_t) override { return kNoParameterInt; }
-
     ipcapture::IMediaSample* AllocateSample(uint32_t fourCC, uint32_t capacity, const char*) override {
         ++outstanding;
         return new Sample(fourCC, capacity);
@@ -77,7 +66,8 @@ public:
 template <typename Parser>
 void FeedPackets(const uint8_t* data, size_t size) {
     Host host;
-    Parser parser(&host, "Ombrelix");
+    fakes::NullDriver driver(&host);
+    Parser parser(&driver, "Ombrelix");
     parser.SetClient(&host);
     RTPPacket packet;
     packet.timeStamp = 1000;

@@ -9,7 +9,7 @@
 #include "media/h264_sps.h"
 #include "rtpkit/clip.h"
 #include "rtpkit/h264_packetizer.h"
-#include "rtpkit/rtp_writer.h"
+#include "support/clip_packets.h"
 #include "support/depacketizer_rig.h"
 
 namespace {
@@ -248,27 +248,11 @@ TEST(H264Depacketizer, RefusedAndThrowingFramesResetTheParser) {
     EXPECT_EQ(rig.allocator.allocations.load(), rig.allocator.releases.load());
 }
 
-// The clip as RTP packets, frame after frame, each frame with its own time
-// stamp; the clip may be sent more than once in a row.
-struct PacketStream {
-    std::vector<Bytes> packets;
-    std::vector<size_t> firstPacket;  // per frame
-    std::vector<bool> key;            // per frame
-};
-
-PacketStream Packetize(const rtpkit::Clip& clip, const rtpkit::H264PacketizerOptions& options, int times = 1) {
-    PacketStream s;
-    rtpkit::RtpSequencer sequencer(96, 0x1234, 65500);  // runs through the wrap
-    uint32_t timeStamp = 90000;
-    for (int t = 0; t < times; ++t) {
-        for (const rtpkit::Frame& f : clip.frames) {
-            s.firstPacket.push_back(s.packets.size());
-            s.key.push_back(f.key);
-            for (Bytes& p : sequencer.Wrap(rtpkit::PacketizeH264(f, options), timeStamp)) s.packets.push_back(p);
-            timeStamp += 3600;
-        }
-    }
-    return s;
+// The clip as RTP packets, through the sequence number wrap; the clip may be
+// sent more than once in a row.
+fakes::ClipPackets Packetize(const rtpkit::Clip& clip, const rtpkit::H264PacketizerOptions& options, int times = 1) {
+    return fakes::PacketizeClip(
+        clip.frames, [&](const rtpkit::Frame& f) { return rtpkit::PacketizeH264(f, options); }, 65500, times);
 }
 
 // What the depacketizer must hand over for a frame of the clip.
@@ -365,7 +349,7 @@ TEST(H264Depacketizer, LostPacketsDropFramesUntilTheNextKeyFrame) {
         ASSERT_TRUE(rtpkit::LoadClip(ClipPath(c.file), clip));
         rtpkit::H264PacketizerOptions options;
         options.dropParameterSets = c.sessionSets;
-        PacketStream s = Packetize(clip, options, c.times);
+        const fakes::ClipPackets s = Packetize(clip, options, c.times);
         const size_t frameCount = s.firstPacket.size();
         const size_t begin = s.firstPacket[c.frame];
         const size_t end = c.frame + 1 < frameCount ? s.firstPacket[c.frame + 1] : s.packets.size();

@@ -10,7 +10,7 @@
 #include "media/jpeg_tables.h"
 #include "rtpkit/clip.h"
 #include "rtpkit/jpeg_packetizer.h"
-#include "rtpkit/rtp_writer.h"
+#include "support/clip_packets.h"
 #include "support/depacketizer_rig.h"
 
 namespace {
@@ -280,26 +280,18 @@ TEST(JpegDepacketizer, ContinuationsWithoutTheirFirstPacketAreRefused) {
     EXPECT_EQ(frames[0].data.size(), 605 + 700 + 10u);
 }
 
-struct ClipPackets {
-    std::vector<Bytes> packets;
-    std::vector<size_t> firstPacket;
-};
-
-ClipPackets Packetize(const rtpkit::Clip& clip, int q) {
-    ClipPackets s;
-    rtpkit::RtpSequencer sequencer(26, 0x55, 65530);
+fakes::ClipPackets Packetize(const rtpkit::Clip& clip, int q) {
     rtpkit::JpegPacketizerOptions options;
     options.q = q;
-    uint32_t timeStamp = 1;
-    for (const rtpkit::Frame& f : clip.frames) {
-        std::vector<Bytes> payloads;
-        std::string error;
-        EXPECT_TRUE(rtpkit::PacketizeJpeg(f, options, payloads, &error)) << error;
-        s.firstPacket.push_back(s.packets.size());
-        for (Bytes& p : sequencer.Wrap(payloads, timeStamp)) s.packets.push_back(p);
-        timeStamp += 3600;
-    }
-    return s;
+    return fakes::PacketizeClip(
+        clip.frames,
+        [&](const rtpkit::Frame& f) {
+            std::vector<Bytes> payloads;
+            std::string error;
+            EXPECT_TRUE(rtpkit::PacketizeJpeg(f, options, payloads, &error)) << error;
+            return payloads;
+        },
+        65530);
 }
 
 TEST(JpegDepacketizer, ClipsRoundTripThroughADecoder) {
@@ -349,7 +341,7 @@ TEST(JpegDepacketizer, LostPacketsCostOnlyTheirFrame) {
     rtpkit::Clip clip;
     ASSERT_TRUE(rtpkit::LoadClip(ClipPath("jpeg420_restart_640x480.mjpeg"), clip));
     for (int q : {75, 255}) {
-        const ClipPackets s = Packetize(clip, q);
+        const fakes::ClipPackets s = Packetize(clip, q);
         const size_t frame = 4;
         const size_t begin = s.firstPacket[frame];
         const size_t end = s.firstPacket[frame + 1];

@@ -8,7 +8,7 @@
 #include "media/mp4_parser.h"
 #include "rtpkit/clip.h"
 #include "rtpkit/mpeg4_packetizer.h"
-#include "rtpkit/rtp_writer.h"
+#include "support/clip_packets.h"
 #include "support/depacketizer_rig.h"
 
 namespace {
@@ -283,25 +283,11 @@ TEST(Mpeg4Depacketizer, RefusedFrameAndOverflowReset) {
     EXPECT_EQ(rig.driver.CountMessages("Frame buffer overflow detected"), 1u);
 }
 
-struct ClipPackets {
-    std::vector<Bytes> packets;
-    std::vector<size_t> firstPacket;
-};
-
-ClipPackets Packetize(const rtpkit::Clip& clip, bool configInBand) {
-    ClipPackets s;
-    rtpkit::RtpSequencer sequencer(96, 0x77, 65000);
+fakes::ClipPackets Packetize(const rtpkit::Clip& clip, bool configInBand) {
     rtpkit::Mpeg4PacketizerOptions options;
     options.configInBand = configInBand;
-    uint32_t timeStamp = 100;
-    for (const rtpkit::Frame& f : clip.frames) {
-        s.firstPacket.push_back(s.packets.size());
-        for (Bytes& p : sequencer.Wrap(rtpkit::PacketizeMpeg4(f, clip.config, options), timeStamp)) {
-            s.packets.push_back(p);
-        }
-        timeStamp += 3600;
-    }
-    return s;
+    return fakes::PacketizeClip(
+        clip.frames, [&](const rtpkit::Frame& f) { return rtpkit::PacketizeMpeg4(f, clip.config, options); }, 65000);
 }
 
 TEST(Mpeg4Depacketizer, ClipsRoundTripThroughADecoder) {
@@ -333,7 +319,7 @@ TEST(Mpeg4Depacketizer, ClipsRoundTripThroughADecoder) {
 TEST(Mpeg4Depacketizer, LostPacketsDropFramesUntilTheNextIntraVop) {
     rtpkit::Clip clip;
     ASSERT_TRUE(rtpkit::LoadClip(ClipPath("mpeg4_sp_640x480.m4v"), clip));
-    const ClipPackets s = Packetize(clip, true);
+    const fakes::ClipPackets s = Packetize(clip, true);
     for (size_t frame : {0u, 4u, 9u}) {
         const size_t begin = s.firstPacket[frame];
         const size_t end = s.firstPacket[frame + 1];
