@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "media/jpeg_header_writer.h"
 #include "media/jpeg_tables.h"
 #include "platform/thread_cancel.h"
 
@@ -21,101 +22,6 @@ bool HasRestartMarkers(uint8_t type) { return type >= 64 && type <= 127; }
 // Picture size in 8-pixel units; 0 stands for 2048 pixels, which one byte
 // cannot express otherwise.
 uint32_t PictureSize(uint8_t units) { return units == 0 ? 2048u : units * 8u; }
-
-// Writes the JPEG markers one after another into the sample buffer.
-class CJpegHeaderWriter {
-public:
-    explicit CJpegHeaderWriter(uint8_t* out) : out_(out) {}
-
-    size_t Length() const { return length_; }
-
-    void StartOfImage() { Marker(0xD8); }
-
-    void Jfif() {
-        Marker(0xE0);
-        Word(16);
-        static const uint8_t kBody[] = {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
-        Bytes(kBody, sizeof(kBody));
-    }
-
-    void RestartInterval(uint16_t interval) {
-        Marker(0xDD);
-        Word(4);
-        Word(interval);
-    }
-
-    void QuantizationTable(uint8_t id, const uint8_t* table) {
-        Marker(0xDB);
-        Word(static_cast<uint16_t>(3 + kTableLength));
-        Byte(id);
-        Bytes(table, kTableLength);
-    }
-
-    // Baseline frame of three components; the first (luminance) with the
-    // given sampling, the other two at 1x1.
-    void Frame(uint32_t width, uint32_t height, uint8_t firstId, uint8_t lumaSampling, uint8_t chromaTable) {
-        Marker(0xC0);
-        Word(17);
-        Byte(8);
-        Word(static_cast<uint16_t>(height));
-        Word(static_cast<uint16_t>(width));
-        Byte(3);
-        const uint8_t components[9] = {firstId,
-                                       lumaSampling,
-                                       0,
-                                       static_cast<uint8_t>(firstId + 1),
-                                       0x11,
-                                       chromaTable,
-                                       static_cast<uint8_t>(firstId + 2),
-                                       0x11,
-                                       chromaTable};
-        Bytes(components, sizeof(components));
-    }
-
-    void HuffmanTables() {
-        Huffman(0x00, CJpegTables::kDcLuminance);
-        Huffman(0x10, CJpegTables::kAcLuminance);
-        Huffman(0x01, CJpegTables::kDcChrominance);
-        Huffman(0x11, CJpegTables::kAcChrominance);
-    }
-
-    void StartOfScan(uint8_t firstId) {
-        Marker(0xDA);
-        Word(12);
-        Byte(3);
-        const uint8_t components[6] = {firstId, 0x00, static_cast<uint8_t>(firstId + 1), 0x11,
-                                       static_cast<uint8_t>(firstId + 2), 0x11};
-        Bytes(components, sizeof(components));
-        Byte(0);   // Ss
-        Byte(63);  // Se
-        Byte(0);   // Ah, Al
-    }
-
-private:
-    void Huffman(uint8_t classAndId, const CJpegTables::HuffmanTable& table) {
-        Marker(0xC4);
-        Word(static_cast<uint16_t>(3 + 16 + table.valueCount));
-        Byte(classAndId);
-        Bytes(table.bits, 16);
-        Bytes(table.values, table.valueCount);
-    }
-    void Marker(uint8_t code) {
-        Byte(0xFF);
-        Byte(code);
-    }
-    void Word(uint16_t value) {
-        Byte(static_cast<uint8_t>(value >> 8));
-        Byte(static_cast<uint8_t>(value));
-    }
-    void Byte(uint8_t value) { out_[length_++] = value; }
-    void Bytes(const uint8_t* data, size_t count) {
-        std::memcpy(out_ + length_, data, count);
-        length_ += count;
-    }
-
-    uint8_t* out_;
-    size_t length_ = 0;
-};
 
 }  // namespace
 

@@ -106,28 +106,6 @@ TEST(H264Depacketizer, PayloadsAreRebuiltWithStartCodes) {
     }
 }
 
-TEST(H264Depacketizer, KeyFramesAreSizedFromTheirSetAndOthersKeepTheLastSize) {
-    const KeyFrame k = ClipKeyFrame();
-    Rig rig;
-    rig.FeedPayload({0x41, 0x9A, 0x01}, true);  // before any key frame: dropped
-    rig.FeedPayload(k.stapA, false);
-    rig.FeedPayload({0x65, 0x88, 0x84}, true);
-    rig.FeedPayload({0x41, 0x9A, 0x02}, true);
-    const auto frames = rig.Frames();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].data, Cat({Nal(k.sps), Nal(k.pps), Nal({0x65, 0x88, 0x84}), kAud}));
-    EXPECT_EQ(frames[0].fourcc, kFourCCH264);
-    EXPECT_EQ(rig.allocator.allocations.load(), 2);
-    EXPECT_EQ(rig.allocator.releases.load(), 2);
-    EXPECT_EQ(frames[1].data, Cat({Nal({0x41, 0x9A, 0x02}), kAud}));
-    EXPECT_EQ(frames[1].fourcc, kFourCCI264);
-    for (const auto& f : frames) {
-        EXPECT_EQ(f.width, 640u);
-        EXPECT_EQ(f.height, 480u);
-        EXPECT_EQ(f.sizeClass, 4u);
-    }
-}
-
 TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
     const KeyFrame k = ClipKeyFrame();
     const Bytes sei = {0x06, 0x05, 0x01, 0xFF, 0x80};
