@@ -18,8 +18,7 @@ void CBaseCameraChannel::OnStopRequested() {}
 
 bool CBaseCameraChannel::StartThread() {
     stopEvent_.Reset();
-    thread_ = platform::NativeThread::Start([this] { Run(); }, "Camera channel");
-    return thread_ != nullptr;
+    return platform::NativeThread::Start([this] { Run(); }, "Camera channel", false, &thread_) != nullptr;
 }
 
 bool CBaseCameraChannel::Start(const CHANNEL_PARAMS& params) {

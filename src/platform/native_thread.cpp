@@ -61,6 +61,7 @@ struct NativeThread::State {
     pthread_mutex_t mutex;
     pthread_cond_t ended;
     bool hasEnded = false;  // guarded by mutex
+    bool released = false;  // guarded by mutex; the body waits for it
     bool reaped = false;    // joined or detached; touched only by the handle's owner
     pthread_t thread{};
     uint32_t id = 0;
@@ -88,6 +89,11 @@ void* ThreadEntry(void* arg) {
 
     // Forced stops act only inside platform blocking calls.
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    {
+        // Start finishes its bookkeeping (and the owner's handle) first.
+        MutexGuard guard(&state->mutex);
+        while (!state->released) pthread_cond_wait(&state->ended, &state->mutex);
+    }
     pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
     t_threadId = state->id;
     if (!state->name.empty()) {
@@ -114,18 +120,28 @@ void* ThreadEntry(void* arg) {
 }  // namespace
 
 std::shared_ptr<NativeThread> NativeThread::Start(std::function<void()> body, const std::string& name,
-                                                  bool aboveNormal) {
+                                                  bool aboveNormal, std::shared_ptr<NativeThread>* publish) {
     auto state = std::make_shared<State>();
     state->id = g_nextThreadId.fetch_add(1);
     state->name = name;
     state->body = std::move(body);
     state->aboveNormal = aboveNormal;
+    std::shared_ptr<NativeThread> handle(new NativeThread(state));
+    // Not yet a thread: the handle must not join or detach anything if the
+    // creation below fails.
+    state->reaped = true;
+    if (publish) *publish = handle;
     auto* holder = new std::shared_ptr<State>(state);
     if (pthread_create(&state->thread, nullptr, &ThreadEntry, holder) != 0) {
         delete holder;
+        if (publish) publish->reset();
         return nullptr;
     }
-    return std::shared_ptr<NativeThread>(new NativeThread(state));
+    state->reaped = false;
+    MutexGuard guard(&state->mutex);
+    state->released = true;
+    pthread_cond_broadcast(&state->ended);
+    return handle;
 }
 
 NativeThread::NativeThread(std::shared_ptr<State> state) : state_(std::move(state)) {}

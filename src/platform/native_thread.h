@@ -24,9 +24,12 @@ public:
 
     // Starts body on a new thread named name (the OS sees at most 15
     // characters). aboveNormal asks for a higher scheduling priority, best
-    // effort. Null when the thread cannot be created.
+    // effort. Null when the thread cannot be created. When publish is given,
+    // the handle is stored there before the body runs, so that the body can
+    // find its own thread through its owner.
     static std::shared_ptr<NativeThread> Start(std::function<void()> body, const std::string& name,
-                                               bool aboveNormal = false);
+                                               bool aboveNormal = false,
+                                               std::shared_ptr<NativeThread>* publish = nullptr);
 
     ~NativeThread();
     NativeThread(const NativeThread&) = delete;

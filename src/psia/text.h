@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define OMBRELIX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -21,5 +22,37 @@ bool ParseDecimal(const std::string& text, int32_t& value);
 // printf-style formatting into a text of exactly the length needed.
 std::string FormatText(const char* format, ...) OMBRELIX_PRINTF(1, 2);
 std::string FormatTextV(const char* format, va_list args);
+
+// Copy with the letters A to Z lower-cased.
+std::string ToLower(const std::string& text);
+
+// Copy without leading and trailing spaces and tabs.
+std::string TrimBlanks(const std::string& text);
+
+// Copy without any character that occurs in chars.
+std::string EraseChars(const std::string& chars, const std::string& text);
+
+// Pieces between delimiters, read like successive lines: consecutive
+// delimiters give empty pieces, a trailing delimiter gives no empty last
+// piece, an empty text gives no pieces.
+std::vector<std::string> SplitText(const std::string& text, char delimiter);
+
+// Pairs of hexadecimal digits (either case) to bytes, first digit high. A
+// character that is not a hex digit counts as 0; an odd final digit becomes
+// a byte of its own value.
+std::vector<uint8_t> HexToBytes(const std::string& text);
+
+// Value of a "name<assignment>value" item of a delimited list such as
+// 'Digest realm="x", nonce="y"' or "12345678;timeout=60". The item runs from
+// after the last delimiter before an occurrence of name to the next
+// delimiter; the text before the assignment, trimmed, must equal name. The
+// value runs from after the assignment to the next delimiter or the end.
+// Empty when no item matches.
+std::string FindHeaderParam(const std::string& name, const std::string& assignment, const std::string& list,
+                            const std::string& delimiters);
+
+// First IPv4 address of a host name or dotted address, network byte order;
+// 0 for an empty text or a failed look-up.
+uint32_t ResolveHost(const std::string& host);
 
 }  // namespace telvaro

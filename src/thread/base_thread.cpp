@@ -10,8 +10,9 @@ bool CBaseThread::Start() {
     stopEvent_.Reset();
     if (handle_ && !handle_->HasEnded()) return false;
     handle_.reset();
-    handle_ = platform::NativeThread::Start([this] { Run(); }, std::string());
-    if (!handle_) {
+    // The handle is stored before Run starts, so that a Stop from inside Run
+    // sees its own thread.
+    if (!platform::NativeThread::Start([this] { Run(); }, std::string(), false, &handle_)) {
         threadId_ = 0;
         return false;
     }

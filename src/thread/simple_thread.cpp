@@ -10,8 +10,7 @@ CSimpleThread::~CSimpleThread() = default;
 bool CSimpleThread::Start(const std::string& name) {
     if (handle_) return false;
     name_ = name;
-    handle_ = platform::NativeThread::Start([this] { Run(); }, name);
-    if (!handle_) return false;
+    if (!platform::NativeThread::Start([this] { Run(); }, name, false, &handle_)) return false;
     threadId_ = handle_->Id();
     return true;
 }

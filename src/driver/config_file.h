@@ -1,0 +1,21 @@
+// The driver configuration file "<driver name>.xml" next to the host's
+// executable, which chooses per device and channel how RTP is carried.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/device_info.h"
+
+namespace telvaro {
+
+constexpr int32_t kRtpOverUdp = 0;
+constexpr int32_t kRtpOverTcp = 1;
+constexpr int32_t kRtpOverRtsp = 2;
+
+// Transport mode for a device's channel (zero-based). Reads the file afresh
+// at every call; a missing or unreadable file, or an unknown mode text, gives
+// kRtpOverUdp. Only address and port of the device are used.
+int32_t GetRtpMode(const DEVICE_INFO& device, uint32_t channel, const std::string& driverName);
+
+}  // namespace telvaro

@@ -1,0 +1,137 @@
+// A loopback HTTP/1.1 server for tests of everything that talks to a camera
+// over HTTP. Each request is answered as the test scripts it (a queue of
+// replies, then a handler), optionally behind Basic and/or Digest
+// authentication with challenges in a chosen order, and every request is
+// recorded with the TCP connection that carried it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fakes {
+
+struct HttpHeader {
+    std::string name;
+    std::string value;
+};
+
+struct RecordedRequest {
+    int connection = 0;  // 1 for the first accepted connection, 2 for the next ...
+    std::string method;
+    std::string target;
+    std::string version;
+    std::vector<HttpHeader> headers;  // in the order received
+    std::string head;                 // request line and header lines as received
+    std::string body;
+    bool bodyComplete = false;
+    // Scheme whose credentials the server accepted: "Basic", "Digest" or
+    // empty (none required, or refused).
+    std::string authorizedWith;
+
+    // Value of the first header of that name (any letter case); empty if
+    // there is none.
+    std::string Header(const std::string& name) const;
+    size_t HeaderCount(const std::string& name) const;
+};
+
+struct HttpReply {
+    HttpReply() = default;
+    HttpReply(int statusCode, std::string bodyText) : status(statusCode), body(std::move(bodyText)) {}
+
+    int status = 200;
+    std::string reason;                // empty: a standard phrase for the status
+    std::vector<std::string> headers;  // further "Name: value" lines
+    std::string body;
+    bool contentLength = true;  // add a Content-Length line
+    bool close = false;         // close the connection after the reply
+    bool drop = false;          // close the connection without a reply
+    bool hold = false;          // never reply; the connection stays open until Stop
+    int delayMs = 0;            // wait before replying
+};
+
+enum class HttpAuthScheme { Basic, Digest };
+
+struct HttpAuthConfig {
+    std::string userName;
+    std::string password;
+    std::string realm = "Ombrelix Test";
+    // Challenges of a 401 answer, one WWW-Authenticate line each, in order.
+    std::vector<HttpAuthScheme> offered;
+    // Schemes whose valid credentials are accepted; empty: the offered ones.
+    std::vector<HttpAuthScheme> accepted;
+    // Requests a Digest nonce is good for; then it is refused as stale
+    // (0: no limit).
+    int nonceUses = 0;
+};
+
+class TestHttpServer {
+public:
+    using Handler = std::function<HttpReply(const RecordedRequest&)>;
+
+    TestHttpServer();
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    // Listens on 127.0.0.1 at a port the system chooses.
+    bool Start();
+    // Closes every connection (also held ones) and joins the threads.
+    void Stop();
+    uint16_t Port() const { return port_; }
+
+    // Replies for the next authorised requests, in order.
+    void Script(const HttpReply& reply);
+    // Answers authorised requests once the script is used up; without a
+    // handler they get 404.
+    void SetHandler(Handler handler);
+    // From now on a request without valid credentials gets 401.
+    void RequireAuth(const HttpAuthConfig& config);
+
+    std::vector<RecordedRequest> Requests();
+    size_t RequestCount();
+    int ConnectionCount();
+    // True once n requests have arrived (their heads at least).
+    bool WaitForRequests(size_t n, int timeoutMs);
+    // True once request index's body is complete.
+    bool WaitForBody(size_t index, int timeoutMs);
+
+private:
+    struct Connection;
+
+    void AcceptLoop();
+    void Serve(std::shared_ptr<Connection> connection);
+    bool Authorised(const RecordedRequest& request, std::string& scheme, bool& stale);
+    HttpReply Challenge(bool stale);
+    HttpReply NextReply(const RecordedRequest& request);
+    bool SendReply(int fd, const HttpReply& reply);
+    void WaitStopping(int ms);
+
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::thread acceptThread_;
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool stopping_ = false;
+    std::vector<std::shared_ptr<Connection>> connections_;
+    std::vector<RecordedRequest> requests_;
+    std::deque<HttpReply> script_;
+    Handler handler_;
+    bool authRequired_ = false;
+    HttpAuthConfig auth_;
+    std::map<std::string, int> nonceUses_;  // issued nonces and how often each was accepted
+    int nonceCounter_ = 0;
+};
+
+// base64 decoding of RFC 4648 text; false for anything else.
+bool DecodeBase64(const std::string& text, std::string& decoded);
+
+}  // namespace fakes

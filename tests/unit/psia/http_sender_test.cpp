@@ -1,0 +1,385 @@
+#include "psia/http_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "psia/smart_ptr.h"
+#include "psia/text.h"
+#include "support/test_http_server.h"
+
+namespace {
+
+using fakes::HttpAuthConfig;
+using fakes::HttpAuthScheme;
+using fakes::HttpReply;
+using fakes::RecordedRequest;
+using fakes::TestHttpServer;
+using Web::CHttpSender;
+using Web::HttpGet;
+using Web::HttpPut;
+using Web::HttpRequest;
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::vector<uint8_t> Terminated(const std::string& text) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+const std::vector<std::string> kXmlHeaders = {"Content-Type: application/xml; charset=\"UTF-8\"",
+                                              "Content-Length: 20"};
+const std::string kPutBody = "<StreamingChannel/>\n";  // 20 bytes
+
+class HttpSenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        device.address = "127.0.0.1";
+        device.port = server.Port();
+        device.timeout = 2000;
+        device.userName = "admin";
+        device.password = "12345";
+        server.SetHandler([](const RecordedRequest& r) {
+            return HttpReply(200, r.method == "PUT" ? "<ResponseStatus/>" : "<DeviceInfo/>");
+        });
+    }
+
+    TestHttpServer server;
+    telvaro::DEVICE_INFO device;
+};
+
+TEST_F(HttpSenderTest, DigestOfferedFirstIsLearnedAndUsedFromTheStartAfterwards) {
+    HttpAuthConfig auth;
+    auth.userName = "admin";
+    auth.password = "12345";
+    auth.offered = {HttpAuthScheme::Digest, HttpAuthScheme::Basic};
+    auth.accepted = {HttpAuthScheme::Digest};
+    server.RequireAuth(auth);
+
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(HttpGet(sender, "/PSIA/System/deviceInfo", out));
+    EXPECT_EQ(out, Terminated("<DeviceInfo/>"));
+    EXPECT_EQ(sender.LearnedScheme(), telvaro::platform::kHttpAuthDigest);
+
+    ASSERT_TRUE(HttpGet(sender, "/PSIA/Streaming/channels", out));
+    ASSERT_TRUE(HttpPut(sender, "/PSIA/Streaming/channels/1", kXmlHeaders, kPutBody, out));
+    EXPECT_EQ(out, Terminated("<ResponseStatus/>"));
+
+    // The camera sees Basic, the one resend with Digest (answering the nonce
+    // of the first 401), then Digest at once on every later request with the
+    // same nonce and a rising nonce count, all on one connection.
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].Header("Authorization").rfind("Basic ", 0), 0u);
+    EXPECT_EQ(requests[0].authorizedWith, "");
+    const char* methods[] = {"GET", "GET", "GET", "PUT"};
+    const char* targets[] = {"/PSIA/System/deviceInfo", "/PSIA/System/deviceInfo", "/PSIA/Streaming/channels",
+                             "/PSIA/Streaming/channels/1"};
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].method, methods[i]) << i;
+        EXPECT_EQ(requests[i].target, targets[i]) << i;
+        EXPECT_EQ(requests[i].connection, 1) << i;
+        if (i > 0) {
+            std::string authorization = requests[i].Header("Authorization");
+            EXPECT_EQ(requests[i].authorizedWith, "Digest") << i;
+            EXPECT_EQ(telvaro::FindHeaderParam("qop", "=", authorization, ", "), "auth") << i;
+            EXPECT_EQ(telvaro::FindHeaderParam("nc", "=", authorization, ", "), "0000000" + std::to_string(i)) << i;
+            EXPECT_EQ(telvaro::FindHeaderParam("nonce", "=", authorization, ", "),
+                      telvaro::FindHeaderParam("nonce", "=", requests[1].Header("Authorization"), ", "));
+        }
+    }
+    EXPECT_EQ(requests[3].body, kPutBody);
+}
+
+TEST_F(HttpSenderTest, AStaleNonceIsRenewedWithinTheRequest) {
+    HttpAuthConfig auth;
+    auth.userName = "admin";
+    auth.password = "12345";
+    auth.offered = {HttpAuthScheme::Digest};
+    auth.nonceUses = 2;
+    server.RequireAuth(auth);
+
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(HttpGet(sender, "/PSIA/System/deviceInfo", out)) << i;
+        EXPECT_EQ(sender.StatusCode(), 200u);
+        EXPECT_EQ(out, Terminated("<DeviceInfo/>"));
+    }
+    // Basic, Digest (first nonce), Digest (first nonce, its last use), Digest
+    // refused as stale, Digest with the renewed nonce.
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    const char* accepted[] = {"", "Digest", "Digest", "", "Digest"};
+    for (size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i].authorizedWith, accepted[i]) << i;
+    EXPECT_EQ(telvaro::FindHeaderParam("nc", "=", requests[4].Header("Authorization"), ", "), "00000001");
+}
+
+TEST_F(HttpSenderTest, BasicOfferedFirstFailsAndStaysBasic) {
+    HttpAuthConfig auth;
+    auth.userName = "admin";
+    auth.password = "other";
+    auth.offered = {HttpAuthScheme::Basic, HttpAuthScheme::Digest};
+    server.RequireAuth(auth);
+
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(HttpGet(sender, "/PSIA/System/deviceInfo", out));
+    EXPECT_EQ(sender.LearnedScheme(), telvaro::platform::kHttpAuthBasic);
+    EXPECT_EQ(server.RequestCount(), 1u);
+
+    EXPECT_FALSE(HttpGet(sender, "/PSIA/System/deviceInfo", out));
+    EXPECT_EQ(sender.StatusCode(), 401u);
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& r : requests) {
+        std::string decoded;
+        std::string value = r.Header("Authorization");
+        ASSERT_EQ(value.rfind("Basic ", 0), 0u);
+        ASSERT_TRUE(fakes::DecodeBase64(value.substr(6), decoded));
+        EXPECT_EQ(decoded, "admin:12345");
+    }
+}
+
+TEST_F(HttpSenderTest, CredentialsOnlyWithAUserNameAndNotForSchemeFive) {
+    struct Case {
+        std::string user;
+        uint32_t authScheme;
+        bool credentials;
+    } cases[] = {{"", 0, false}, {"admin", Web::kNoCredentials, false}, {"admin", 0, true}, {"", 3, false}};
+    size_t seen = 0;
+    for (const auto& c : cases) {
+        device.userName = c.user;
+        CHttpSender sender(device);
+        HttpRequest request("GET", "/PSIA/System/deviceInfo");
+        request.authScheme = c.authScheme;
+        ASSERT_TRUE(sender.Send(request)) << c.user << " " << c.authScheme;
+        ASSERT_EQ(server.RequestCount(), ++seen);
+        EXPECT_EQ(server.Requests().back().HeaderCount("Authorization"), c.credentials ? 1u : 0u)
+            << c.user << " " << c.authScheme;
+    }
+}
+
+TEST_F(HttpSenderTest, SchemeFiveAfterACredentialedRequestSendsNone) {
+    CHttpSender sender(device);
+    ASSERT_TRUE(sender.Send(HttpRequest("GET", "/a")));
+    HttpRequest anonymous("GET", "/b");
+    anonymous.authScheme = Web::kNoCredentials;
+    ASSERT_TRUE(sender.Send(anonymous));
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].HeaderCount("Authorization"), 1u);
+    EXPECT_EQ(requests[1].HeaderCount("Authorization"), 0u);
+}
+
+TEST_F(HttpSenderTest, EmptyVerbOrPathSendsNothing) {
+    CHttpSender sender(device);
+    EXPECT_FALSE(sender.Send(HttpRequest("", "/PSIA/System/deviceInfo")));
+    EXPECT_FALSE(sender.Send(HttpRequest("GET", "")));
+    // A scheme the transport cannot speak fails the credential step.
+    HttpRequest passport("GET", "/PSIA/System/deviceInfo");
+    passport.authScheme = 2;
+    EXPECT_FALSE(sender.Send(passport));
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
+TEST_F(HttpSenderTest, GetNeedsStatus200AndABody) {
+    struct Case {
+        int status;
+        std::string body;
+        bool ok;
+    } cases[] = {{200, "", false}, {404, "<html>missing</html>", false}, {200, "x", true}, {500, "", false}};
+    CHttpSender sender(device);
+    for (const auto& c : cases) {
+        server.Script(HttpReply(c.status, c.body));
+        std::vector<uint8_t> out;
+        EXPECT_EQ(HttpGet(sender, "/x", out), c.ok) << c.status << " " << c.body;
+        EXPECT_EQ(sender.StatusCode(), static_cast<uint32_t>(c.status));
+        EXPECT_EQ(sender.ContentLength(), c.body.size());
+        if (c.ok) {
+            EXPECT_EQ(out, Terminated(c.body));
+        }
+    }
+    EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+TEST_F(HttpSenderTest, PutSendsItsHeadersBeforeTheBody) {
+    CHttpSender sender(device);
+    HttpRequest request("PUT", "/PSIA/Streaming/channels/1");
+    request.headers = kXmlHeaders;
+    request.announcedLength = static_cast<uint32_t>(kPutBody.size());
+    ASSERT_TRUE(sender.Send(request));
+
+    ASSERT_TRUE(server.WaitForRequests(1, 2000));
+    RecordedRequest head = server.Requests()[0];
+    EXPECT_FALSE(head.bodyComplete);
+    EXPECT_EQ(head.body, "");
+
+    ASSERT_TRUE(sender.WriteBody(reinterpret_cast<const uint8_t*>(kPutBody.data()), kPutBody.size()));
+    ASSERT_TRUE(sender.ReceiveResponse());
+    std::vector<uint8_t> out;
+    EXPECT_EQ(sender.ReadBody(out), 17u);
+    EXPECT_EQ(Text(out), "<ResponseStatus/>");
+    EXPECT_EQ(sender.StatusCode(), 200u);
+
+    RecordedRequest put = server.Requests()[0];
+    EXPECT_EQ(put.body, kPutBody);
+    EXPECT_EQ(put.HeaderCount("Content-Length"), 1u);
+    EXPECT_EQ(put.Header("Content-Length"), "20");
+    EXPECT_EQ(put.Header("Content-Type"), "application/xml; charset=\"UTF-8\"");
+    EXPECT_EQ(put.HeaderCount("Transfer-Encoding"), 0u);
+    EXPECT_EQ(put.HeaderCount("Expect"), 0u);
+    EXPECT_EQ(put.Header("User-Agent"), "Telvaro::HttpClient");
+    EXPECT_EQ(put.version, "HTTP/1.1");
+}
+
+TEST_F(HttpSenderTest, PutWithAnEmptyBodyFailsAfterTheHeaders) {
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(HttpPut(sender, "/PSIA/Streaming/channels/1",
+                         {"Content-Type: application/xml; charset=\"UTF-8\"", "Content-Length: 0"}, "", out));
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "PUT");
+    EXPECT_EQ(requests[0].Header("Content-Length"), "0");
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(HttpSenderTest, GetRequestCarriesOnlyItsOwnLines) {
+    device.userName.clear();
+    CHttpSender anonymous(device);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(HttpGet(anonymous, "/PSIA/System/deviceInfo", out));
+    RecordedRequest r = server.Requests()[0];
+    EXPECT_EQ(r.head, "GET /PSIA/System/deviceInfo HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                          "\r\nUser-Agent: Telvaro::HttpClient\r\n");
+}
+
+TEST_F(HttpSenderTest, RequestsShareOneConnectionUntilTheCameraClosesIt) {
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(HttpGet(sender, "/one", out));
+    ASSERT_TRUE(HttpGet(sender, "/two", out));
+    HttpReply closing(200, "last");
+    closing.close = true;
+    server.Script(closing);
+    ASSERT_TRUE(HttpGet(sender, "/three", out));
+    ASSERT_TRUE(HttpGet(sender, "/four", out));
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].connection, 1);
+    EXPECT_EQ(requests[1].connection, 1);
+    EXPECT_EQ(requests[2].connection, 1);
+    EXPECT_EQ(requests[3].connection, 2);
+}
+
+TEST_F(HttpSenderTest, ASilentServerFailsTheSendWithinTheTimeout) {
+    device.timeout = 300;
+    HttpReply silent;
+    silent.hold = true;
+    server.Script(silent);
+    CHttpSender sender(device);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sender.Send(HttpRequest("GET", "/PSIA/System/deviceInfo")));
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 1500);
+    EXPECT_EQ(sender.StatusCode(), 0u);
+}
+
+TEST_F(HttpSenderTest, ANoListenerFailsTheSend) {
+    TestHttpServer closed;
+    ASSERT_TRUE(closed.Start());
+    device.port = closed.Port();
+    closed.Stop();
+    CHttpSender sender(device);
+    EXPECT_FALSE(sender.Send(HttpRequest("GET", "/")));
+}
+
+TEST_F(HttpSenderTest, A401WithoutAKnownSchemeFails) {
+    HttpReply bare(401, "no");
+    bare.headers = {"WWW-Authenticate: Bearer realm=\"x\""};
+    server.Script(bare);
+    CHttpSender sender(device);
+    EXPECT_FALSE(sender.Send(HttpRequest("GET", "/")));
+    EXPECT_EQ(sender.LearnedScheme(), 0u);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+TEST_F(HttpSenderTest, ReadsLargeBodiesWhole) {
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 23);
+    server.Script(HttpReply(200, big));
+    CHttpSender sender(device);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(HttpGet(sender, "/big", out));
+    ASSERT_EQ(out.size(), big.size() + 1);
+    EXPECT_EQ(std::string(out.begin(), out.end() - 1), big);
+    EXPECT_EQ(sender.ContentLength(), 300000u);
+}
+
+TEST_F(HttpSenderTest, DeferredResponseIsReceivedLater) {
+    CHttpSender sender(device);
+    HttpRequest request("GET", "/late");
+    request.options |= Web::kOptionDeferResponse;
+    ASSERT_TRUE(sender.Send(request));
+    EXPECT_EQ(sender.StatusCode(), 0u);
+    ASSERT_TRUE(sender.ReceiveResponse());
+    EXPECT_EQ(sender.StatusCode(), 200u);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(sender.ReadBody(out), 13u);
+}
+
+TEST_F(HttpSenderTest, WriteAndReceiveNeedAnOpenRequest) {
+    CHttpSender sender(device);
+    const uint8_t byte = 'x';
+    EXPECT_FALSE(sender.WriteBody(&byte, 1));
+    EXPECT_FALSE(sender.ReceiveResponse());
+    std::vector<uint8_t> out(3, 1);
+    EXPECT_EQ(sender.ReadBody(out), 0u);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(HttpSenderTest, NtlmIsOfferedOnTheFirstRequest) {
+    CHttpSender sender(device);
+    HttpRequest request("GET", "/");
+    request.authScheme = 1;
+    sender.Send(request);
+    ASSERT_GE(server.RequestCount(), 1u);
+    EXPECT_EQ(server.Requests()[0].Header("Authorization").rfind("NTLM ", 0), 0u);
+}
+
+TEST(SmartPtr, DeletesTheSenderWithTheLastReference) {
+    struct Counted : CHttpSender {
+        explicit Counted(int* deaths) : CHttpSender(telvaro::DEVICE_INFO()), deaths_(deaths) {}
+        ~Counted() override { ++*deaths_; }
+        int* deaths_;
+    };
+    int deaths = 0;
+    {
+        telvaro::TSmartPtr<CHttpSender> first(new Counted(&deaths));
+        EXPECT_EQ(first.UseCount(), 1u);
+        telvaro::TSmartPtr<CHttpSender> second(first);
+        telvaro::TSmartPtr<CHttpSender> third;
+        third = second;
+        EXPECT_EQ(first.UseCount(), 3u);
+        second.Release();
+        EXPECT_FALSE(second);
+        EXPECT_EQ(first.UseCount(), 2u);
+        first.Attach(new Counted(&deaths));
+        EXPECT_EQ(deaths, 0);
+        EXPECT_EQ(third.UseCount(), 1u);
+        third.Release();
+        EXPECT_EQ(deaths, 1);
+    }
+    EXPECT_EQ(deaths, 2);
+}
+
+}  // namespace

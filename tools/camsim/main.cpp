@@ -1,0 +1,169 @@
+// camsim: a PSIA camera on this machine, for recorders and drivers to talk to.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "camsim/camera.h"
+
+namespace {
+
+bool ParseSchemes(const std::string& text, std::vector<camsim::AuthScheme>& schemes) {
+    schemes.clear();
+    if (text == "none") return true;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find(',', pos);
+        std::string item = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        if (item == "basic") {
+            schemes.push_back(camsim::AuthScheme::Basic);
+        } else if (item == "digest") {
+            schemes.push_back(camsim::AuthScheme::Digest);
+        } else {
+            return false;
+        }
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    return !schemes.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"camsim: a PSIA camera simulator serving real video over RTSP/RTP, until interrupted"};
+    camsim::CameraConfig config;
+    config.httpPort = 8080;
+    config.rtspPort = 8554;
+    std::string auth = "digest,basic";
+    std::string rtspAuth;
+    unsigned channels = 1;
+    std::string codecs = "H.264";
+    std::string resolution = "640x480";
+    unsigned fps = 25;
+    unsigned toggleMs = 0;
+    bool noSdpParameterSets = false;
+    bool noInBandParameterSets = false;
+    int jpegQ = 255;
+    unsigned loss = 0;
+    unsigned delay = 0;
+    bool verbose = false;
+
+    app.add_option("--address", config.address, "IPv4 address to listen on")->capture_default_str();
+    app.add_option("--http-port", config.httpPort, "PSIA HTTP port (0: any free port)")->capture_default_str();
+    app.add_option("--rtsp-port", config.rtspPort, "RTSP port (0: any free port)")->capture_default_str();
+    app.add_option("--user", config.user, "user name")->capture_default_str();
+    app.add_option("--password", config.password, "password")->capture_default_str();
+    app.add_option("--auth", auth, "schemes offered, in order: none, basic, digest, digest,basic, basic,digest")
+        ->capture_default_str();
+    app.add_option("--rtsp-auth", rtspAuth, "schemes offered by RTSP (default: as --auth)");
+    app.add_option("--channels", channels, "number of streaming channels (ids 1..N)")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
+    app.add_option("--codec", codecs, "codec per channel, comma-separated and repeated: H.264, MPEG4, MJPEG")
+        ->capture_default_str();
+    app.add_option("--resolution", resolution, "configured resolution WxH of every channel")->capture_default_str();
+    app.add_option("--fps", fps, "frame rate of every channel")->check(CLI::Range(1, 120))->capture_default_str();
+    app.add_option("--inputs", config.inputs, "digital inputs")->check(CLI::Range(0, 256))->capture_default_str();
+    app.add_option("--outputs", config.outputs, "digital outputs")->check(CLI::Range(0, 256))->capture_default_str();
+    app.add_option("--first-io-id", config.firstIoPortId, "id of the first input and output")->capture_default_str();
+    app.add_option("--toggle-inputs", toggleMs, "flip every input every N ms (0: never)")->capture_default_str();
+    app.add_option("--clips", config.clipFolder, "clip folder (default: the project's testdata)");
+    app.add_option("--session-timeout", config.sessionTimeoutSeconds, "RTSP session time-out in seconds")
+        ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
+    app.add_flag("--no-sdp-parameter-sets", noSdpParameterSets,
+                 "leave H.264 sprop-parameter-sets and MPEG-4 config out of the SDP");
+    app.add_flag("--no-inband-parameter-sets", noInBandParameterSets,
+                 "leave parameter sets and MPEG-4 configuration out of the stream");
+    app.add_option("--jpeg-q", jpegQ, "RTP/JPEG Q: 128..255 sends tables in band, 0 uses the clip's own Q")
+        ->check(CLI::Range(0, 255))
+        ->capture_default_str();
+    app.add_option("--loss", loss, "percentage of RTP packets dropped")->check(CLI::Range(0, 100));
+    app.add_option("--delay", delay, "delay of every HTTP and RTSP reply in ms");
+    app.add_flag("-v,--verbose", verbose, "print every request received");
+    CLI11_PARSE(app, argc, argv);
+
+    if (!ParseSchemes(auth, config.httpAuth) || !ParseSchemes(rtspAuth.empty() ? auth : rtspAuth, config.rtspAuth)) {
+        std::cerr << "camsim: --auth takes none, basic, digest or a comma-separated order of them\n";
+        return 2;
+    }
+    unsigned width = 0, height = 0;
+    if (std::sscanf(resolution.c_str(), "%ux%u", &width, &height) != 2 || width == 0 || height == 0) {
+        std::cerr << "camsim: --resolution takes WIDTHxHEIGHT\n";
+        return 2;
+    }
+    std::vector<camsim::Codec> codecList;
+    for (size_t pos = 0; pos <= codecs.size();) {
+        size_t end = codecs.find(',', pos);
+        camsim::Codec codec;
+        if (!camsim::ParseCodecName(codecs.substr(pos, end == std::string::npos ? std::string::npos : end - pos), codec)) {
+            std::cerr << "camsim: unknown codec in --codec " << codecs << "\n";
+            return 2;
+        }
+        codecList.push_back(codec);
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    config.channels.clear();
+    for (unsigned i = 0; i < channels; ++i) {
+        camsim::ChannelConfig c;
+        c.id = i + 1;
+        c.codec = codecList[i % codecList.size()];
+        c.width = width;
+        c.height = height;
+        c.maxFrameRate = fps * 100;
+        c.parameterSetsInSdp = !noSdpParameterSets;
+        c.parameterSetsInBand = !noInBandParameterSets;
+        c.jpegQ = jpegQ;
+        config.channels.push_back(c);
+    }
+
+    // Signals are taken by sigtimedwait below, never by the worker threads.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    camsim::Camera camera(config);
+    std::string error;
+    if (!camera.Start(&error)) {
+        std::cerr << "camsim: " << error << "\n";
+        return 1;
+    }
+    camera.GetFaults().rtpLossPercent = loss;
+    camera.GetFaults().replyDelayMs = delay;
+    if (toggleMs > 0) {
+        for (uint32_t i = 0; i < config.inputs; ++i) camera.ToggleInputEvery(config.firstIoPortId + i, toggleMs);
+    }
+
+    std::cout << "camsim: PSIA camera \"" << config.model << "\" running\n";
+    std::cout << "  PSIA:  " << camera.HttpUrl() << "/PSIA/System/deviceInfo\n";
+    for (const camsim::ChannelConfig& c : camera.Channels()) {
+        std::cout << "  RTSP:  " << camera.StreamUrl(c.id) << "  (" << c.width << "x" << c.height << ", "
+                  << c.maxFrameRate / 100 << " fps)\n";
+    }
+    std::cout << "  user \"" << config.user << "\", password \"" << config.password << "\", HTTP auth " << auth
+              << ", RTSP auth " << (rtspAuth.empty() ? auth : rtspAuth) << "\n";
+    std::cout << "  I/O:   " << config.inputs << " inputs, " << config.outputs << " outputs, ids from "
+              << config.firstIoPortId << "\n";
+    std::cout << "Press Ctrl-C to stop." << std::endl;
+
+    size_t shown = 0;
+    timespec tick{0, 200 * 1000 * 1000};
+    while (sigtimedwait(&signals, nullptr, &tick) < 0) {
+        if (!verbose) continue;
+        std::vector<camsim::LoggedRequest> requests = camera.Requests();
+        for (; shown < requests.size(); ++shown) {
+            const camsim::LoggedRequest& r = requests[shown];
+            std::cout << (r.protocol == camsim::LoggedRequest::Protocol::Http ? "HTTP " : "RTSP ") << r.method << " "
+                      << r.target << std::endl;
+        }
+    }
+    std::cout << "camsim: stopping" << std::endl;
+    camera.Stop();
+    return 0;
+}
