@@ -24,10 +24,17 @@ x264() { # name width height frames profile extra-params
 x264 h264_baseline_640x480.h264 640 480 30 baseline "" 600k
 x264 h264_baseline_1280x720.h264 1280 720 20 baseline "" 900k
 x264 h264_high_1920x1080.h264 1920 1080 10 high "" 1500k
+# Baseline with x264's default picture parameter set: the one a receiver
+# falls back to when a camera announces no parameter sets.
+x264 h264_baseline_1920x1080.h264 1920 1080 3 baseline "ref=1" 1500k
 # Field-coded (frame_mbs_only_flag 0).
 ffmpeg -hide_banner -loglevel error -y -f lavfi -i "$(src 720 576)" -frames:v 10 \
   -c:v libx264 -profile:v main -preset veryfast -g 10 -bf 0 -b:v 800k -flags +ildct+ilme \
   -x264-params "aud=1:repeat-headers=1:scenecut=0:tff=1" -f h264 h264_interlaced_720x576.h264
+# Field-coded and cropped: 34 map units of 32 lines, 8 lines cropped.
+ffmpeg -hide_banner -loglevel error -y -f lavfi -i "$(src 1920 1080)" -frames:v 3 \
+  -c:v libx264 -profile:v high -preset veryfast -g 10 -bf 0 -b:v 1500k -flags +ildct+ilme \
+  -x264-params "aud=1:repeat-headers=1:scenecut=0:tff=1" -f h264 h264_interlaced_1920x1080.h264
 
 m4v() { # name width height frames
   ffmpeg -hide_banner -loglevel error -y -f lavfi -i "$(src "$2" "$3")" -frames:v "$4" \

@@ -1,0 +1,215 @@
+#include "media/h264_media_parser.h"
+
+#include <cstring>
+
+#include "media/h264_sps.h"
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+
+namespace {
+
+constexpr uint8_t kStartCode[] = {0x00, 0x00, 0x01};
+// nal_unit_type 9, primary_pic_type 1 (I and P slices) and the stop bit.
+constexpr uint8_t kAccessUnitDelimiter[] = {0x00, 0x00, 0x01, 0x09, 0x30};
+// pic_parameter_set_id 0 for set 0, CAVLC, one slice group, one reference,
+// no weighting, initial QP 26, deblocking control present.
+const std::vector<uint8_t> kFallbackPps = {0x68, 0xCE, 0x3C, 0x80};
+
+constexpr uint8_t kNalTypeSei = 6;
+constexpr uint8_t kNalTypeSps = 7;
+constexpr uint8_t kNalTypePps = 8;
+constexpr uint8_t kStapA = 24;
+constexpr uint8_t kFuA = 28;
+// FU header: start bit, end bit clear, type 5 (IDR slice).
+constexpr uint8_t kFuStartOfIdr = 0x85;
+constexpr uint8_t kFuStartBit = 0x80;
+
+bool BeginsWithStartCode(const uint8_t* data, size_t length) {
+    return length >= 3 && data[0] == 0 && data[1] == 0 && data[2] == 1;
+}
+
+}  // namespace
+
+CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, const std::string& allocationName)
+    : CRTPMediaParser(driver, allocationName) {}
+
+CH264RTPMediaParser::~CH264RTPMediaParser() = default;
+
+void CH264RTPMediaParser::Reset() {
+    waiting_ = true;
+    width_ = 0;
+    height_ = 0;
+    StartFrame();
+}
+
+void CH264RTPMediaParser::StartFrame() {
+    ClearFrame();
+    frameHasContent_ = false;
+}
+
+void CH264RTPMediaParser::SetMediaConfig(const MediaConfig& config) {
+    if (config.sps.empty()) return;
+    std::vector<uint8_t> scratch(std::begin(kStartCode), std::end(kStartCode));
+    scratch.insert(scratch.end(), config.sps.begin(), config.sps.end());
+    scratch.insert(scratch.end(), std::begin(kStartCode), std::end(kStartCode));
+    scratch.insert(scratch.end(), config.pps.begin(), config.pps.end());
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (CH264Sps::FindPictureSize(scratch.data(), scratch.size(), width, height)) {
+        width_ = width;
+        height_ = height;
+        config_.sps = config.sps;
+        config_.pps = config.pps;
+    } else {
+        SynthesizeParameterSets();
+    }
+}
+
+bool CH264RTPMediaParser::SynthesizeParameterSets() {
+    config_.sps.clear();
+    config_.pps = kFallbackPps;
+    if (client_) {
+        const std::pair<uint32_t, uint32_t> size = client_->GetResolution();
+        width_ = size.first;
+        height_ = size.second;
+        config_.sps = CH264Sps::Write(size.first, size.second);
+    }
+    return !config_.sps.empty() && !config_.pps.empty();
+}
+
+void CH264RTPMediaParser::OnPacket(const RTPPacket* packet) {
+    try {
+        CheckSequence(packet->sequenceNumber);
+        if (!AppendPayload(packet->payload, packet->payloadLength) || !CheckBufferSize()) {
+            Reset();
+            return;
+        }
+        if (!packet->marker) return;
+        timeStamps_.Convert(packet->timeStamp);
+        HandOver();
+        StartFrame();
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+        Reset();
+    }
+}
+
+bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
+    if (length == 0) return false;
+    if (length >= 5 && payload[0] == 0 && payload[1] == 0 && payload[2] == 0 && payload[3] == 1) {
+        // A byte stream inside RTP, as some cameras send it.
+        NoteNal(payload[4]);
+        AppendToFrame(payload, length);
+        return true;
+    }
+    const uint8_t type = payload[0] & 0x1F;
+    if (type >= 1 && type <= 23) {
+        if (length < 3) return false;
+        NoteNal(payload[0]);
+        AppendNal(payload, length);
+        return true;
+    }
+    if (type == kStapA) return AppendAggregate(payload, length);
+    if (type == kFuA) return AppendFragment(payload, length);
+    // STAP-B, MTAP16, MTAP24, FU-B and the undefined types.
+    return false;
+}
+
+// STAP-A (RFC 6184 section 5.7.1): 16-bit sizes, each followed by a NAL unit.
+bool CH264RTPMediaParser::AppendAggregate(const uint8_t* payload, size_t length) {
+    if (length < 4) return false;
+    size_t pos = 1;
+    while (length - pos > 1) {
+        const size_t size = static_cast<size_t>(payload[pos]) << 8 | payload[pos + 1];
+        pos += 2;
+        const size_t rest = length - pos;
+        if (size > rest) return false;
+        if (rest == 0) break;
+        if (size > 0) NoteNal(payload[pos]);
+        AppendNal(payload + pos, size);
+        pos += size;
+    }
+    return true;
+}
+
+// FU-A (RFC 6184 section 5.8).
+bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) {
+    if (length < 3) return false;
+    const uint8_t fuHeader = payload[1];
+    const uint8_t nalHeader = static_cast<uint8_t>((payload[0] & 0xE0) | (fuHeader & 0x1F));
+    const bool ownStartCode = length >= 6 && BeginsWithStartCode(payload + 2, length - 2);
+
+    if (fuHeader == kFuStartOfIdr && !frameHasContent_ && !ownStartCode) {
+        // An IDR picture that starts a frame (SEI messages aside) without
+        // parameter sets: put the session's in front, or made-up ones if
+        // there are none. A stream that carries its own sets gets none from
+        // here, as made-up ones would replace those the decoder holds.
+        bool haveSets = !config_.sps.empty() && !config_.pps.empty();
+        if (!haveSets && !inBandParameterSets_) {
+            if (!SynthesizeParameterSets()) {
+                waiting_ = true;
+                return false;
+            }
+            haveSets = true;
+        }
+        if (haveSets) InsertParameterSets();
+    }
+    if ((fuHeader & kFuStartBit) && !ownStartCode) {
+        NoteNal(nalHeader);
+        AppendToFrame(kStartCode, sizeof(kStartCode));
+        AppendToFrame(&nalHeader, 1);
+    } else if ((nalHeader & 0x1F) != kNalTypeSei) {
+        frameHasContent_ = true;
+    }
+    AppendToFrame(payload + 2, length - 2);
+    return true;
+}
+
+void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t length) {
+    AppendToFrame(kStartCode, sizeof(kStartCode));
+    AppendToFrame(nal, length);
+}
+
+void CH264RTPMediaParser::NoteNal(uint8_t header) {
+    const uint8_t type = header & 0x1F;
+    if (type == kNalTypeSps || type == kNalTypePps) inBandParameterSets_ = true;
+    if (type != kNalTypeSei) frameHasContent_ = true;
+}
+
+// In front of the frame, where the hand-over looks for them; only SEI
+// messages can be there already.
+void CH264RTPMediaParser::InsertParameterSets() {
+    const std::vector<uint8_t>& sps = config_.sps;
+    const std::vector<uint8_t>& pps = config_.pps;
+    const size_t length = 2 * sizeof(kStartCode) + sps.size() + pps.size();
+    frame_.insert(frame_.begin(), length, 0);
+    uint8_t* p = frame_.data();
+    std::memcpy(p, kStartCode, sizeof(kStartCode));
+    p += sizeof(kStartCode);
+    std::memcpy(p, sps.data(), sps.size());
+    p += sps.size();
+    std::memcpy(p, kStartCode, sizeof(kStartCode));
+    p += sizeof(kStartCode);
+    std::memcpy(p, pps.data(), pps.size());
+    frameHasContent_ = true;
+}
+
+void CH264RTPMediaParser::HandOver() {
+    if (!CanHandOver()) return;
+    AppendToFrame(kAccessUnitDelimiter, sizeof(kAccessUnitDelimiter));
+    uint32_t fourCC = kFourCCI264;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (CH264Sps::FindPictureSize(frame_.data(), frame_.size(), width, height)) {
+        width_ = width;
+        height_ = height;
+        fourCC = kFourCCH264;
+        waiting_ = false;
+    } else if (waiting_) {
+        return;
+    }
+    HandOverFrame(fourCC, SampleCapacity(static_cast<uint32_t>(frame_.size())));
+}
+
+}  // namespace telvaro

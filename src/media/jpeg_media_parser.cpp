@@ -1,0 +1,171 @@
+#include "media/jpeg_media_parser.h"
+
+#include <cstring>
+
+#include "media/jpeg_header_writer.h"
+#include "media/jpeg_tables.h"
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+
+namespace {
+
+constexpr size_t kMainHeaderLength = 8;
+constexpr size_t kRestartHeaderLength = 4;
+constexpr size_t kQuantizationHeaderLength = 4;
+constexpr size_t kTableLength = 64;
+// SOI, two DQT, SOF0, four DHT and SOS: the header rebuilt from Q.
+constexpr size_t kHeaderFromQ = 605;
+
+bool HasRestartMarkers(uint8_t type) { return type >= 64 && type <= 127; }
+
+// Picture size in 8-pixel units; 0 stands for 2048 pixels, which one byte
+// cannot express otherwise.
+uint32_t PictureSize(uint8_t units) { return units == 0 ? 2048u : units * 8u; }
+
+}  // namespace
+
+CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver, const std::string& allocationName)
+    : CRTPMediaParser(driver, allocationName) {}
+
+CJpegRTPMediaParser::~CJpegRTPMediaParser() = default;
+
+void CJpegRTPMediaParser::Reset() {
+    waiting_ = true;
+    width_ = 0;
+    height_ = 0;
+    ClearFrame();
+}
+
+void CJpegRTPMediaParser::OnPacket(const RTPPacket* packet) {
+    CheckSequence(packet->sequenceNumber);
+    if (!Append(packet->payload, packet->payloadLength)) return;
+    if (!packet->marker) return;
+    timeStamps_.Convert(packet->timeStamp);
+    HandOver();
+    ClearFrame();
+}
+
+bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
+    if (length < 4) return false;
+    const uint32_t offset = static_cast<uint32_t>(payload[1]) << 16 | static_cast<uint32_t>(payload[2]) << 8 |
+                            payload[3];
+    if (offset == 0) {
+        // A first packet always begins a frame: whatever an unfinished frame
+        // left behind would end up inside this one's scan.
+        ClearFrame();
+        if (length > 11) headerLength_ = HasRestartMarkers(payload[4]) ? 12 : 8;
+        AppendToFrame(payload, length);
+        waiting_ = false;
+    } else {
+        if (waiting_) {
+            Reset();
+            return false;
+        }
+        if (length > headerLength_) AppendToFrame(payload + headerLength_, length - headerLength_);
+    }
+    if (waiting_ || !CheckBufferSize()) {
+        Reset();
+        return false;
+    }
+    return true;
+}
+
+void CJpegRTPMediaParser::HandOver() {
+    if (!CanHandOver()) return;
+    const uint32_t capacity = static_cast<uint32_t>(frame_.size()) + kHeaderReserve;
+    HandOverFrame(kFourCCJPEG, capacity, false, [this](uint8_t* buffer, uint32_t bufferCapacity) -> uint32_t {
+        try {
+            return static_cast<uint32_t>(Rebuild(buffer, bufferCapacity));
+        } catch (...) {
+            platform::SwallowUnlessCancelled();
+            return 0;
+        }
+    });
+}
+
+const uint8_t* CJpegRTPMediaParser::TablesForQ(int q) {
+    if (q > 99) q = 99;
+    if (q != qTablesFor_) {
+        CJpegTables::MakeQuantizationTables(q, qTables_);
+        qTablesFor_ = q;
+    }
+    return qTables_;
+}
+
+size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
+    const uint8_t* frame = frame_.data();
+    const size_t length = frame_.size();
+    if (length <= kMainHeaderLength) return 0;
+    const uint8_t type = frame[4];
+    const int q = frame[5];
+    const uint32_t width = PictureSize(frame[6]);
+    const uint32_t height = PictureSize(frame[7]);
+    width_ = width;
+    height_ = height;
+
+    size_t dataPos = kMainHeaderLength;
+    uint16_t restartInterval = 0;
+    if (HasRestartMarkers(type)) {
+        if (length < kMainHeaderLength + kRestartHeaderLength) return 0;
+        restartInterval = static_cast<uint16_t>(frame[8] << 8 | frame[9]);
+        dataPos += kRestartHeaderLength;
+    }
+
+    const uint8_t* tables = nullptr;
+    size_t tableBytes = 2 * kTableLength;
+    CJpegHeaderWriter header(out);
+    if (q < 128) {
+        // Tables from Q (RFC 2435 section 4.2) and no JFIF segment.
+        if (length <= kHeaderFromQ) return 0;
+        tables = TablesForQ(q);
+        // Types 64 to 127 add 64 to the sampling type.
+        const uint8_t baseType = HasRestartMarkers(type) ? static_cast<uint8_t>(type - 64) : type;
+        if (length - dataPos + kHeaderFromQ + (restartInterval ? 6 : 0) > capacity) return 0;
+        header.StartOfImage();
+        if (restartInterval != 0) header.RestartInterval(restartInterval);
+        header.QuantizationTable(0, tables);
+        header.QuantizationTable(1, tables + kTableLength);
+        header.Frame(width, height, 0, baseType == 0 ? 0x21 : 0x22, 1);
+        header.HuffmanTables();
+        header.StartOfScan(0);
+    } else {
+        // Q 128 to 255: the first packet carries the tables (RFC 2435
+        // section 3.1.8), unless its length is 0.
+        if (length < dataPos + kQuantizationHeaderLength) return 0;
+        const uint8_t* quantization = frame + dataPos;
+        if (quantization[0] != 0) {
+            tables = TablesForQ(q);
+        } else {
+            const size_t announced = static_cast<size_t>(quantization[2]) << 8 | quantization[3];
+            dataPos += kQuantizationHeaderLength;
+            if (length < dataPos + announced) return 0;
+            if (announced == 0) {
+                tables = TablesForQ(q);
+            } else {
+                // Baseline JPEG holds 8-bit tables of 64 entries: one shared
+                // table or one for luminance and one for chrominance.
+                if (announced != kTableLength && announced != 2 * kTableLength) return 0;
+                tables = frame + dataPos;
+                tableBytes = announced;
+                dataPos += announced;
+            }
+        }
+        const bool twoTables = tableBytes > kTableLength;
+        const size_t headerLength = (tableBytes & ~size_t(1)) + 501 - (restartInterval ? 0 : 6) -
+                                    (twoTables ? 0 : 5);
+        if (headerLength > kHeaderReserve || length - dataPos + headerLength > capacity) return 0;
+        header.StartOfImage();
+        header.Jfif();
+        if (restartInterval != 0) header.RestartInterval(restartInterval);
+        header.QuantizationTable(0, tables);
+        if (twoTables) header.QuantizationTable(1, tables + kTableLength);
+        header.Frame(width, height, 1, (type & 1) ? 0x22 : 0x21, twoTables ? 1 : 0);
+        header.HuffmanTables();
+        header.StartOfScan(1);
+    }
+    std::memcpy(out + header.Length(), frame + dataPos, length - dataPos);
+    return header.Length() + length - dataPos;
+}
+
+}  // namespace telvaro

@@ -1,0 +1,47 @@
+// RTP/JPEG depacketizer (RFC 2435): collects the fragments of a frame and
+// rebuilds a complete JPEG file (start of image, quantization, frame,
+// Huffman and scan headers) in front of the entropy-coded data. Frames are
+// handed over as "JPEG".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "media/media_parser.h"
+
+namespace telvaro {
+
+class CJpegRTPMediaParser : public CRTPMediaParser {
+public:
+    // The longest header a rebuilt frame can get; the sample is asked for
+    // this much on top of the stored frame.
+    static constexpr uint32_t kHeaderReserve = 1024;
+
+    CJpegRTPMediaParser(IDriver* driver, const std::string& allocationName);
+    ~CJpegRTPMediaParser() override;
+
+    void OnPacket(const RTPPacket* packet) override;
+    void Reset() override;
+
+    bool IsWaiting() const { return waiting_; }
+
+private:
+    bool Append(const uint8_t* payload, size_t length);
+    void HandOver();
+    // Rebuilds the JPEG file for the stored frame (the first packet whole,
+    // then the data of every further packet) into out. Returns its length,
+    // 0 when the frame cannot be rebuilt; sets width and height.
+    size_t Rebuild(uint8_t* out, size_t capacity);
+    // The tables for Q, computed once per change of Q.
+    const uint8_t* TablesForQ(int q);
+
+    // Continuation packets are refused until a frame's first packet came.
+    bool waiting_ = true;
+    // RTP/JPEG headers stripped from every packet but the first of a frame.
+    size_t headerLength_ = 8;
+    uint8_t qTables_[128] = {};
+    int qTablesFor_ = -1;
+};
+
+}  // namespace telvaro
