@@ -1,0 +1,25 @@
+// Field-by-field views of the PSIA records, for comparisons with readable
+// failure output.
+#pragma once
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "psia/psia_records.h"
+
+namespace psia_test {
+
+inline auto Fields(const telvaro::StreamingChannelSettings& s) {
+    return std::make_tuple(s.id, s.enabled, s.videoEnabled, s.videoInputChannelID, s.videoCodecType,
+                           s.videoResolutionWidth, s.videoResolutionHeight, s.videoQualityControlType,
+                           s.constantBitRate, s.fixedQuality, s.maxFrameRate, s.keyFrameInterval);
+}
+
+inline std::vector<std::pair<uint32_t, uint32_t>> Pairs(const std::vector<telvaro::VideoResolution>& resolutions) {
+    std::vector<std::pair<uint32_t, uint32_t>> pairs;
+    for (const auto& r : resolutions) pairs.emplace_back(r.width, r.height);
+    return pairs;
+}
+
+}  // namespace psia_test
