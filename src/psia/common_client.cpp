@@ -38,6 +38,7 @@ private:
 
 // The response as a terminated text: everything before the first zero byte.
 std::string TextOf(const std::vector<uint8_t>& output) {
+    if (output.empty()) return std::string();
     const void* end = std::memchr(output.data(), 0, output.size());
     size_t length = end ? static_cast<size_t>(static_cast<const uint8_t*>(end) - output.data()) : output.size();
     return std::string(reinterpret_cast<const char*>(output.data()), length);

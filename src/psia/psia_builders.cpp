@@ -36,6 +36,19 @@ constexpr uint32_t kKeyFramesPerRate = 33;
 
 const char* Flag(bool value) { return value ? "true" : "false"; }
 
+// The opening of the Video element that both channel documents share, up to
+// the quality control type.
+std::string VideoHead(const StreamingChannelSettings& s) {
+    std::string xml = "<Video>";
+    xml += FormatText("<enabled>%s</enabled>", Flag(s.videoEnabled));
+    xml += FormatText("<videoInputChannelID>%u</videoInputChannelID>", s.videoInputChannelID);
+    xml += "<videoCodecType>" + s.videoCodecType + "</videoCodecType>";
+    xml += FormatText("<videoResolutionWidth>%u</videoResolutionWidth>", s.videoResolutionWidth);
+    xml += FormatText("<videoResolutionHeight>%u</videoResolutionHeight>", s.videoResolutionHeight);
+    xml += "<videoQualityControlType>" + s.videoQualityControlType + "</videoQualityControlType>";
+    return xml;
+}
+
 }  // namespace
 
 std::string BuildStreamingChannel(const StreamingChannelSettings& s) {
@@ -43,13 +56,7 @@ std::string BuildStreamingChannel(const StreamingChannelSettings& s) {
     xml += "<StreamingChannel version=\"1.0\" xmlns=\"urn:psialliance-org\">";
     xml += FormatText("<id>%u</id>", s.id);
     xml += FormatText("<enabled>%s</enabled>", Flag(s.enabled));
-    xml += "<Video>";
-    xml += FormatText("<enabled>%s</enabled>", Flag(s.videoEnabled));
-    xml += FormatText("<videoInputChannelID>%u</videoInputChannelID>", s.videoInputChannelID);
-    xml += "<videoCodecType>" + s.videoCodecType + "</videoCodecType>";
-    xml += FormatText("<videoResolutionWidth>%u</videoResolutionWidth>", s.videoResolutionWidth);
-    xml += FormatText("<videoResolutionHeight>%u</videoResolutionHeight>", s.videoResolutionHeight);
-    xml += "<videoQualityControlType>" + s.videoQualityControlType + "</videoQualityControlType>";
+    xml += VideoHead(s);
     xml += FormatText("<constantBitRate>%u</constantBitRate>", s.constantBitRate);
     xml += FormatText("<fixedQuality>%u</fixedQuality>", s.fixedQuality);
     xml += FormatText("<maxFrameRate>%u</maxFrameRate>", s.maxFrameRate);
@@ -67,13 +74,7 @@ std::string BuildStreamingChannelList(const StreamingChannelSettings& s) {
     xml += "<channelName>H.264 channel</channelName>";
     xml += FormatText("<enabled>%s</enabled>", Flag(s.enabled));
     xml += kTransport;
-    xml += "<Video>";
-    xml += FormatText("<enabled>%s</enabled>", Flag(s.videoEnabled));
-    xml += FormatText("<videoInputChannelID>%u</videoInputChannelID>", s.videoInputChannelID);
-    xml += "<videoCodecType>" + s.videoCodecType + "</videoCodecType>";
-    xml += FormatText("<videoResolutionWidth>%u</videoResolutionWidth>", s.videoResolutionWidth);
-    xml += FormatText("<videoResolutionHeight>%u</videoResolutionHeight>", s.videoResolutionHeight);
-    xml += "<videoQualityControlType>" + s.videoQualityControlType + "</videoQualityControlType>";
+    xml += VideoHead(s);
     xml += FormatText("<fixedQuality>%u</fixedQuality>", s.fixedQuality);
     uint32_t upperCap = s.videoResolutionWidth <= kSmallPictureWidth ? kSmallPictureUpperCap : kLargePictureUpperCap;
     xml += FormatText("<vbrUpperCap>%u</vbrUpperCap>", upperCap);

@@ -52,22 +52,6 @@ const char kOutputs[] =
     "<IOOutputPortList xmlns=\"urn:psialliance-org\"><IOOutputPort><id>4</id></IOOutputPort></IOOutputPortList>";
 const char kInactive[] = "<IOPortStatus xmlns=\"urn:psialliance-org\"><ioState>inactive</ioState></IOPortStatus>";
 
-StreamingChannelSettings Wanted() {
-    StreamingChannelSettings s;
-    s.id = 101;
-    s.enabled = true;
-    s.videoEnabled = true;
-    s.videoCodecType = "H.264";
-    s.videoResolutionWidth = 1280;
-    s.videoResolutionHeight = 720;
-    s.videoQualityControlType = "VBR";
-    s.constantBitRate = 8192;
-    s.fixedQuality = 60;
-    s.maxFrameRate = 2500;
-    s.keyFrameInterval = 1000;
-    return s;
-}
-
 class CommonClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -241,9 +225,9 @@ TEST_F(CommonClientTest, AFailedReadLeavesTheRecordAlone) {
     CCommonClient client;
     ASSERT_TRUE(client.Connect(device));
     Answer("GET /PSIA/Streaming/channels/3", HttpReply(200, "<StreamingChannel>"));
-    StreamingChannelSettings settings = Wanted();
+    StreamingChannelSettings settings = psia_test::SampleSettings();
     EXPECT_FALSE(client.GetStreamingChannel(3, settings));
-    EXPECT_EQ(psia_test::Fields(settings), psia_test::Fields(Wanted()));
+    EXPECT_EQ(psia_test::Fields(settings), psia_test::Fields(psia_test::SampleSettings()));
     std::vector<StreamingChannelSettings> list(1);
     EXPECT_FALSE(client.GetStreamingChannels(list));
     EXPECT_EQ(list.size(), 1u);
@@ -277,7 +261,7 @@ TEST_F(CommonClientTest, SetStreamingChannelFallsBackAndReboots) {
     };
     CCommonClient client;
     ASSERT_TRUE(client.Connect(device));
-    const StreamingChannelSettings settings = Wanted();
+    const StreamingChannelSettings settings = psia_test::SampleSettings();
     for (const Case& c : cases) {
         ClearAnswers();
         Answer(channelPut, c.channel);
@@ -375,7 +359,7 @@ TEST_F(CommonClientTest, WithoutASenderNothingGoesOut) {
     disconnected.Disconnect();
     for (CCommonClient* client : {&never, &disconnected}) {
         for (const GetOperation& op : GetOperations()) EXPECT_FALSE(op.run(*client)) << op.name;
-        EXPECT_FALSE(client->SetStreamingChannel(Wanted()));
+        EXPECT_FALSE(client->SetStreamingChannel(psia_test::SampleSettings()));
         EXPECT_FALSE(client->TriggerOutput(0, true));
     }
     EXPECT_EQ(server.RequestCount(), 0u);

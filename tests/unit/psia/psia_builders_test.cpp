@@ -16,25 +16,8 @@ using telvaro::BuildStreamingChannel;
 using telvaro::BuildStreamingChannelList;
 using telvaro::StreamingChannelSettings;
 
-StreamingChannelSettings H264Settings() {
-    StreamingChannelSettings s;
-    s.id = 101;
-    s.enabled = true;
-    s.videoEnabled = true;
-    s.videoInputChannelID = 0;
-    s.videoCodecType = "H.264";
-    s.videoResolutionWidth = 1920;
-    s.videoResolutionHeight = 1080;
-    s.videoQualityControlType = "VBR";
-    s.constantBitRate = 4096;
-    s.fixedQuality = 60;
-    s.maxFrameRate = 2500;
-    s.keyFrameInterval = 1000;
-    return s;
-}
-
 TEST(PsiaBuilders, StreamingChannelIsOneLineInFieldOrder) {
-    StreamingChannelSettings s = H264Settings();
+    StreamingChannelSettings s = psia_test::SampleSettings();
     EXPECT_EQ(BuildStreamingChannel(s),
               "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>"
               "<StreamingChannel version=\"1.0\" xmlns=\"urn:psialliance-org\">"
@@ -67,7 +50,7 @@ TEST(PsiaBuilders, StreamingChannelIsOneLineInFieldOrder) {
 }
 
 TEST(PsiaBuilders, StreamingChannelListCarriesTheChannelAndTheFixedMjpegChannel) {
-    StreamingChannelSettings s = H264Settings();
+    StreamingChannelSettings s = psia_test::SampleSettings();
     s.id = 1;
     s.videoResolutionWidth = 352;
     s.videoResolutionHeight = 288;
@@ -113,7 +96,7 @@ TEST(PsiaBuilders, ListUpperCapFollowsTheWidthAndKeyFramesTheFrameRate) {
         {640, 0, "<vbrUpperCap>3000</vbrUpperCap>", "<maxFrameRate>0</maxFrameRate><keyFrameInterval>0<"},
     };
     for (const Case& c : cases) {
-        StreamingChannelSettings s = H264Settings();
+        StreamingChannelSettings s = psia_test::SampleSettings();
         s.videoResolutionWidth = c.width;
         s.maxFrameRate = c.maxFrameRate;
         s.keyFrameInterval = 12345;
@@ -138,7 +121,8 @@ TEST(PsiaBuilders, IOPortData) {
 }
 
 TEST(PsiaBuilders, BuiltDocumentsParseBack) {
-    StreamingChannelSettings variants[3] = {H264Settings(), H264Settings(), H264Settings()};
+    const StreamingChannelSettings sample = psia_test::SampleSettings();
+    StreamingChannelSettings variants[3] = {sample, sample, sample};
     variants[1].enabled = false;
     variants[1].videoCodecType = "MPEG4";
     variants[1].videoInputChannelID = 2;
