@@ -221,18 +221,6 @@ TEST_F(CommonClientTest, ReadsFailOnHttpErrorsEmptyBodiesAndUnreadableDocuments)
     }
 }
 
-TEST_F(CommonClientTest, AFailedReadLeavesTheRecordAlone) {
-    CCommonClient client;
-    ASSERT_TRUE(client.Connect(device));
-    Answer("GET /PSIA/Streaming/channels/3", HttpReply(200, "<StreamingChannel>"));
-    StreamingChannelSettings settings = psia_test::SampleSettings();
-    EXPECT_FALSE(client.GetStreamingChannel(3, settings));
-    EXPECT_EQ(psia_test::Fields(settings), psia_test::Fields(psia_test::SampleSettings()));
-    std::vector<StreamingChannelSettings> list(1);
-    EXPECT_FALSE(client.GetStreamingChannels(list));
-    EXPECT_EQ(list.size(), 1u);
-}
-
 TEST_F(CommonClientTest, SetStreamingChannelFallsBackAndReboots) {
     const std::string channelPut = "PUT /PSIA/Streaming/channels/101";
     const std::string listPut = "PUT /PSIA/Streaming/channels";
