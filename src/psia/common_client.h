@@ -1,0 +1,62 @@
+// The driver's PSIA client for one camera: its connection settings, one HTTP
+// sender, and one operation per PSIA resource the driver uses. Every user
+// (codec channel, capability query, digital I/O) makes its own client.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/device_info.h"
+#include "psia/http_sender.h"
+#include "psia/psia_records.h"
+#include "psia/smart_ptr.h"
+#include "thread/recursive_lock.h"
+
+namespace telvaro {
+
+class CCommonClient {
+public:
+    CCommonClient();
+    virtual ~CCommonClient();
+    CCommonClient(const CCommonClient&) = delete;
+    CCommonClient& operator=(const CCommonClient&) = delete;
+
+    // Replaces the sender with a new one made from settings, so that the
+    // authentication scheme is learned afresh. True when a sender is attached.
+    bool Connect(const DEVICE_INFO& settings);
+    void Disconnect();
+
+    // Every operation fails without network traffic before Connect. None of
+    // them changes its record unless the camera's document was read.
+    bool QueryDeviceInfo(PsiaDeviceInfo& info);
+    bool Reboot();
+    bool GetStreamingChannels(std::vector<StreamingChannelSettings>& channels);
+    bool GetStreamingChannel(uint32_t channelId, StreamingChannelSettings& settings);
+    bool GetChannelCapabilities(uint32_t channelId, ChannelCapabilities& capabilities);
+    // PUT of the channel; a camera that refuses that resource at HTTP level
+    // gets the channel list instead. A statusCode 7 reboots the camera, and
+    // the reboot's result is the result.
+    bool SetStreamingChannel(const StreamingChannelSettings& settings);
+    // The combined port list, or else the input and output lists one by one;
+    // in that fallback both lists start empty and the result is true whatever
+    // the camera answers.
+    bool GetIOPorts(IOPortLists& ports);
+    bool GetInputInactive(uint32_t inputId, bool& inactive);
+    // True when the camera answers statusCode 1 or 7; 7 reboots nothing here.
+    bool TriggerOutput(uint32_t outputId, bool high);
+
+private:
+    bool Connected();
+    // The response body up to its terminating zero; true when non-empty.
+    bool Get(const std::string& path, std::string& text);
+    bool Put(const std::string& path, const std::string& body, std::string& text);
+    // Result of a PUT's ResponseStatus: 1 succeeds, 7 reboots.
+    bool JudgeChannelStatus(const std::string& text);
+
+    CRecursiveLock lock_;  // guards sender_ only
+    TSmartPtr<Web::CHttpSender> sender_;
+    DEVICE_INFO settings_;
+};
+
+}  // namespace telvaro
