@@ -40,8 +40,12 @@ std::string ReasonFor(int status) {
     }
 }
 
-// Parameters of an authentication header value after its scheme word:
-// name=value or name="value" items separated by commas.
+bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme) {
+    return std::find(schemes.begin(), schemes.end(), scheme) != schemes.end();
+}
+
+}  // namespace
+
 std::map<std::string, std::string> AuthParams(const std::string& text) {
     std::map<std::string, std::string> params;
     size_t i = 0;
@@ -69,12 +73,6 @@ std::map<std::string, std::string> AuthParams(const std::string& text) {
     }
     return params;
 }
-
-bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme) {
-    return std::find(schemes.begin(), schemes.end(), scheme) != schemes.end();
-}
-
-}  // namespace
 
 bool DecodeBase64(const std::string& text, std::string& decoded) {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

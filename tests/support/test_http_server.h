@@ -131,6 +131,10 @@ private:
     int nonceCounter_ = 0;
 };
 
+// Parameters of an authentication header value after its scheme word:
+// name=value or name="value" items separated by commas; names lower-cased.
+std::map<std::string, std::string> AuthParams(const std::string& text);
+
 // base64 decoding of RFC 4648 text; false for anything else.
 bool DecodeBase64(const std::string& text, std::string& decoded);
 
