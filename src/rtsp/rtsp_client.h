@@ -52,9 +52,6 @@ public:
     // OPTIONS when half the session time-out has passed since the last one.
     void KeepAlive();
 
-    const CRTSPResponseParser& GetParser() const { return parser_; }
-    const RtspParams& GetParams() const { return params_; }
-
 protected:
     bool ConnectSocket();
     std::string BaseUrl() const;
