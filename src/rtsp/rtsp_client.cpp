@@ -52,11 +52,7 @@ bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int
     const bool knownMode =
         transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
     if (knownMode && ConnectSocket() && Start()) return true;
-    Stop();
-    platform::CloseSocket(rtspSocket_);
-    rtspSocket_ = platform::kInvalidSocket;
-    user_ = nullptr;
-    lastKeepAlive_ = 0;
+    Close();
     return false;
 }
 

@@ -3,12 +3,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "psia/md5.h"
 #include "psia/text.h"
@@ -19,26 +19,10 @@ namespace fakes {
 namespace {
 
 const char* ReasonFor(int status) {
-    switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 404: return "Not Found";
-        case 454: return "Session Not Found";
-        case 461: return "Unsupported Transport";
-        default: return "Status";
-    }
+    return status == 200 ? "OK" : status == 401 ? "Unauthorized" : status == 404 ? "Not Found" : "Status";
 }
 
 }  // namespace
-
-struct TestRtspServer::Connection {
-    int fd = -1;
-    int number = 0;
-    std::mutex sendMu;
-    bool closedByClient = false;
-    std::thread thread;
-};
 
 std::string RtspRequest::Header(const std::string& name) const {
     const std::string wanted = telvaro::ToLower(name) + ":";
@@ -61,89 +45,34 @@ TestRtspServer::TestRtspServer() = default;
 TestRtspServer::~TestRtspServer() { Stop(); }
 
 bool TestRtspServer::Start() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenFd_ < 0) return false;
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listenFd_, 16) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    socklen_t length = sizeof(address);
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
-    return true;
+    return listener_.Start([this](int fd, int number) { Serve(fd, number); });
 }
 
 void TestRtspServer::Stop() {
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (stopping_ || listenFd_ < 0) return;
+        if (stopping_) return;
         stopping_ = true;
-        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
     }
     cv_.notify_all();
-    if (acceptThread_.joinable()) acceptThread_.join();
-    close(listenFd_);
-    std::vector<std::shared_ptr<Connection>> connections;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        connections = connections_;
-    }
-    for (auto& c : connections) {
-        if (c->thread.joinable()) c->thread.join();
-        close(c->fd);
-    }
+    listener_.Stop();
 }
 
-void TestRtspServer::AcceptLoop() {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            if (stopping_) return;
-        }
-        pollfd pfd{listenFd_, POLLIN, 0};
-        if (poll(&pfd, 1, 20) <= 0) continue;
-        int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) continue;
-        // Every piece of a split reply leaves in a segment of its own.
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-        std::lock_guard<std::mutex> lock(mu_);
-        if (stopping_) {
-            close(fd);
-            return;
-        }
-        auto connection = std::make_shared<Connection>();
-        connection->fd = fd;
-        connection->number = static_cast<int>(connections_.size()) + 1;
-        connections_.push_back(connection);
-        connection->thread = std::thread([this, connection] { Serve(connection); });
-    }
-}
-
-void TestRtspServer::Serve(std::shared_ptr<Connection> connection) {
+void TestRtspServer::Serve(int fd, int number) {
+    // Every piece of a split reply leaves in a segment of its own.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     std::string pending;
     char buffer[4096];
     for (;;) {
         size_t end;
         while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-            ssize_t n = recv(connection->fd, buffer, sizeof(buffer), 0);
-            if (n <= 0) {
-                std::lock_guard<std::mutex> lock(mu_);
-                connection->closedByClient = !stopping_;
-                cv_.notify_all();
-                return;
-            }
+            ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0) return;
             pending.append(buffer, static_cast<size_t>(n));
         }
         RtspRequest request;
-        request.connection = connection->number;
+        request.connection = number;
         request.received = std::chrono::steady_clock::now();
         request.text = pending.substr(0, end + 4);
         pending.erase(0, end + 4);
@@ -172,24 +101,25 @@ void TestRtspServer::Serve(std::shared_ptr<Connection> connection) {
             cv_.wait(lock, [this] { return stopping_; });
             return;
         }
-        if (!Answer(*connection, answer) || answer.close) {
-            shutdown(connection->fd, SHUT_RDWR);
+        if (!Answer(fd, answer) || answer.close) {
+            shutdown(fd, SHUT_RDWR);
             return;
         }
     }
 }
 
-bool TestRtspServer::SendOn(Connection& connection, const std::string& bytes) {
+bool TestRtspServer::SendOn(int fd, const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(sendMu_);
     size_t sent = 0;
     while (sent < bytes.size()) {
-        ssize_t n = send(connection.fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
     return true;
 }
 
-bool TestRtspServer::Answer(Connection& connection, const RtspAnswer& answer) {
+bool TestRtspServer::Answer(int fd, const RtspAnswer& answer) {
     std::vector<size_t> cuts = answer.splits;
     if (answer.chunk > 0) {
         cuts.clear();
@@ -198,15 +128,11 @@ bool TestRtspServer::Answer(Connection& connection, const RtspAnswer& answer) {
     size_t from = 0;
     for (size_t cut : cuts) {
         if (cut <= from || cut >= answer.text.size()) continue;
-        {
-            std::lock_guard<std::mutex> lock(connection.sendMu);
-            if (!SendOn(connection, answer.text.substr(from, cut - from))) return false;
-        }
+        if (!SendOn(fd, answer.text.substr(from, cut - from))) return false;
         from = cut;
         std::this_thread::sleep_for(std::chrono::milliseconds(answer.gapMs));
     }
-    std::lock_guard<std::mutex> lock(connection.sendMu);
-    return SendOn(connection, answer.text.substr(from) + answer.after);
+    return SendOn(fd, answer.text.substr(from) + answer.after);
 }
 
 void TestRtspServer::SetHandler(Handler handler) {
@@ -228,25 +154,11 @@ bool TestRtspServer::WaitForRequests(size_t n, int timeoutMs) {
     return WaitFor(mu_, cv_, timeoutMs, [&] { return requests_.size() >= n; });
 }
 
-int TestRtspServer::ConnectionCount() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return static_cast<int>(connections_.size());
-}
-
-bool TestRtspServer::WaitForClientClose(int timeoutMs) {
-    return WaitFor(mu_, cv_, timeoutMs,
-                   [&] { return !connections_.empty() && connections_.back()->closedByClient; });
-}
+int TestRtspServer::ConnectionCount() { return listener_.ConnectionCount(); }
 
 bool TestRtspServer::Send(const std::string& bytes) {
-    std::shared_ptr<Connection> connection;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (connections_.empty()) return false;
-        connection = connections_.back();
-    }
-    std::lock_guard<std::mutex> lock(connection->sendMu);
-    return SendOn(*connection, bytes);
+    const int fd = listener_.NewestConnection();
+    return fd >= 0 && SendOn(fd, bytes);
 }
 
 std::string TestRtspServer::Reply(int status, uint32_t cseq, const std::vector<std::string>& headers,

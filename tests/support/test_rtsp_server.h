@@ -13,8 +13,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/loopback_listener.h"
 
 namespace fakes {
 
@@ -56,7 +57,7 @@ public:
     bool Start();
     // Closes every connection (held ones too) and joins the threads.
     void Stop();
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return listener_.Port(); }
 
     // Without a handler every request is held unanswered.
     void SetHandler(Handler handler);
@@ -65,8 +66,6 @@ public:
     size_t RequestCount();
     bool WaitForRequests(size_t n, int timeoutMs);
     int ConnectionCount();
-    // True once the newest connection has been closed by the client.
-    bool WaitForClientClose(int timeoutMs);
 
     // Writes bytes on the newest connection now.
     bool Send(const std::string& bytes);
@@ -80,21 +79,15 @@ public:
     static std::string Interleaved(uint8_t channel, const std::vector<uint8_t>& payload);
 
 private:
-    struct Connection;
+    void Serve(int fd, int number);
+    bool SendOn(int fd, const std::string& bytes);
+    bool Answer(int fd, const RtspAnswer& answer);
 
-    void AcceptLoop();
-    void Serve(std::shared_ptr<Connection> connection);
-    bool SendOn(Connection& connection, const std::string& bytes);
-    bool Answer(Connection& connection, const RtspAnswer& answer);
-
-    int listenFd_ = -1;
-    uint16_t port_ = 0;
-    std::thread acceptThread_;
-
+    LoopbackListener listener_;
+    std::mutex sendMu_;  // one write at a time, so that pieces do not interleave
     std::mutex mu_;
     std::condition_variable cv_;
     bool stopping_ = false;
-    std::vector<std::shared_ptr<Connection>> connections_;
     std::vector<RtspRequest> requests_;
     Handler handler_;
 };
