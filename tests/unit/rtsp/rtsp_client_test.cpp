@@ -230,7 +230,7 @@ TEST(RtspClient, SessionTextsAndKeepAlive) {
     ASSERT_TRUE(idle.Open(kRtpOverUdp));
     ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
     const Clock::time_point played = Clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3600));
     bench.client.Close();
     idle.client.Close();
     EXPECT_FALSE(bench.client.IsRunning());
