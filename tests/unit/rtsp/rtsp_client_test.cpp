@@ -203,20 +203,6 @@ std::string Request(const std::string& line, const std::vector<std::string>& hea
     return text + "\r\n";
 }
 
-TEST(RtspClient, FreshRecordValues) {
-    RtspParams p;
-    EXPECT_EQ(p.serverPort, 554);
-    EXPECT_EQ(p.clientRtpPort, 0);
-    EXPECT_EQ(p.clientRtcpPort, 0);
-    EXPECT_EQ(p.connectTimeoutMs, 5000u);
-    EXPECT_EQ(p.receiveTimeoutMs, 5000u);
-    EXPECT_EQ(p.receiveBufferSize, 65536u);
-    EXPECT_EQ(p.defaultSessionTimeout, 60u);
-    EXPECT_EQ(p.currentScheme, 0);
-    EXPECT_EQ(p.mediaKind, 1);
-    EXPECT_TRUE(p.host.empty() && p.userName.empty() && p.password.empty() && p.urlPath.empty());
-}
-
 // The whole exchange byte for byte, with OPTIONS every half session
 // time-out (2 s announced) beside a server that announces none (60 s).
 TEST(RtspClient, SessionTextsAndKeepAlive) {
