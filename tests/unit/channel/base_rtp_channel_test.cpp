@@ -98,8 +98,8 @@ TEST_F(RtpChannelTest, ACameraThatNeverSendsKeepsReconnectingAndReportsSignalLos
 TEST_F(RtpChannelTest, SilenceLosesTheSignalOnceAndFramesBringItBack) {
     SupervisedChannel channel(&driver, &sink);
     FrameFeeder feeder(&channel);
-    feeder.Resume();
     ASSERT_TRUE(channel.Start(params));
+    feeder.Resume();
     ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000));
     EXPECT_EQ(Count("is online"), 1u);
     const int connectsWhileStreaming = channel.connects;
@@ -124,8 +124,8 @@ TEST_F(RtpChannelTest, SilenceLosesTheSignalOnceAndFramesBringItBack) {
 TEST_F(RtpChannelTest, StopWhileStreamingReportsStoppedOnceAndMeetsItsBound) {
     SupervisedChannel channel(&driver, &sink);
     FrameFeeder feeder(&channel);
-    feeder.Resume();
     ASSERT_TRUE(channel.Start(params));
+    feeder.Resume();
     ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000));
     auto start = std::chrono::steady_clock::now();
     channel.Stop();
