@@ -1,10 +1,13 @@
 #include "driver/camera_properties.h"
 
+#include <algorithm>
+
 namespace telvaro {
 
 uint32_t CCameraProperties::FrameInterval(uint32_t rate) {
     if (rate == 0) return 1;
-    return static_cast<uint32_t>(1000.0 / rate + 0.5);
+    // Rates above 2000 would round to 0 ms, which tells the host nothing.
+    return std::max<uint32_t>(1, static_cast<uint32_t>(1000.0 / rate + 0.5));
 }
 
 void CCameraProperties::AddResolution(const Resolution& entry) {

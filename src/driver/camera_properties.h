@@ -18,7 +18,7 @@ public:
     };
 
     // Milliseconds between frames at rate frames per second, to the nearest
-    // millisecond; 1 for a rate of 0.
+    // millisecond and at least 1; 1 for a rate of 0.
     static uint32_t FrameInterval(uint32_t rate);
 
     // Appends entry unless one of the same size is listed already; entries of
