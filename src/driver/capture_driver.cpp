@@ -3,6 +3,9 @@
 #include <cstdarg>
 #include <new>
 
+#include "channel/h264_channel_rtsp.h"
+#include "channel/jpeg_channel_rtsp.h"
+#include "channel/mpeg4_channel_rtsp.h"
 #include "driver/debug_info.h"
 #include "platform/process.h"
 #include "platform/thread_cancel.h"
@@ -150,9 +153,21 @@ int32_t CIPCaptureDriver::GetParameterInt(int32_t index) {
     return value;
 }
 
-ICameraChannel* CIPCaptureDriver::CreateChannel(uint32_t, ipcapture::IStreamSink*) {
-    // The codec channels (H.264, JPEG, MPEG-4) are made here once they exist.
-    return nullptr;
+ICameraChannel* CIPCaptureDriver::CreateChannel(uint32_t channel, ipcapture::IStreamSink* sink) {
+    try {
+        switch (codecType_) {
+            case ipcapture::kCodecJpeg:
+                return new CJPEGChannelRTSP(this, channel, sink);
+            case ipcapture::kCodecMpeg4:
+                return new CMPEG4ChannelRTSP(this, channel, sink);
+            case ipcapture::kCodecH264:
+                return new CH264ChannelRTSP(this, channel, sink);
+            default:
+                return nullptr;
+        }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 }  // namespace telvaro

@@ -1,5 +1,7 @@
 #include "driver/ombrelix_driver.h"
 
+#include "io/psia_io.h"
+
 namespace telvaro {
 
 COmbrelixDriver::COmbrelixDriver() = default;
@@ -18,7 +20,7 @@ bool COmbrelixDriver::Open(ipcapture::IDebugSink* debugSink, ipcapture::ISampleA
 }
 
 bool COmbrelixDriver::CreateCaptureIO() {
-    // The PSIA digital I/O object is made here once it exists.
+    if (!captureIO_) captureIO_.reset(new CPSIAIO(this));
     return true;
 }
 

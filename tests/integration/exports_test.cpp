@@ -85,6 +85,26 @@ TEST_F(ExportsTest, AFourChannelDeviceGetsAFourChannelVideoCapture) {
     library.Get<DeleteIPCaptureEx2Fn>("DeleteIPCaptureEx2")(driver);
 }
 
+TEST_F(ExportsTest, OpenMakesTheDigitalIOObject) {
+    ASSERT_TRUE(library.Loaded()) << library.Error();
+    auto* driver = library.Get<CreateIPCaptureFn>("CreateIPCapture")();
+    fakes::FakeDebugSink sink;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeDeviceConfig device;
+    device.model.inputs = 3;
+    device.model.outputs = 0;
+    ASSERT_TRUE(driver->Open(&sink, &allocator, &device));
+    telvaro::ICaptureIOApi* io = driver->GetCaptureIO();
+    ASSERT_NE(io, nullptr);
+    EXPECT_EQ(io->GetInputCount(), 3u);
+    EXPECT_EQ(io->GetOutputCount(), 0u);
+    EXPECT_FALSE(io->SetEventSink(nullptr));
+    EXPECT_FALSE(io->SetOutput(0, 1));  // no outputs: no output thread
+    driver->Close();
+    EXPECT_EQ(driver->GetCaptureIO(), nullptr);
+    library.Get<DeleteIPCaptureFn>("DeleteIPCapture")(driver);
+}
+
 TEST_F(ExportsTest, OpenFailsWhenParameterOneIsNone) {
     ASSERT_TRUE(library.Loaded()) << library.Error();
     auto* driver = library.Get<CreateIPCaptureFn>("CreateIPCapture")();

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -40,8 +39,12 @@ std::string ReasonFor(int status) {
     }
 }
 
-// Parameters of an authentication header value after its scheme word:
-// name=value or name="value" items separated by commas.
+bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme) {
+    return std::find(schemes.begin(), schemes.end(), scheme) != schemes.end();
+}
+
+}  // namespace
+
 std::map<std::string, std::string> AuthParams(const std::string& text) {
     std::map<std::string, std::string> params;
     size_t i = 0;
@@ -69,12 +72,6 @@ std::map<std::string, std::string> AuthParams(const std::string& text) {
     }
     return params;
 }
-
-bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme) {
-    return std::find(schemes.begin(), schemes.end(), scheme) != schemes.end();
-}
-
-}  // namespace
 
 bool DecodeBase64(const std::string& text, std::string& decoded) {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -115,79 +112,22 @@ size_t RecordedRequest::HeaderCount(const std::string& name) const {
         std::count_if(headers.begin(), headers.end(), [&](const HttpHeader& h) { return Lower(h.name) == wanted; }));
 }
 
-struct TestHttpServer::Connection {
-    int fd = -1;
-    int number = 0;
-    std::thread thread;
-};
-
 TestHttpServer::TestHttpServer() = default;
 
 TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenFd_ < 0) return false;
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listenFd_, 16) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    socklen_t length = sizeof(address);
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
-    return true;
+    return listener_.Start([this](int fd, int number) { Serve(fd, number); });
 }
 
 void TestHttpServer::Stop() {
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (stopping_ || listenFd_ < 0) return;
+        if (stopping_) return;
         stopping_ = true;
-        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
     }
     cv_.notify_all();
-    if (acceptThread_.joinable()) acceptThread_.join();
-    close(listenFd_);
-    std::vector<std::shared_ptr<Connection>> connections;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        connections = connections_;
-    }
-    for (auto& c : connections) {
-        if (c->thread.joinable()) c->thread.join();
-        close(c->fd);
-    }
-}
-
-void TestHttpServer::AcceptLoop() {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            if (stopping_) return;
-        }
-        pollfd pfd{listenFd_, POLLIN, 0};
-        if (poll(&pfd, 1, 50) <= 0) continue;
-        int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) continue;
-        std::lock_guard<std::mutex> lock(mu_);
-        if (stopping_) {
-            close(fd);
-            return;
-        }
-        auto connection = std::make_shared<Connection>();
-        connection->fd = fd;
-        connection->number = static_cast<int>(connections_.size()) + 1;
-        connections_.push_back(connection);
-        connection->thread = std::thread([this, connection] { Serve(connection); });
-    }
+    listener_.Stop();
 }
 
 void TestHttpServer::WaitStopping(int ms) {
@@ -199,8 +139,7 @@ void TestHttpServer::WaitStopping(int ms) {
     }
 }
 
-void TestHttpServer::Serve(std::shared_ptr<Connection> connection) {
-    const int fd = connection->fd;
+void TestHttpServer::Serve(int fd, int number) {
     // Whatever ends the conversation, the client sees the connection close.
     struct Closer {
         int fd;
@@ -221,7 +160,7 @@ void TestHttpServer::Serve(std::shared_ptr<Connection> connection) {
             if (!receiveMore()) return;
         }
         RecordedRequest request;
-        request.connection = connection->number;
+        request.connection = number;
         request.head = pending.substr(0, end + 2);
         pending.erase(0, end + 4);
 
@@ -409,10 +348,7 @@ size_t TestHttpServer::RequestCount() {
     return requests_.size();
 }
 
-int TestHttpServer::ConnectionCount() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return static_cast<int>(connections_.size());
-}
+int TestHttpServer::ConnectionCount() { return listener_.ConnectionCount(); }
 
 bool TestHttpServer::WaitForRequests(size_t n, int timeoutMs) {
     return WaitFor(mu_, cv_, timeoutMs, [&] { return requests_.size() >= n; });

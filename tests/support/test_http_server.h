@@ -13,8 +13,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/loopback_listener.h"
 
 namespace fakes {
 
@@ -85,7 +86,7 @@ public:
     bool Start();
     // Closes every connection (also held ones) and joins the threads.
     void Stop();
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return listener_.Port(); }
 
     // Replies for the next authorised requests, in order.
     void Script(const HttpReply& reply);
@@ -104,24 +105,18 @@ public:
     bool WaitForBody(size_t index, int timeoutMs);
 
 private:
-    struct Connection;
-
-    void AcceptLoop();
-    void Serve(std::shared_ptr<Connection> connection);
+    void Serve(int fd, int number);
     bool Authorised(const RecordedRequest& request, std::string& scheme, bool& stale);
     HttpReply Challenge(bool stale);
     HttpReply NextReply(const RecordedRequest& request);
     bool SendReply(int fd, const HttpReply& reply);
     void WaitStopping(int ms);
 
-    int listenFd_ = -1;
-    uint16_t port_ = 0;
-    std::thread acceptThread_;
+    LoopbackListener listener_;
 
     std::mutex mu_;
     std::condition_variable cv_;
     bool stopping_ = false;
-    std::vector<std::shared_ptr<Connection>> connections_;
     std::vector<RecordedRequest> requests_;
     std::deque<HttpReply> script_;
     Handler handler_;
@@ -130,6 +125,10 @@ private:
     std::map<std::string, int> nonceUses_;  // issued nonces and how often each was accepted
     int nonceCounter_ = 0;
 };
+
+// Parameters of an authentication header value after its scheme word:
+// name=value or name="value" items separated by commas; names lower-cased.
+std::map<std::string, std::string> AuthParams(const std::string& text);
 
 // base64 decoding of RFC 4648 text; false for anything else.
 bool DecodeBase64(const std::string& text, std::string& decoded);

@@ -6,8 +6,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "channel/common_channel_rtsp.h"
 #include "driver/debug_info.h"
 #include "support/fake_host.h"
 
@@ -168,10 +170,28 @@ TEST_F(DriverTest, ReservedAndAuxiliaryObjectsAreNone) {
     EXPECT_EQ(driver.GetParameterText(1), "0");
 }
 
-TEST_F(DriverTest, CreateChannelForUnknownCodecsIsNone) {
-    ASSERT_TRUE(Open());
-    fakes::FakeStreamSink s;
-    EXPECT_EQ(driver.CreateChannel(0, &s), nullptr);
+TEST(DriverChannels, TheFactoryMakesTheChannelOfTheDevicesCodec) {
+    struct Case {
+        int32_t codec;
+        const char* expected;  // codec name of the channel, or null for none
+    } cases[] = {{0, nullptr}, {1, "MJPEG"}, {2, "MPEG4"}, {3, "H.264"}, {4, nullptr}};
+    for (const auto& c : cases) {
+        fakes::FakeDebugSink sink;
+        fakes::FakeSampleAllocator allocator;
+        fakes::FakeDeviceConfig device;
+        device.connection.codec = c.codec;
+        COmbrelixDriver driver;
+        ASSERT_TRUE(driver.Open(&sink, &allocator, &device));
+        fakes::FakeStreamSink streamSink;
+        std::unique_ptr<telvaro::ICameraChannel> channel(driver.CreateChannel(0, &streamSink));
+        if (!c.expected) {
+            EXPECT_EQ(channel, nullptr) << c.codec;
+            continue;
+        }
+        auto* codecChannel = dynamic_cast<telvaro::CCommonChannelRTSP*>(channel.get());
+        ASSERT_NE(codecChannel, nullptr) << c.codec;
+        EXPECT_EQ(codecChannel->GetCodecName(), c.expected);
+    }
 }
 
 TEST(DebugInfo, CopiesItsText) {

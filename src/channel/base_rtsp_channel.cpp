@@ -1,0 +1,73 @@
+#include "channel/base_rtsp_channel.h"
+
+namespace telvaro {
+
+CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
+    : CBaseRTPChannel(driver, channelNumber, sink) {}
+
+CBaseRTSPChannel::~CBaseRTSPChannel() { Stop(); }
+
+bool CBaseRTSPChannel::CreateReceiver() {
+    if (!CBaseRTPChannel::CreateReceiver()) return false;
+    if (!Interleaved()) rtcpHandler_.reset(new CRTCPHandler());
+    client_.reset(new CBaseRTSPClient());
+    return true;
+}
+
+bool CBaseRTSPChannel::FindPortPair() {
+    CEvent* stopOrData[2] = {&stopEvent_, &dataEvent_};
+    for (uint32_t port = kFirstPort; port <= kLastPort; port += 2) {
+        if (stopEvent_.IsSet()) return false;
+        dataEvent_.Reset();
+        if (!receiver_->Open(0, std::string(), static_cast<uint16_t>(port))) continue;
+        const int woke = WaitAny(stopOrData, kPortProbeMs);
+        if (woke == 0) return false;
+        if (woke == -1) {
+            if (rtcpHandler_->Start(static_cast<uint16_t>(port + 1))) {
+                rtpPort_ = static_cast<uint16_t>(port);
+                rtcpPort_ = static_cast<uint16_t>(port + 1);
+                return true;
+            }
+            // A handler that opened its socket but not its thread starts afresh.
+            rtcpHandler_.reset(new CRTCPHandler());
+        }
+        receiver_->Close();
+    }
+    return false;
+}
+
+bool CBaseRTSPChannel::OpenTransport() {
+    if (receiver_ && rtcpHandler_ && !FindPortPair()) return false;
+    if (stopEvent_.IsSet() || !client_) return false;
+    const DEVICE_INFO device = driver_->GetDeviceInfo();
+    RtspParams params;
+    params.host = device.address;
+    params.userName = device.userName;
+    params.password = device.password;
+    params.connectTimeoutMs = device.timeout;
+    params.clientRtpPort = rtpPort_;
+    params.clientRtcpPort = rtcpPort_;
+    PrepareSession(params);
+    return client_->Open(params, this, transportMode_);
+}
+
+void CBaseRTSPChannel::CloseTransport() {
+    if (client_) client_->Close();
+    if (rtcpHandler_) {
+        rtcpHandler_->RequestStop();
+        rtcpHandler_->Join();
+    }
+    if (receiver_) receiver_->Close();
+    rtpPort_ = 0;
+    rtcpPort_ = 0;
+}
+
+void CBaseRTSPChannel::DeleteReceiver() {
+    client_.reset();
+    rtcpHandler_.reset();
+    CBaseRTPChannel::DeleteReceiver();
+}
+
+void CBaseRTSPChannel::PrepareSession(RtspParams&) {}
+
+}  // namespace telvaro

@@ -1,0 +1,109 @@
+#include "channel/common_channel_rtsp.h"
+
+#include <cmath>
+#include <set>
+
+#include "psia/capability_text.h"
+#include "psia/common_client.h"
+#include "psia/text.h"
+
+namespace telvaro {
+
+CCommonChannelRTSP::CCommonChannelRTSP(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
+    : CBaseRTSPChannel(driver, channelNumber, sink) {}
+
+CCommonChannelRTSP::~CCommonChannelRTSP() { Stop(); }
+
+void CCommonChannelRTSP::InstallParser(CRTPMediaParser* parser) {
+    mediaParser_.reset(parser);
+    if (mediaParser_) mediaParser_->SetClient(this);
+}
+
+void CCommonChannelRTSP::OnVideoPacket(const RTPPacket* packet) {
+    if (mediaParser_) mediaParser_->OnPacket(packet);
+}
+
+ChannelCapabilities CCommonChannelRTSP::ReadCapabilities() {
+    ChannelCapabilities capabilities;
+    ParseCapabilityText(driver_->GetParameterText(static_cast<int32_t>(channelNumber_ + 2)), capabilities);
+    return capabilities;
+}
+
+uint32_t CCommonChannelRTSP::MaxFrameRateFor(uint32_t frameInterval) {
+    if (frameInterval == 0) return 100;
+    return 100 * static_cast<uint32_t>(std::floor(1000.0 / frameInterval + 0.5));
+}
+
+uint32_t CCommonChannelRTSP::PickFixedQuality(const std::string& options, uint32_t quality) {
+    std::set<int32_t> offered;
+    for (const std::string& piece : SplitText(options, ',')) {
+        int32_t value = 0;
+        if (ParseDecimal(TrimBlanks(piece), value) && value != 0) offered.insert(value);
+    }
+    if (offered.empty()) return 0;
+    const double lo = *offered.begin();
+    const double hi = *offered.rbegin();
+    double target = lo + (hi - lo) * quality / 100.0;
+    if (target < lo) target = lo;
+    if (target > hi) target = hi;
+    // The nearest offer wins (the smaller one on a tie), unless every offer
+    // lies 1000 or more away: then the target itself.
+    int64_t result = static_cast<int64_t>(target);
+    double best = 1000;
+    for (int32_t value : offered) {
+        double distance = std::fabs(value - target);
+        if (distance < best) {
+            best = distance;
+            result = value;
+        }
+    }
+    return static_cast<uint32_t>(result);
+}
+
+StreamingChannelSettings CCommonChannelRTSP::WantedSettings(const ChannelCapabilities& capabilities) {
+    StreamingChannelSettings wanted;
+    wanted.id = capabilities.channelId;
+    wanted.enabled = true;
+    wanted.videoEnabled = true;
+    wanted.videoInputChannelID = 0;
+    wanted.videoCodecType = GetCodecName();
+    wanted.videoResolutionWidth = params_.width;
+    wanted.videoResolutionHeight = params_.height;
+    wanted.videoQualityControlType = "VBR";
+    wanted.constantBitRate = capabilities.cbrMax;
+    wanted.fixedQuality = PickFixedQuality(capabilities.fixedQualityOptions, params_.quality);
+    wanted.maxFrameRate = MaxFrameRateFor(params_.frameInterval);
+    wanted.keyFrameInterval = 1000;
+    return wanted;
+}
+
+bool CCommonChannelRTSP::Configure() {
+    const ChannelCapabilities capabilities = ReadCapabilities();
+    CCommonClient client;
+    if (!client.Connect(driver_->GetDeviceInfo())) return false;
+    const StreamingChannelSettings wanted = WantedSettings(capabilities);
+    StreamingChannelSettings current;
+    if (!client.GetStreamingChannel(capabilities.channelId, current)) return false;
+    // Bit rate and key-frame interval are left as the camera has them.
+    const bool differs = current.id != wanted.id || current.enabled != wanted.enabled ||
+                         current.videoEnabled != wanted.videoEnabled ||
+                         current.videoInputChannelID != wanted.videoInputChannelID ||
+                         current.videoCodecType != wanted.videoCodecType ||
+                         current.videoQualityControlType != wanted.videoQualityControlType ||
+                         current.fixedQuality != wanted.fixedQuality || current.maxFrameRate != wanted.maxFrameRate ||
+                         current.videoResolutionWidth != wanted.videoResolutionWidth ||
+                         current.videoResolutionHeight != wanted.videoResolutionHeight;
+    // A refused change does not stop the attempt: the session then runs with
+    // whatever the camera has.
+    if (differs) client.SetStreamingChannel(wanted);
+    return true;
+}
+
+void CCommonChannelRTSP::PrepareSession(RtspParams& params) {
+    const ChannelCapabilities capabilities = ReadCapabilities();
+    params.serverPort = static_cast<uint16_t>(capabilities.rtspPort & 0xFFFF);
+    params.urlPath = FormatText("/PSIA/Streaming/channels/%u?videoCodecType=%s", capabilities.channelId,
+                                GetCodecName().c_str());
+}
+
+}  // namespace telvaro

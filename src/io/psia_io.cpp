@@ -1,0 +1,30 @@
+#include "io/psia_io.h"
+
+#include "psia/common_client.h"
+
+namespace telvaro {
+
+CPSIAIO::CPSIAIO(IDriver* driver) : CIOBase(driver) {}
+
+CPSIAIO::~CPSIAIO() { Stop(); }
+
+bool CPSIAIO::ReadInputs() {
+    CCommonClient client;
+    if (!driver_ || !client.Connect(driver_->GetDeviceInfo())) return false;
+    const uint32_t inputs = GetInputCount();
+    for (uint32_t i = 0; i < inputs; ++i) {
+        bool inactive = false;
+        if (!client.GetInputInactive(i, inactive)) return false;
+        ReportInput(i, inactive ? ipcapture::kInputInactive : ipcapture::kInputActive);
+    }
+    return true;
+}
+
+bool CPSIAIO::WriteOutput(int32_t outputIndex, int32_t value) {
+    if (outputIndex < 0) return false;
+    CCommonClient client;
+    if (!driver_ || !client.Connect(driver_->GetDeviceInfo())) return false;
+    return client.TriggerOutput(static_cast<uint32_t>(outputIndex), value == 1);
+}
+
+}  // namespace telvaro

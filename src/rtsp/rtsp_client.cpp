@@ -1,0 +1,294 @@
+#include "rtsp/rtsp_client.h"
+
+#include <algorithm>
+
+#include "driver/config_file.h"
+#include "platform/clock.h"
+#include "platform/native_thread.h"
+#include "platform/thread_cancel.h"
+#include "psia/base64.h"
+#include "psia/md5.h"
+#include "psia/text.h"
+#include "rtsp/rtsp_stream_parser.h"
+#include "thread/file_time.h"
+
+namespace telvaro {
+
+namespace {
+
+const char kVersion[] = "RTSP/1.0\r\n";
+const char kUserAgent[] = "User-Agent: Telvaro\r\n";
+const char kAccept[] = "Accept: application/sdp\r\n";
+const char kRange[] = "Range: npt=0.000-\r\n";
+// RFC 2326 section 12.39: RTP interleaved in the RTSP connection on channels
+// 0 (RTP) and 1 (RTCP).
+const char kInterleavedTransport[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+
+const char* MethodName(int32_t method) {
+    switch (method) {
+        case kRtspDescribe: return "DESCRIBE";
+        case kRtspSetup: return "SETUP";
+        case kRtspPlay: return "PLAY";
+        case kRtspTeardown: return "TEARDOWN";
+        case kRtspOptions: return "OPTIONS";
+        case kRtspPause: return "PAUSE";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+CBaseRTSPClient::CBaseRTSPClient() = default;
+
+CBaseRTSPClient::~CBaseRTSPClient() { Close(); }
+
+bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode) {
+    if (IsRunning() || rtspSocket_ != platform::kInvalidSocket) return false;
+    params_ = params;
+    user_ = user;
+    transportMode_ = transportMode;
+    parser_.SetSelectedMedia(params_.mediaKind);
+    pending_.clear();
+    const bool knownMode =
+        transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
+    if (knownMode && ConnectSocket() && Start()) return true;
+    Close();
+    return false;
+}
+
+void CBaseRTSPClient::Close() {
+    stopEvent_.Set();
+    // A receive in progress returns at once; the TEARDOWN can still be sent.
+    platform::ShutdownReceive(rtspSocket_);
+    Stop();
+    platform::CloseSocket(rtspSocket_);
+    rtspSocket_ = platform::kInvalidSocket;
+    user_ = nullptr;
+    lastKeepAlive_ = 0;
+    pending_.clear();
+}
+
+bool CBaseRTSPClient::ConnectSocket() {
+    platform::SocketHandle s = platform::OpenTcpSocket();
+    rtspSocket_ = platform::kInvalidSocket;
+    if (s == platform::kInvalidSocket) return false;
+    auto fail = [s] {
+        platform::CloseSocket(s);
+        return false;
+    };
+    if (!platform::SetReceiveBufferSize(s, params_.receiveBufferSize) ||
+        !platform::SetReceiveTimeout(s, params_.receiveTimeoutMs)) {
+        return fail();
+    }
+    const uint32_t address = ResolveHost(params_.host);
+    if (address == 0) return fail();
+    if (!platform::SetNonBlocking(s, true)) return fail();
+    platform::Ipv4Endpoint remote;
+    remote.address = address;
+    remote.port = params_.serverPort;
+    platform::SocketError error = platform::ConnectSocket(s, remote);
+    if (error == platform::SocketError::WouldBlock) {
+        // At least one poll: a time-out below one poll must not wait forever.
+        uint32_t polls = std::max<uint32_t>(1, params_.connectTimeoutMs / kConnectPollMs);
+        bool connected = false;
+        while (!connected && polls > 0) {
+            platform::SleepMs(kConnectPollMs);
+            connected = platform::WaitConnected(s, 0) == 1;
+            if (!connected) --polls;
+        }
+        if (!connected) return fail();
+    } else if (error != platform::SocketError::None) {
+        return fail();
+    }
+    if (!platform::SetNonBlocking(s, false)) return fail();
+    rtspSocket_ = s;
+    return true;
+}
+
+bool CBaseRTSPClient::IsStopRequested() const { return stopEvent_.IsSet(); }
+
+std::string CBaseRTSPClient::BaseUrl() const {
+    const std::string& contentBase = parser_.GetContentBase();
+    if (ToLower(contentBase).find("rtsp://") != std::string::npos) return contentBase;
+    std::string url = FormatText("rtsp://%s:%u/", params_.host.c_str(), static_cast<unsigned>(params_.serverPort));
+    size_t first = params_.urlPath.find_first_not_of('/');
+    if (first != std::string::npos) url += params_.urlPath.substr(first);
+    return url;
+}
+
+std::string CBaseRTSPClient::ControlUrl() const {
+    const std::string& control = parser_.GetMedia(params_.mediaKind).control;
+    if (control.find("://") != std::string::npos) return control;
+    std::string url = BaseUrl();
+    if (control.empty()) return url;
+    if (!url.empty() && url.back() == '/') url.pop_back();
+    if (control[0] != '/') url += '/';
+    return url + control;
+}
+
+std::string CBaseRTSPClient::TransportHeader() const {
+    if (transportMode_ == kRtpOverTcp) return kInterleavedTransport;
+    std::string profile = parser_.GetMedia(params_.mediaKind).profile;
+    std::string ports;
+    if (transportMode_ == kRtpOverRtsp) {
+        if (profile.empty()) profile = "RTP/AVP/TCP";
+    } else {
+        if (profile.empty()) profile = "RTP/AVP/UDP";
+        ports = FormatText(";client_port=%u-%u", static_cast<unsigned>(params_.clientRtpPort),
+                           static_cast<unsigned>(params_.clientRtcpPort));
+    }
+    return FormatText("Transport: %s;unicast%s\r\n", profile.c_str(), ports.c_str());
+}
+
+std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const std::string& uri) const {
+    if (params_.currentScheme == kRtspAuthBasic) {
+        std::string credential;
+        if (!MakeBasicCredential(params_.userName, params_.password, credential)) return std::string();
+        return FormatText("Authorization: Basic %s\r\n", credential.c_str());
+    }
+    if (params_.currentScheme != kRtspAuthDigest) return std::string();
+    const std::string& realm = parser_.GetRealm();
+    const std::string& nonce = parser_.GetNonce();
+    if (parser_.GetChallengeScheme() != kRtspAuthDigest || realm.empty() || nonce.empty() ||
+        params_.userName.empty() || params_.password.empty() || uri.empty()) {
+        return std::string();
+    }
+    // RFC 2617 section 3.2.2 without qop; the uri is the request's own URL.
+    const std::string ha1 = Md5Hex(params_.userName + ":" + realm + ":" + params_.password);
+    const std::string ha2 = Md5Hex(std::string(methodName) + ":" + uri);
+    const std::string response = Md5Hex(ha1 + ":" + nonce + ":" + ha2);
+    return FormatText("Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
+                      params_.userName.c_str(), realm.c_str(), nonce.c_str(), uri.c_str(), response.c_str());
+}
+
+std::string CBaseRTSPClient::BuildRequest(int32_t method) {
+    const char* name = MethodName(method);
+    if (!name) return std::string();
+    const std::string cseq = FormatText("CSeq: %u\r\n", parser_.NextCSeq());
+    const std::string& sessionId = parser_.GetSession();
+    const std::string session = sessionId.empty() ? std::string() : FormatText("Session: %s\r\n", sessionId.c_str());
+    const std::string url = method == kRtspSetup ? ControlUrl() : BaseUrl();
+    const std::string auth = AuthorizationHeader(name, url);
+    switch (method) {
+        case kRtspDescribe:
+            return FormatText("DESCRIBE %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
+                              kUserAgent, kAccept);
+        case kRtspSetup:
+            return FormatText("SETUP %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
+                              TransportHeader().c_str(), kUserAgent);
+        case kRtspPlay:
+            return FormatText("PLAY %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
+                              session.c_str(), kRange, kUserAgent);
+        case kRtspTeardown:
+            return FormatText("TEARDOWN %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
+                              session.c_str(), kUserAgent);
+        case kRtspOptions:
+            return FormatText("OPTIONS %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
+                              session.c_str(), kUserAgent);
+        default:
+            return FormatText("PAUSE %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
+                              session.c_str(), kRange, kUserAgent);
+    }
+}
+
+bool CBaseRTSPClient::Request(int32_t method) {
+    if (rtspSocket_ == platform::kInvalidSocket) return false;
+    const std::string text = BuildRequest(method);
+    if (text.empty()) return false;
+    if (platform::SendBytes(rtspSocket_, text.data(), text.size()) != static_cast<int>(text.size())) return false;
+    // In the interleaved modes the PLAY reply arrives in the media stream
+    // and is passed over there.
+    if (method == kRtspPlay && transportMode_ != kRtpOverUdp) return ReceiveInterleaved();
+    std::string reply;
+    if (!ReadReply(reply)) return false;
+    return parser_.Parse(reply, method);
+}
+
+bool CBaseRTSPClient::RequestWithRetry(int32_t method) {
+    if (!Request(method)) return false;
+    if (parser_.GetStatusCode() != 401 || parser_.GetChallengeScheme() == params_.currentScheme) return true;
+    params_.currentScheme = parser_.GetChallengeScheme();
+    return Request(method);
+}
+
+bool CBaseRTSPClient::ReadReply(std::string& reply) {
+    reply.clear();
+    const uint32_t timeoutMs = params_.receiveTimeoutMs;
+    const uint64_t start = platform::MonotonicMilliseconds();
+    char buffer[4096];
+    for (;;) {
+        // Empty lines between replies are not a reply.
+        size_t lead = pending_.find_first_not_of("\r\n");
+        pending_.erase(0, lead == std::string::npos ? pending_.size() : lead);
+        size_t length = 0;
+        switch (CRTSPResponseParser::FindReplyExtent(pending_, kMaxReplySize, length)) {
+            case CRTSPResponseParser::ReplyExtent::Complete:
+                reply = pending_.substr(0, length);
+                pending_.erase(0, length);
+                return true;
+            case CRTSPResponseParser::ReplyExtent::TooLarge:
+                pending_.clear();
+                return false;
+            case CRTSPResponseParser::ReplyExtent::Incomplete:
+                break;
+        }
+        platform::SocketError error = platform::SocketError::None;
+        if (timeoutMs != 0) {
+            // The whole reply, not each piece of it, is bounded by the
+            // receive time-out.
+            const uint64_t elapsed = platform::MonotonicMilliseconds() - start;
+            if (elapsed >= timeoutMs) break;
+            if (platform::WaitReadable(rtspSocket_, static_cast<uint32_t>(timeoutMs - elapsed), &error) != 1) break;
+        }
+        const int n = platform::ReceiveBytes(rtspSocket_, buffer, sizeof(buffer), &error);
+        if (n <= 0) break;
+        pending_.append(buffer, static_cast<size_t>(n));
+    }
+    // Cut short by a close or the time-out: the parser judges what came.
+    reply.swap(pending_);
+    pending_.clear();
+    return !reply.empty();
+}
+
+bool CBaseRTSPClient::ReceiveInterleaved() {
+    CRTSPStreamParser stream(user_);
+    uint8_t buffer[kInterleavedBufferSize];
+    // Media may have come in the same segment as the last reply.
+    if (!pending_.empty()) {
+        if (IsStopRequested()) return false;
+        stream.Feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size());
+        pending_.clear();
+    }
+    for (;;) {
+        platform::SocketError error = platform::SocketError::None;
+        const int n = platform::ReceiveBytes(rtspSocket_, buffer, sizeof(buffer), &error);
+        if (n <= 0) return true;
+        if (IsStopRequested()) return false;
+        stream.Feed(buffer, static_cast<size_t>(n));
+    }
+}
+
+void CBaseRTSPClient::KeepAlive() {
+    const uint64_t timeout =
+        parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.defaultSessionTimeout;
+    if (lastKeepAlive_ != 0 && ElapsedMilliseconds(lastKeepAlive_) <= timeout * 1000 / 2) return;
+    RequestWithRetry(kRtspOptions);
+    lastKeepAlive_ = GetCurrentFileTime();
+}
+
+void CBaseRTSPClient::Run() {
+    try {
+        if (RequestWithRetry(kRtspDescribe) && !IsStopRequested()) {
+            if (user_) user_->SetMediaConfig(parser_.GetMediaConfig());
+            if (RequestWithRetry(kRtspSetup) && !IsStopRequested() && RequestWithRetry(kRtspPlay) &&
+                !IsStopRequested()) {
+                while (!stopEvent_.Wait(kKeepAliveCheckMs)) KeepAlive();
+            }
+        }
+        RequestWithRetry(kRtspTeardown);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+    }
+}
+
+}  // namespace telvaro

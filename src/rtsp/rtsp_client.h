@@ -1,0 +1,77 @@
+// One RTSP session (RFC 2326) with a camera, run on a thread of its own:
+// DESCRIBE, SETUP and PLAY, keep-alive with OPTIONS until stopped, then
+// TEARDOWN, with Basic or Digest authentication. In the interleaved transport
+// modes it also receives the RTP packets on the same connection and hands them
+// to the user.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/socket.h"
+#include "rtp/rtp_receiver_user.h"
+#include "rtsp/rtsp_params.h"
+#include "rtsp/rtsp_response_parser.h"
+#include "thread/base_thread.h"
+
+namespace telvaro {
+
+class CBaseRTSPClient : public CBaseThread {
+public:
+    static constexpr uint32_t kConnectPollMs = 100;
+    static constexpr uint32_t kKeepAliveCheckMs = 1000;
+    static constexpr size_t kInterleavedBufferSize = 8192;
+    // Header block and body of one reply together.
+    static constexpr size_t kMaxReplySize = 64 * 1024;
+
+    CBaseRTSPClient();
+    ~CBaseRTSPClient() override;
+
+    // Copies the parameters, connects and starts the session thread; blocks
+    // for at most the connect time-out. transportMode is kRtpOverUdp,
+    // kRtpOverTcp or kRtpOverRtsp. A client is opened once.
+    bool Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode);
+    // Ends the session (the thread sends TEARDOWN) and closes the socket;
+    // returns within about 2000 ms even when the server stopped answering.
+    void Close();
+
+    void Run() override;
+    // The complete request text of a method; each call takes the next CSeq.
+    // Empty for an unknown method.
+    virtual std::string BuildRequest(int32_t method);
+    // Sends one request and reads and parses its reply; in the interleaved
+    // modes a PLAY goes on receiving media until the stream ends or a stop.
+    bool Request(int32_t method);
+    // Request, and once more with the offered scheme after a 401 whose
+    // scheme differs from the one in use.
+    bool RequestWithRetry(int32_t method);
+    // Receives interleaved media until the connection ends or stays silent
+    // for the receive time-out (true) or the stop event is set (false).
+    virtual bool ReceiveInterleaved();
+    // OPTIONS when half the session time-out has passed since the last one.
+    void KeepAlive();
+
+protected:
+    bool ConnectSocket();
+    std::string BaseUrl() const;
+    std::string ControlUrl() const;
+    std::string TransportHeader() const;
+    std::string AuthorizationHeader(const char* methodName, const std::string& uri) const;
+    // One reply: its header block up to the empty line and exactly
+    // Content-Length body bytes; bytes after it stay buffered for the next
+    // read. False when nothing arrived or the reply is too large.
+    bool ReadReply(std::string& reply);
+    bool IsStopRequested() const;
+
+    RtspParams params_;
+    CRTSPResponseParser parser_;
+    platform::SocketHandle rtspSocket_ = platform::kInvalidSocket;
+    uint64_t lastKeepAlive_ = 0;
+    int32_t transportMode_ = 0;
+    IRTPReceiverUser* user_ = nullptr;
+    // Received bytes not yet consumed by a reply.
+    std::string pending_;
+};
+
+}  // namespace telvaro

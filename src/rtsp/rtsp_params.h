@@ -1,0 +1,47 @@
+// Connection parameters of one RTSP session and the numbers the RTSP client
+// and its reply parser share (request methods, authentication schemes, media
+// kinds).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace telvaro {
+
+// Request methods as the client numbers them; any other number builds an
+// empty request.
+constexpr int32_t kRtspDescribe = 1;
+constexpr int32_t kRtspSetup = 2;
+constexpr int32_t kRtspPlay = 3;
+constexpr int32_t kRtspTeardown = 4;
+constexpr int32_t kRtspOptions = 5;
+constexpr int32_t kRtspPause = 6;
+
+// Authentication schemes, as offered by a challenge and as in use.
+constexpr int32_t kRtspAuthNone = 0;
+constexpr int32_t kRtspAuthBasic = 1;
+constexpr int32_t kRtspAuthDigest = 2;
+
+// Media kinds of a session description; 0 is none or another kind.
+constexpr int32_t kRtspMediaNone = 0;
+constexpr int32_t kRtspMediaVideo = 1;
+constexpr int32_t kRtspMediaAudio = 2;
+constexpr int32_t kRtspMediaMetadata = 3;
+
+struct RtspParams {
+    uint16_t serverPort = 554;
+    uint16_t clientRtpPort = 0;
+    uint16_t clientRtcpPort = 0;
+    std::string host;  // name or dotted IPv4 address
+    std::string userName;
+    std::string password;
+    uint32_t connectTimeoutMs = 5000;
+    uint32_t receiveTimeoutMs = 5000;
+    uint32_t receiveBufferSize = 0x10000;
+    uint32_t defaultSessionTimeout = 60;  // seconds, when the server announces none
+    int32_t currentScheme = kRtspAuthNone;
+    std::string urlPath;                  // path of the stream's URL
+    int32_t mediaKind = kRtspMediaVideo;  // the media of the session description that is set up
+};
+
+}  // namespace telvaro

@@ -1,0 +1,44 @@
+// Cuts the interleaved frames (RFC 2326 section 10.12) out of the byte stream
+// of an RTSP connection and hands every RTP packet of channel 0 to the user.
+// A frame may be split over any number of chunks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "rtp/rtp_receiver_user.h"
+
+namespace telvaro {
+
+class CRTSPStreamParser {
+public:
+    // The largest payload a frame's 16-bit length can announce.
+    static constexpr size_t kMaxFrameLength = 0xFFFF;
+
+    explicit CRTSPStreamParser(IRTPReceiverUser* user);
+    virtual ~CRTSPStreamParser();
+    CRTSPStreamParser(const CRTSPStreamParser&) = delete;
+    CRTSPStreamParser& operator=(const CRTSPStreamParser&) = delete;
+
+    // Consumes the next chunk of the stream. Anything outside a frame (an
+    // RTSP reply on the same connection, say) is skipped while looking for
+    // the next frame; packets whose RTP header does not parse are dropped.
+    void Feed(const uint8_t* data, size_t length);
+
+private:
+    void Reset();
+    void Deliver(const uint8_t* data, size_t length);
+
+    uint32_t matched_ = 0;    // bytes of the frame marker matched so far
+    int32_t remaining_ = 0;   // payload bytes of the current frame still expected
+    uint8_t lengthBytes_[2] = {0, 0};
+    uint32_t lengthCount_ = 0;
+    std::vector<uint8_t> packet_;  // the payload collected so far; its capacity is kept
+    const uint8_t marker_[2] = {0x24, 0x00};
+    // The current frame belongs to the RTCP channel and is passed over.
+    bool skipping_ = false;
+    IRTPReceiverUser* user_;
+};
+
+}  // namespace telvaro

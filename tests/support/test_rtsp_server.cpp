@@ -1,0 +1,205 @@
+#include "support/test_rtsp_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "psia/md5.h"
+#include "psia/text.h"
+#include "support/fake_host.h"
+
+namespace fakes {
+
+namespace {
+
+const char* ReasonFor(int status) {
+    return status == 200 ? "OK" : status == 401 ? "Unauthorized" : status == 404 ? "Not Found" : "Status";
+}
+
+}  // namespace
+
+std::string RtspRequest::Header(const std::string& name) const {
+    const std::string wanted = telvaro::ToLower(name) + ":";
+    size_t at = text.find("\r\n");
+    while (at != std::string::npos && at + 2 < text.size()) {
+        size_t start = at + 2;
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) break;
+        std::string line = text.substr(start, end - start);
+        if (telvaro::ToLower(line).compare(0, wanted.size(), wanted) == 0) {
+            return telvaro::TrimBlanks(line.substr(wanted.size()));
+        }
+        at = end;
+    }
+    return std::string();
+}
+
+TestRtspServer::TestRtspServer() = default;
+
+TestRtspServer::~TestRtspServer() { Stop(); }
+
+bool TestRtspServer::Start() {
+    return listener_.Start([this](int fd, int number) { Serve(fd, number); });
+}
+
+void TestRtspServer::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (stopping_) return;
+        stopping_ = true;
+    }
+    cv_.notify_all();
+    listener_.Stop();
+}
+
+void TestRtspServer::Serve(int fd, int number) {
+    // Every piece of a split reply leaves in a segment of its own.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        size_t end;
+        while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+            ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0) return;
+            pending.append(buffer, static_cast<size_t>(n));
+        }
+        RtspRequest request;
+        request.connection = number;
+        request.received = std::chrono::steady_clock::now();
+        request.text = pending.substr(0, end + 4);
+        pending.erase(0, end + 4);
+        const std::string requestLine = request.text.substr(0, request.text.find("\r\n"));
+        size_t s1 = requestLine.find(' ');
+        size_t s2 = requestLine.rfind(' ');
+        if (s1 != std::string::npos && s2 > s1) {
+            request.method = requestLine.substr(0, s1);
+            request.url = requestLine.substr(s1 + 1, s2 - s1 - 1);
+        }
+        request.cseq = static_cast<uint32_t>(std::strtoul(request.Header("CSeq").c_str(), nullptr, 10));
+
+        Handler handler;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            requests_.push_back(request);
+            handler = handler_;
+        }
+        cv_.notify_all();
+
+        RtspAnswer answer;
+        answer.hold = true;
+        if (handler) answer = handler(request);
+        if (answer.hold) {
+            std::unique_lock<std::mutex> lock(mu_);
+            cv_.wait(lock, [this] { return stopping_; });
+            return;
+        }
+        if (!Answer(fd, answer) || answer.close) {
+            shutdown(fd, SHUT_RDWR);
+            return;
+        }
+    }
+}
+
+bool TestRtspServer::SendOn(int fd, const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(sendMu_);
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool TestRtspServer::Answer(int fd, const RtspAnswer& answer) {
+    std::vector<size_t> cuts = answer.splits;
+    if (answer.chunk > 0) {
+        cuts.clear();
+        for (size_t at = answer.chunk; at < answer.text.size(); at += answer.chunk) cuts.push_back(at);
+    }
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        if (cut <= from || cut >= answer.text.size()) continue;
+        if (!SendOn(fd, answer.text.substr(from, cut - from))) return false;
+        from = cut;
+        std::this_thread::sleep_for(std::chrono::milliseconds(answer.gapMs));
+    }
+    return SendOn(fd, answer.text.substr(from) + answer.after);
+}
+
+void TestRtspServer::SetHandler(Handler handler) {
+    std::lock_guard<std::mutex> lock(mu_);
+    handler_ = std::move(handler);
+}
+
+std::vector<RtspRequest> TestRtspServer::Requests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_;
+}
+
+size_t TestRtspServer::RequestCount() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return requests_.size();
+}
+
+bool TestRtspServer::WaitForRequests(size_t n, int timeoutMs) {
+    return WaitFor(mu_, cv_, timeoutMs, [&] { return requests_.size() >= n; });
+}
+
+int TestRtspServer::ConnectionCount() { return listener_.ConnectionCount(); }
+
+bool TestRtspServer::Send(const std::string& bytes) {
+    const int fd = listener_.NewestConnection();
+    return fd >= 0 && SendOn(fd, bytes);
+}
+
+std::string TestRtspServer::Reply(int status, uint32_t cseq, const std::vector<std::string>& headers,
+                                  const std::string& body) {
+    std::string text = "RTSP/1.0 " + std::to_string(status) + " " + ReasonFor(status) + "\r\n";
+    text += "CSeq: " + std::to_string(cseq) + "\r\n";
+    for (const std::string& h : headers) text += h + "\r\n";
+    if (!body.empty()) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return text + "\r\n" + body;
+}
+
+std::string TestRtspServer::Interleaved(uint8_t channel, const std::vector<uint8_t>& payload) {
+    std::string frame;
+    frame.push_back('$');
+    frame.push_back(static_cast<char>(channel));
+    frame.push_back(static_cast<char>(payload.size() >> 8));
+    frame.push_back(static_cast<char>(payload.size() & 0xFF));
+    frame.append(payload.begin(), payload.end());
+    return frame;
+}
+
+RefusedPort::RefusedPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return;
+    socklen_t length = sizeof(address);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+}
+
+RefusedPort::~RefusedPort() {
+    if (fd_ >= 0) close(fd_);
+}
+
+std::string DigestResponse(const std::string& user, const std::string& realm, const std::string& password,
+                           const std::string& method, const std::string& uri, const std::string& nonce) {
+    const std::string ha1 = telvaro::Md5Hex(user + ":" + realm + ":" + password);
+    const std::string ha2 = telvaro::Md5Hex(method + ":" + uri);
+    return telvaro::Md5Hex(ha1 + ":" + nonce + ":" + ha2);
+}
+
+}  // namespace fakes

@@ -1,0 +1,192 @@
+#include "io/psia_io.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim/camera.h"
+#include "support/fake_driver.h"
+#include "support/test_http_server.h"
+#include "support/wait_until.h"
+
+namespace {
+
+std::string Status(const char* state) {
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><IOPortStatus xmlns=\"urn:psialliance-org\">") +
+           (state ? std::string("<ioState>") + state + "</ioState>" : std::string()) + "</IOPortStatus>";
+}
+
+std::string ResponseStatus(int code) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ResponseStatus version=\"1.0\" "
+           "xmlns=\"urn:psialliance-org\"><statusCode>" +
+           std::to_string(code) + "</statusCode><statusString>x</statusString></ResponseStatus>";
+}
+
+class PsiaIOTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        telvaro::DEVICE_INFO info;
+        info.address = "127.0.0.1";
+        info.port = server.Port();
+        info.timeout = 1000;
+        driver.SetDeviceInfo(info);
+    }
+    void TearDown() override { server.Stop(); }
+
+    std::vector<std::string> Targets() {
+        std::vector<std::string> targets;
+        for (const auto& r : server.Requests()) targets.push_back(r.method + " " + r.target);
+        return targets;
+    }
+
+    fakes::TestHttpServer server;
+    fakes::FakeDriver driver;
+    fakes::FakeIOEventSink sink;
+};
+
+TEST_F(PsiaIOTest, PollsEveryInputInOrderEveryTwoSeconds) {
+    driver.inputs = 3;
+    const char* states[] = {"inactive", "active", "unknown"};
+    server.SetHandler([&](const fakes::RecordedRequest& r) {
+        for (int i = 0; i < 3; ++i)
+            if (r.target == "/PSIA/System/IO/inputs/" + std::to_string(i) + "/status")
+                return fakes::HttpReply(200, Status(states[i]));
+        return fakes::HttpReply(404, "");
+    });
+    telvaro::CPSIAIO io(&driver);
+    io.SetEventSink(&sink);
+    ASSERT_TRUE(io.Start());
+    // The first poll reports every input: "inactive" is 1, anything else 2.
+    auto events = sink.Events();
+    ASSERT_EQ(events.size(), 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(events[i].index, i);
+        EXPECT_EQ(events[i].state, i == 0 ? 1u : 2u);
+    }
+    auto first = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server.WaitForRequests(6, 4000));
+    auto second = std::chrono::steady_clock::now();
+    auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(second - first).count();
+    EXPECT_GE(gap, 1900);
+    EXPECT_LE(gap, 3000);
+    io.Stop();
+    auto targets = Targets();
+    ASSERT_GE(targets.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(targets[i], "GET /PSIA/System/IO/inputs/" + std::to_string(i % 3) + "/status");
+    // Nothing changed in the second poll: no further reports.
+    EXPECT_EQ(sink.Events().size(), 3u);
+}
+
+TEST_F(PsiaIOTest, AFailingInputEndsThePollAndReportsTheFailure) {
+    driver.inputs = 3;
+    server.SetHandler([&](const fakes::RecordedRequest& r) {
+        if (r.target == "/PSIA/System/IO/inputs/1/status") return fakes::HttpReply(500, "broken");
+        return fakes::HttpReply(200, Status("active"));
+    });
+    telvaro::CPSIAIO io(&driver);
+    io.SetEventSink(&sink);
+    EXPECT_TRUE(io.Start());
+    io.Stop();
+    auto targets = Targets();
+    ASSERT_GE(targets.size(), 2u);
+    EXPECT_EQ(targets[0], "GET /PSIA/System/IO/inputs/0/status");
+    EXPECT_EQ(targets[1], "GET /PSIA/System/IO/inputs/1/status");
+    for (const auto& t : targets) EXPECT_NE(t, "GET /PSIA/System/IO/inputs/2/status");
+    auto events = sink.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_FALSE(events[0].failure);  // input 0 was read before the failure
+    EXPECT_TRUE(events[1].failure);
+    EXPECT_EQ(io.GetInputState(0), 0);
+}
+
+TEST_F(PsiaIOTest, OutputsAreTriggeredHighOnlyForOne) {
+    driver.outputs = 2;
+    std::atomic<int> code{1};
+    server.SetHandler([&](const fakes::RecordedRequest&) { return fakes::HttpReply(200, ResponseStatus(code.load())); });
+    telvaro::CPSIAIO io(&driver);
+    io.SetEventSink(&sink);
+    ASSERT_TRUE(io.Start());
+    code = 7;  // "reboot required" still counts as written
+    ASSERT_TRUE(io.SetOutput(0, 2));
+    ASSERT_TRUE(io.SetOutput(1, 3));
+    ASSERT_TRUE(server.WaitForRequests(4, 5000));
+    ASSERT_TRUE(server.WaitForBody(3, 5000));
+    io.Stop();
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    const char* expectedState[] = {"high", "high", "low", "low"};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(requests[i].method, "PUT");
+        EXPECT_EQ(requests[i].target, "/PSIA/System/IO/outputs/" + std::to_string(i % 2) + "/trigger");
+        EXPECT_EQ(requests[i].body, std::string("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><IOPortData "
+                                                "xmlns=\"urn:psialliance-org\"><outputState>") +
+                                        expectedState[i] + "</outputState></IOPortData>");
+        // Every write opens its own connection.
+        EXPECT_EQ(requests[i].connection, static_cast<int>(i) + 1);
+    }
+    EXPECT_EQ(sink.Failures(), 0);
+}
+
+TEST_F(PsiaIOTest, ARefusedWriteIsReportedAndWrittenAgainNextTime) {
+    driver.outputs = 1;
+    std::atomic<int> code{1};
+    server.SetHandler([&](const fakes::RecordedRequest&) { return fakes::HttpReply(200, ResponseStatus(code.load())); });
+    telvaro::CPSIAIO io(&driver);
+    io.SetEventSink(&sink);
+    ASSERT_TRUE(io.Start());
+    code = 4;
+    io.SetOutput(0, 2);
+    ASSERT_TRUE(sink.WaitForEvents(1, 5000));
+    EXPECT_TRUE(sink.Events()[0].failure);
+    code = 1;
+    io.SetOutput(0, 2);
+    ASSERT_TRUE(server.WaitForRequests(3, 5000));
+    io.Stop();
+    EXPECT_EQ(server.Requests().size(), 3u);
+}
+
+// Against the simulated camera: its inputs and outputs through the driver's
+// own PSIA client.
+TEST(PsiaIOCamsim, InputChangesAndOutputTriggersReachTheCamera) {
+    camsim::CameraConfig config;
+    config.inputs = 2;
+    config.outputs = 2;
+    camsim::Camera camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    fakes::FakeDriver driver;
+    telvaro::DEVICE_INFO info;
+    info.address = "127.0.0.1";
+    info.port = camera.HttpPort();
+    info.userName = config.user;
+    info.password = config.password;
+    driver.SetDeviceInfo(info);
+    driver.inputs = 2;
+    driver.outputs = 2;
+    fakes::FakeIOEventSink sink;
+    telvaro::CPSIAIO io(&driver);
+    io.SetEventSink(&sink);
+    ASSERT_TRUE(io.Start());
+    ASSERT_EQ(sink.Events().size(), 2u);
+    EXPECT_EQ(sink.Events()[1].state, camera.InputActive(1) ? 2u : 1u);
+    camera.SetInput(1, !camera.InputActive(1));
+    ASSERT_TRUE(sink.WaitForEvents(3, 4000));
+    EXPECT_EQ(sink.Events()[2].index, 1u);
+    ASSERT_TRUE(io.SetOutput(1, 2));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return camera.OutputTriggers().size() >= 3; }, 5000));
+    io.Stop();
+    camera.Stop();
+    auto triggers = camera.OutputTriggers();
+    ASSERT_EQ(triggers.size(), 3u);
+    EXPECT_EQ(triggers[2].id, 1u);
+    EXPECT_FALSE(triggers[2].high);
+    EXPECT_EQ(sink.Failures(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,555 @@
+#include "rtsp/rtsp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim/camera.h"
+#include "driver/config_file.h"
+#include "rtp/rtp_packet.h"
+#include "support/test_http_server.h"
+#include "support/test_rtsp_server.h"
+#include "support/udp_peer.h"
+#include "support/wait_until.h"
+
+namespace {
+
+using namespace telvaro;
+using fakes::RtspAnswer;
+using fakes::RtspRequest;
+using fakes::TestRtspServer;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const char kPath[] = "/PSIA/Streaming/channels/1";
+const char kUser[] = "admin";
+const char kPassword[] = "s3cret";
+const char kRealm[] = "Scripted Camera";
+const char kNonce[] = "5f3a9c";
+const Bytes kSps = {0x67, 0x42, 0x00, 0x1E, 0x95, 0xA8, 0x28, 0x0F, 0x64};
+const Bytes kPps = {0x68, 0xCE, 0x3C, 0x80};
+
+const std::string kH264Sdp =
+    "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=Stream\r\nt=0 0\r\na=control:*\r\n"
+    "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAHpWoKA9k,aM48gA==\r\n"
+    "a=control:trackID=1\r\n";
+
+int64_t MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+Bytes MakeRtp(uint16_t seq, size_t payload) {
+    Bytes p(12 + payload, 0x24);
+    p[0] = 0x80;
+    p[1] = 96;
+    p[2] = static_cast<uint8_t>(seq >> 8);
+    p[3] = static_cast<uint8_t>(seq);
+    return p;
+}
+
+std::string RtpFrame(uint16_t seq) { return TestRtspServer::Interleaved(0, MakeRtp(seq, 8)); }
+
+// A camera as the tests script it: answers every method, optionally behind
+// Basic or Digest authentication that it checks strictly.
+struct ScriptedCamera {
+    std::string contentBase;  // sent when not empty
+    std::string sdp = kH264Sdp;
+    std::string session = "Session: 12345678;timeout=60";
+    std::string auth;               // "", "Basic" or "Digest"
+    bool alwaysChallenge = false;   // answer 401 even to valid credentials
+    uint32_t describeCSeq = 0;      // the DESCRIBE reply's CSeq instead of the echo
+    RtspAnswer describeShape;       // splits, chunk and gap of the DESCRIBE reply
+    std::string afterSetup;         // bytes in the same write as the SETUP reply
+    std::string afterPlay;
+    std::string hold;               // a method never answered
+
+    bool Authorised(const RtspRequest& r) const {
+        if (auth.empty()) return true;
+        if (alwaysChallenge) return false;
+        const std::string value = r.Header("Authorization");
+        if (auth == "Basic") {
+            std::string decoded;
+            return value.compare(0, 6, "Basic ") == 0 && fakes::DecodeBase64(value.substr(6), decoded) &&
+                   decoded == std::string(kUser) + ":" + kPassword;
+        }
+        if (value.compare(0, 7, "Digest ") != 0) return false;
+        auto p = fakes::AuthParams(value.substr(7));
+        // RFC 2617 section 3.2.2: the uri is the request's own.
+        return p["username"] == kUser && p["realm"] == kRealm && p["nonce"] == kNonce && p["uri"] == r.url &&
+               p["response"] == fakes::DigestResponse(kUser, kRealm, kPassword, r.method, r.url, kNonce);
+    }
+
+    RtspAnswer operator()(const RtspRequest& r) const {
+        if (r.method == hold) {
+            RtspAnswer a;
+            a.hold = true;
+            return a;
+        }
+        if (!Authorised(r)) {
+            std::string challenge = auth == "Basic"
+                                        ? "WWW-Authenticate: Basic realm=\"" + std::string(kRealm) + "\""
+                                        : "WWW-Authenticate: Digest realm=\"" + std::string(kRealm) +
+                                              "\", nonce=\"" + kNonce + "\"";
+            return RtspAnswer(TestRtspServer::Reply(401, r.cseq, {challenge}));
+        }
+        if (r.method == "DESCRIBE") {
+            std::vector<std::string> headers;
+            if (!contentBase.empty()) headers.push_back("Content-Base: " + contentBase);
+            headers.push_back("Content-Type: application/sdp");
+            RtspAnswer a = describeShape;
+            a.text = TestRtspServer::Reply(200, describeCSeq ? describeCSeq : r.cseq, headers, sdp);
+            return a;
+        }
+        RtspAnswer a;
+        if (r.method == "SETUP") {
+            a.text = TestRtspServer::Reply(200, r.cseq, {session, "Transport: RTP/AVP;unicast"});
+            a.after = afterSetup;
+        } else if (r.method == "PLAY") {
+            a.text = TestRtspServer::Reply(200, r.cseq, {session, "Range: npt=0.000-"});
+            a.after = afterPlay;
+        } else if (r.method == "OPTIONS") {
+            a.text = TestRtspServer::Reply(200, r.cseq, {"Public: DESCRIBE, SETUP, PLAY, TEARDOWN, OPTIONS"});
+        } else {
+            a.text = TestRtspServer::Reply(200, r.cseq);
+        }
+        return a;
+    }
+};
+
+class RecordingUser : public IRTPReceiverUser {
+public:
+    explicit RecordingUser(TestRtspServer* server = nullptr) : server_(server) {}
+    void OnRTPPacket(const RTPPacket* packet) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        sequences_.push_back(packet->sequenceNumber);
+    }
+    void OnRTPPacketFrom(const platform::Ipv4Endpoint*, const RTPPacket*) override { ADD_FAILURE(); }
+    void OnReceiveTimeout() override {}
+    void OnReceiveClosed() override {}
+    void SetMediaConfig(const MediaConfig& config) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        config_ = config;
+        ++configCalls_;
+        if (server_) requestsAtConfig_ = server_->RequestCount();
+    }
+    std::vector<uint16_t> Sequences() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return sequences_;
+    }
+    MediaConfig Config() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return config_;
+    }
+    int ConfigCalls() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return configCalls_;
+    }
+    size_t RequestsAtConfig() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return requestsAtConfig_;
+    }
+
+private:
+    TestRtspServer* server_;
+    std::mutex mu_;
+    std::vector<uint16_t> sequences_;
+    MediaConfig config_;
+    int configCalls_ = 0;
+    size_t requestsAtConfig_ = 0;
+};
+
+// A scripted server and a client opened on it.
+struct Bench {
+    explicit Bench(const ScriptedCamera& camera) : user(&server) {
+        server.SetHandler(camera);
+        started = server.Start();
+        params.host = "127.0.0.1";
+        params.serverPort = server.Port();
+        params.urlPath = kPath;
+        params.userName = kUser;
+        params.password = kPassword;
+        params.clientRtpPort = 3556;
+        params.clientRtcpPort = 3557;
+        params.connectTimeoutMs = 1000;
+        params.receiveTimeoutMs = 2000;
+    }
+    bool Open(int32_t mode) { return started && client.Open(params, &user, mode); }
+    std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(server.Port()) + kPath; }
+    // Requests of one method, in order.
+    std::vector<RtspRequest> Of(const std::string& method) {
+        std::vector<RtspRequest> out;
+        for (const RtspRequest& r : server.Requests())
+            if (r.method == method) out.push_back(r);
+        return out;
+    }
+
+    TestRtspServer server;
+    RecordingUser user;
+    CBaseRTSPClient client;
+    RtspParams params;
+    bool started = false;
+};
+
+std::string Request(const std::string& line, const std::vector<std::string>& headers) {
+    std::string text = line + " RTSP/1.0\r\n";
+    for (const std::string& h : headers) text += h + "\r\n";
+    return text + "\r\n";
+}
+
+// The whole exchange byte for byte, with OPTIONS every half session
+// time-out (2 s announced) beside a server that announces none (60 s).
+TEST(RtspClient, SessionTextsAndKeepAlive) {
+    ScriptedCamera camera;
+    camera.session = "Session: 12345678;timeout=2";
+    Bench bench(camera);
+    ScriptedCamera quiet;
+    quiet.session = "Session: 77";
+    Bench idle(quiet);
+    ASSERT_TRUE(bench.Open(kRtpOverUdp));
+    ASSERT_TRUE(idle.Open(kRtpOverUdp));
+    ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
+    const Clock::time_point played = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3600));
+    bench.client.Close();
+    idle.client.Close();
+    EXPECT_FALSE(bench.client.IsRunning());
+    ASSERT_TRUE(fakes::WaitUntil([&] { return !bench.Of("TEARDOWN").empty(); }));
+
+    const std::string url = bench.Url();
+    const std::vector<RtspRequest> requests = bench.server.Requests();
+    ASSERT_GE(requests.size(), 6u);
+    EXPECT_EQ(requests[0].text, Request("DESCRIBE " + url, {"CSeq: 1", "User-Agent: Telvaro", "Accept: application/sdp"}));
+    EXPECT_EQ(requests[1].text, Request("SETUP " + url + "/trackID=1",
+                                        {"CSeq: 2", "Transport: RTP/AVP;unicast;client_port=3556-3557",
+                                         "User-Agent: Telvaro"}));
+    EXPECT_EQ(requests[2].text, Request("PLAY " + url,
+                                        {"CSeq: 3", "Session: 12345678", "Range: npt=0.000-", "User-Agent: Telvaro"}));
+    uint32_t cseq = 4;
+    Clock::time_point last = played;
+    size_t options = 0;
+    for (size_t i = 3; i + 1 < requests.size(); ++i, ++cseq) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(requests[i].text, Request("OPTIONS " + url, {"CSeq: " + std::to_string(cseq),
+                                                                     "Session: 12345678", "User-Agent: Telvaro"}));
+        const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].received - last).count();
+        EXPECT_GE(gap, 900);
+        EXPECT_LE(gap, 2200);
+        last = requests[i].received;
+        ++options;
+    }
+    EXPECT_GE(options, 2u);
+    EXPECT_EQ(requests.back().text, Request("TEARDOWN " + url, {"CSeq: " + std::to_string(cseq),
+                                                                      "Session: 12345678", "User-Agent: Telvaro"}));
+    EXPECT_EQ(idle.Of("OPTIONS").size(), 1u);
+}
+
+TEST(RtspClient, NextCSeqFollowsTheServersEcho) {
+    ScriptedCamera camera;
+    camera.describeCSeq = 7;
+    Bench bench(camera);
+    ASSERT_TRUE(bench.Open(kRtpOverUdp));
+    ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
+    bench.client.Close();
+    EXPECT_EQ(bench.Of("SETUP").at(0).cseq, 8u);
+    EXPECT_EQ(bench.Of("PLAY").at(0).cseq, 9u);
+}
+
+TEST(RtspClient, AuthenticationAfterA401) {
+    struct Case {
+        const char* scheme;
+        bool alwaysChallenge;
+        size_t describes;
+    } cases[] = {{"Digest", false, 2}, {"Basic", false, 2}, {"Digest", true, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.scheme) + (c.alwaysChallenge ? " refused" : ""));
+        ScriptedCamera camera;
+        camera.auth = c.scheme;
+        camera.alwaysChallenge = c.alwaysChallenge;
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(kRtpOverUdp));
+        ASSERT_TRUE(bench.server.WaitForRequests(4, 2000));
+        bench.client.Close();
+        const std::vector<RtspRequest> describes = bench.Of("DESCRIBE");
+        ASSERT_EQ(describes.size(), c.describes);
+        EXPECT_EQ(describes[0].Header("Authorization"), "");
+        EXPECT_EQ(describes[1].cseq, 2u);
+        const std::string expectedAuth = std::string(c.scheme) + " ";
+        EXPECT_EQ(describes[1].Header("Authorization").compare(0, expectedAuth.size(), expectedAuth), 0);
+        // One retry only: a second 401 is not answered again.
+        const std::vector<RtspRequest> setups = bench.Of("SETUP");
+        ASSERT_EQ(setups.size(), 1u);
+        EXPECT_EQ(bench.Of("PLAY").size(), 1u);
+        if (!c.alwaysChallenge) {
+            EXPECT_TRUE(camera.Authorised(describes[1]));
+            EXPECT_TRUE(camera.Authorised(setups[0]));
+            EXPECT_EQ(bench.user.ConfigCalls(), 1);
+        }
+    }
+}
+
+TEST(RtspClient, DigestAnswer) {
+    ScriptedCamera camera;
+    camera.auth = "Digest";
+    Bench bench(camera);
+    ASSERT_TRUE(bench.Open(kRtpOverUdp));
+    ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
+    bench.client.Close();
+    const std::string url = bench.Url();
+    const std::string response = fakes::DigestResponse(kUser, kRealm, kPassword, "DESCRIBE", url, kNonce);
+    EXPECT_EQ(bench.Of("DESCRIBE").at(1).text,
+              Request("DESCRIBE " + url, {"CSeq: 2",
+                                          "Authorization: Digest username=\"admin\", realm=\"Scripted Camera\", "
+                                          "nonce=\"5f3a9c\", uri=\"" + url + "\", response=\"" + response + "\"",
+                                          "User-Agent: Telvaro", "Accept: application/sdp"}));
+}
+
+TEST(RtspClient, SetupTransportByMode) {
+    const std::string withoutProfile = "m=video 0\r\na=control:trackID=1\r\n";
+    struct Case {
+        int32_t mode;
+        std::string sdp;
+        const char* transport;
+    } cases[] = {
+        {kRtpOverUdp, kH264Sdp, "RTP/AVP;unicast;client_port=3556-3557"},
+        {kRtpOverRtsp, kH264Sdp, "RTP/AVP;unicast"},
+        {kRtpOverTcp, kH264Sdp, "RTP/AVP/TCP;unicast;interleaved=0-1"},
+        {kRtpOverUdp, withoutProfile, "RTP/AVP/UDP;unicast;client_port=3556-3557"},
+        {kRtpOverRtsp, withoutProfile, "RTP/AVP/TCP;unicast"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.transport);
+        ScriptedCamera camera;
+        camera.sdp = c.sdp;
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(c.mode));
+        ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
+        bench.client.Close();
+        EXPECT_EQ(bench.Of("SETUP").at(0).Header("Transport"), c.transport);
+    }
+}
+
+TEST(RtspClient, ControlUrlJoining) {
+    struct Case {
+        std::string contentBase;
+        std::string control;  // the video's control line, if any
+        std::string setupUrl;  // "" stands for the URL built from host, port and path
+    } cases[] = {
+        {"rtsp://10.0.0.5/Live/Main/", "a=control:trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1"},
+        {"rtsp://10.0.0.5/Live/Main", "a=control:trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1"},
+        {"rtsp://10.0.0.5/Live/Main/", "a=control:/trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1"},
+        {"rtsp://10.0.0.5/Live/", "a=control:rtsp://10.0.0.6/Other/Track", "rtsp://10.0.0.6/Other/Track"},
+        {"rtsp://10.0.0.5/Live/", "", "rtsp://10.0.0.5/Live/"},
+        {"", "a=control:trackID=2", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.contentBase + " + " + c.control);
+        ScriptedCamera camera;
+        camera.contentBase = c.contentBase;
+        camera.sdp = "v=0\r\nm=video 0 RTP/AVP 26\r\n" + (c.control.empty() ? "" : c.control + "\r\n");
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(kRtpOverUdp));
+        ASSERT_TRUE(bench.server.WaitForRequests(3, 3000));
+        bench.client.Close();
+        const std::string base = c.contentBase.empty() ? bench.Url() : c.contentBase;
+        const std::string expected = c.setupUrl.empty() ? bench.Url() + "/trackID=2" : c.setupUrl;
+        EXPECT_EQ(bench.Of("SETUP").at(0).url, expected);
+        EXPECT_EQ(bench.Of("PLAY").at(0).url, base);
+    }
+}
+
+TEST(RtspClient, RepliesSplitAnywhere) {
+    const std::string head = TestRtspServer::Reply(200, 1, {"Content-Type: application/sdp"}, kH264Sdp);
+    const size_t blank = head.find("\r\n\r\n");
+    struct Case {
+        const char* name;
+        std::vector<size_t> splits;
+        size_t chunk;
+    } cases[] = {
+        {"every byte", {}, 1},
+        {"inside the empty line", {blank + 2, blank + 3}, 0},
+        {"after the head", {blank + 4}, 0},
+        {"in the status line and the body", {5, blank + 40}, 0},
+        {"at 256 bytes", {256}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedCamera camera;
+        camera.describeShape.splits = c.splits;
+        camera.describeShape.chunk = c.chunk;
+        camera.describeShape.gapMs = c.chunk ? 1 : 30;
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(kRtpOverUdp));
+        ASSERT_TRUE(bench.server.WaitForRequests(3, 5000));
+        bench.client.Close();
+        EXPECT_EQ(bench.Of("SETUP").at(0).url, bench.Url() + "/trackID=1");
+        EXPECT_EQ(bench.user.Config().sps, kSps);
+        EXPECT_EQ(bench.user.Config().pps, kPps);
+    }
+}
+
+TEST(RtspClient, InterleavedMediaFromTheFirstByte) {
+    for (int32_t mode : {kRtpOverRtsp, kRtpOverTcp}) {
+        SCOPED_TRACE(mode);
+        ScriptedCamera camera;
+        camera.afterSetup = RtpFrame(1);
+        camera.afterPlay = RtpFrame(2) + TestRtspServer::Interleaved(1, {0x80, 0xC8, 0x24, 0x00, 0x00, 0x01});
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(mode));
+        ASSERT_TRUE(fakes::WaitUntil([&] { return bench.user.Sequences().size() >= 2; }));
+        std::string split = RtpFrame(3);
+        ASSERT_TRUE(bench.server.Send(split.substr(0, 5)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(bench.server.Send(split.substr(5) + RtpFrame(4)));
+        ASSERT_TRUE(fakes::WaitUntil([&] { return bench.user.Sequences().size() >= 4; }));
+        bench.client.Close();
+        EXPECT_EQ(bench.user.Sequences(), (std::vector<uint16_t>{1, 2, 3, 4}));
+        EXPECT_EQ(bench.user.RequestsAtConfig(), 1u);
+        EXPECT_TRUE(bench.Of("OPTIONS").empty());
+    }
+}
+
+TEST(RtspClient, FailedDescribeEndsWithTeardown) {
+    Bench bench(ScriptedCamera{});
+    bench.server.SetHandler([](const RtspRequest& r) {
+        return RtspAnswer(TestRtspServer::Reply(r.method == "DESCRIBE" ? 404 : 200, r.cseq));
+    });
+    ASSERT_TRUE(bench.Open(kRtpOverUdp));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return !bench.client.IsRunning(); }));
+    const std::vector<RtspRequest> requests = bench.server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].method, "TEARDOWN");
+    EXPECT_EQ(bench.user.ConfigCalls(), 0);
+    bench.client.Close();
+}
+
+TEST(RtspClient, CloseWakesAClientWaitingForAReply) {
+    for (const char* method : {"DESCRIBE", "OPTIONS"}) {
+        SCOPED_TRACE(method);
+        ScriptedCamera camera;
+        camera.hold = method;
+        camera.session = "Session: 1;timeout=1";
+        Bench bench(camera);
+        bench.params.receiveTimeoutMs = 5000;
+        ASSERT_TRUE(bench.Open(kRtpOverUdp));
+        ASSERT_TRUE(fakes::WaitUntil([&] { return !bench.Of(method).empty(); }, 3000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const Clock::time_point start = Clock::now();
+        bench.client.Close();
+        EXPECT_LT(MsSince(start), 500);
+        EXPECT_FALSE(bench.client.IsRunning());
+    }
+}
+
+TEST(RtspClient, OpenFailures) {
+    fakes::RefusedPort refused;
+    RecordingUser user;
+    RtspParams params;
+    params.host = "127.0.0.1";
+    params.serverPort = refused.Port();
+    params.connectTimeoutMs = 500;
+    {
+        CBaseRTSPClient client;
+        const Clock::time_point start = Clock::now();
+        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+        EXPECT_GE(MsSince(start), 450);
+        EXPECT_LT(MsSince(start), 1000);
+        EXPECT_FALSE(client.IsRunning());
+    }
+    {
+        params.connectTimeoutMs = 50;
+        CBaseRTSPClient client;
+        const Clock::time_point start = Clock::now();
+        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+        EXPECT_LT(MsSince(start), 500);
+    }
+    TestRtspServer server;
+    ASSERT_TRUE(server.Start());
+    params.serverPort = server.Port();
+    {
+        CBaseRTSPClient client;
+        EXPECT_FALSE(client.Open(params, &user, 3));
+        params.host = "";
+        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+    }
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+// Against the simulated camera with Digest authentication: RTP arrives on
+// the client ports in mode 0 and interleaved in modes 1 and 2.
+TEST(RtspClient, PlaysFromCamsimInEveryMode) {
+    camsim::CameraConfig config;
+    config.rtspAuth = {camsim::AuthScheme::Digest};
+    camsim::Camera camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    for (int32_t mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
+        SCOPED_TRACE(mode);
+        camera.ClearRequests();
+        fakes::UdpPeer rtp;
+        fakes::UdpPeer rtcp;
+        RecordingUser user;
+        RtspParams params;
+        params.host = "127.0.0.1";
+        params.serverPort = camera.RtspPort();
+        params.urlPath = kPath;
+        params.userName = config.user;
+        params.password = config.password;
+        params.connectTimeoutMs = 1000;
+        params.receiveTimeoutMs = 2000;
+        if (mode == kRtpOverUdp) {
+            params.clientRtpPort = rtp.Port();
+            params.clientRtcpPort = rtcp.Port();
+        }
+        CBaseRTSPClient client;
+        ASSERT_TRUE(client.Open(params, &user, mode));
+        if (mode == kRtpOverUdp) {
+            for (int i = 0; i < 5; ++i) {
+                const Bytes datagram = rtp.Receive();
+                RTPPacket packet;
+                ASSERT_TRUE(ParseRTPHeader(datagram.data(), datagram.size(), packet));
+                EXPECT_EQ(packet.payloadType, 96);
+            }
+        } else {
+            EXPECT_TRUE(fakes::WaitUntil([&] { return user.Sequences().size() >= 5; }, 3000));
+        }
+        const MediaConfig media = user.Config();
+        ASSERT_FALSE(media.sps.empty());
+        ASSERT_FALSE(media.pps.empty());
+        EXPECT_EQ(media.sps[0] & 0x1F, 7);
+        EXPECT_EQ(media.pps[0] & 0x1F, 8);
+        client.Close();
+        EXPECT_FALSE(client.IsRunning());
+
+        // The TEARDOWN is sent even though its reply is no longer read.
+        auto rtspMethods = [&] {
+            std::vector<std::string> methods;
+            for (const camsim::LoggedRequest& r : camera.Requests()) {
+                if (r.protocol == camsim::LoggedRequest::Protocol::Rtsp) methods.push_back(r.method);
+            }
+            return methods;
+        };
+        EXPECT_TRUE(fakes::WaitUntil([&] { return !rtspMethods().empty() && rtspMethods().back() == "TEARDOWN"; }));
+        for (const camsim::LoggedRequest& r : camera.Requests()) {
+            if (r.method == "SETUP") {
+                EXPECT_NE(r.text.find("uri=\"" + r.target + "\""), std::string::npos) << r.text;
+            }
+        }
+        const std::vector<std::string> methods = rtspMethods();
+        ASSERT_GE(methods.size(), 4u);
+        EXPECT_EQ(methods[0], "DESCRIBE");
+        EXPECT_EQ(methods[1], "DESCRIBE");
+        EXPECT_EQ(methods[2], "SETUP");
+        EXPECT_EQ(methods[3], "PLAY");
+    }
+    EXPECT_TRUE(fakes::WaitUntil([&] { return camera.RtspSessions() == 0; }));
+    camera.Stop();
+}
+
+}  // namespace
