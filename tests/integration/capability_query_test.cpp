@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -14,7 +15,6 @@
 
 #include "camsim/camera.h"
 #include "ombrelix/exports.h"
-#include "psia/capability_text.h"
 #include "support/fake_host.h"
 #include "support/library_loader.h"
 
@@ -130,7 +130,7 @@ TEST_F(CapabilityQueryCamsim, TheHostReceivesTheCamerasOffer) {
     }
 }
 
-TEST_F(CapabilityQueryCamsim, TheCapabilityTextLeadsToTheChannelsStream) {
+TEST_F(CapabilityQueryCamsim, TheCapabilityTextLeadsTheCodecChannelToItsStream) {
     fakes::FakeCapabilityCallback callback;
     fakes::FakeCapabilityResults results;
     Query(callback, results);
@@ -138,18 +138,45 @@ TEST_F(CapabilityQueryCamsim, TheCapabilityTextLeadsToTheChannelsStream) {
     ASSERT_FALSE(calls.empty());
     const std::string prefix = "Property 2 SetValue ";
     ASSERT_EQ(calls.back().rfind(prefix, 0), 0u) << calls.back();
+    const std::string written = calls.back().substr(prefix.size());
 
-    // Read back as a codec channel reads device parameter 2.
-    telvaro::ChannelCapabilities read;
-    telvaro::ParseCapabilityText(calls.back().substr(prefix.size()), read);
-    EXPECT_EQ(read.channelId, 101u);
-    EXPECT_EQ(read.rtspPort, camera->RtspPort());
-    EXPECT_EQ(read.cbrMax, 8192u);
-    EXPECT_EQ(read.fixedQualityOptions, "20,40,60,80,100");
-    // Channel id and port name camsim's stream of that channel.
-    EXPECT_EQ(camera->StreamUrl(101), "rtsp://127.0.0.1:" + std::to_string(read.rtspPort) +
-                                          "/PSIA/Streaming/channels/" + std::to_string(read.channelId) +
-                                          "?videoCodecType=H.264");
+    // The text as device parameter 2 of an H.264 device: channel 0 streams.
+    auto* driver = library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")();
+    ASSERT_NE(driver, nullptr);
+    fakes::FakeDebugSink debug;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeDeviceConfig device;
+    device.connection.port = camera->HttpPort();
+    device.connection.user = "admin";
+    device.connection.password = "admin";
+    device.parameters[2] = written;
+    ASSERT_TRUE(driver->Open(&debug, &allocator, &device));
+    fakes::FakeStreamSink sink;
+    sink.keepData = false;
+    // Quality 30 aims at 44 of the offered 20 to 100: 40 is the nearest.
+    fakes::FakeStreamConfig settings(640, 480, 40, 30);
+    camera->ClearRequests();
+    ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(0, &sink, &settings));
+    EXPECT_TRUE(sink.WaitForFrames(1, 10000));
+    driver->GetVideoCapture()->StopChannel(0);
+    driver->Close();
+    library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3")(driver);
+
+    camsim::ChannelConfig channel;
+    ASSERT_TRUE(camera->GetChannel(101, channel));
+    EXPECT_EQ(channel.fixedQuality, 40u);
+    EXPECT_EQ(channel.maxFrameRate, 2500u);
+    EXPECT_EQ(channel.constantBitRate, 8192u);
+    Lines http, rtsp;
+    for (const auto& r : camera->Requests()) {
+        (r.protocol == camsim::LoggedRequest::Protocol::Http ? http : rtsp).push_back(r.method + " " + r.target);
+    }
+    EXPECT_EQ(Lines(http.begin(), http.begin() + std::min<size_t>(2, http.size())),
+              (Lines{"GET /PSIA/Streaming/channels/101", "PUT /PSIA/Streaming/channels/101"}));
+    ASSERT_FALSE(rtsp.empty());
+    EXPECT_EQ(rtsp.front(), "DESCRIBE " + camera->StreamUrl(101));
+    EXPECT_EQ(camera->StreamUrl(101), "rtsp://127.0.0.1:" + std::to_string(camera->RtspPort()) +
+                                          "/PSIA/Streaming/channels/101?videoCodecType=H.264");
 }
 
 #ifdef OMBRELIX_HOST_PATH
