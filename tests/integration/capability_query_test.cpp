@@ -43,7 +43,8 @@ protected:
         camsim::CameraConfig config;
         config.clipFolder = clips.string();
         config.channels[0].id = 101;
-        config.channels[0].maxFrameRate = 3000;  // with the offered 5, 15 and 25
+        // With the offered 5, 15 and 25: a highest rate above 31.
+        config.channels[0].maxFrameRate = 5000;
         config.inputs = 3;
         config.outputs = 1;
         camera = std::make_unique<camsim::Camera>(config);
@@ -86,37 +87,32 @@ TEST_F(CapabilityQueryCamsim, TheHostReceivesTheCamerasOffer) {
     EXPECT_EQ(uninit(), 1);
     EXPECT_EQ(callback.successes, 1);
     EXPECT_EQ(callback.failures + other.successes + other.failures, 0);
-    EXPECT_EQ(results.Calls(), (Lines{
-                                   "FrameIntervalList 1",
-                                   "Interval 200",
-                                   "Interval 67",
-                                   "Interval 40",
-                                   "IntervalDefault 40",
-                                   "Interval 33",
-                                   "SetName PSIA Camsim-PSIA",
-                                   "SetValue 0 1",
-                                   "SetValue 2 3",
-                                   "SetValue 3 1",
-                                   "SetValue 11 0",
-                                   "SetValue 12 0",
-                                   "SetValue 7 1",
-                                   "SetValue 6 1",
-                                   "SetValue 8 1",
-                                   "Resolution 640x480 640 480 33",
-                                   "Resolution 1280x720 1280 720 33",
-                                   "Field 1 127.0.0.1",
-                                   "Field 2 " + std::to_string(camera->HttpPort()),
-                                   "Field 3 admin",
-                                   "Field 4 admin",
-                                   "Property 1 SetName Video standard",
-                                   "Property 1 SetReserved 0",
-                                   "Property 1 SetKind 0",
-                                   "Property 1 SetValue 0",
-                                   "Property 2 SetName Channel 0 capabilities",
-                                   "Property 2 SetReserved 0",
-                                   "Property 2 SetKind 1",
-                                   "Property 2 SetValue " + text,
-                               }));
+    Lines expected = {
+        "FrameIntervalList 1",
+        "Interval 200",
+        "Interval 67",
+        "Interval 40",
+        "IntervalDefault 40",
+        "Interval 20",
+        "SetName PSIA Camsim-PSIA",
+        "SetValue 0 1",
+        "SetValue 2 3",
+        "SetValue 3 1",
+        "SetValue 11 0",
+        "SetValue 12 0",
+        "SetValue 7 1",
+        "SetValue 6 1",
+        "SetValue 8 1",
+        "Resolution 640x480 640 480 20",
+        "Resolution 1280x720 1280 720 20",
+        "Field 1 127.0.0.1",
+        "Field 2 " + std::to_string(camera->HttpPort()),
+        "Field 3 admin",
+        "Field 4 admin",
+    };
+    fakes::AddPropertyCalls(expected, 1, "Video standard", 0, "0");
+    fakes::AddPropertyCalls(expected, 2, "Channel 0 capabilities", 1, text);
+    EXPECT_EQ(results.Calls(), expected);
 
     // A camera whose I/O resources all fail is still described, without counts.
     camera->GetFaults().ioFailure = true;
@@ -209,9 +205,9 @@ TEST_F(CapabilityQueryCamsim, ProbePrintsWhatTheHostReceived) {
     EXPECT_EQ(j["name"], "PSIA Camsim-PSIA");
     EXPECT_EQ(j["codecs"], nlohmann::json({"H.264", "MPEG-4", "JPEG"}));
     EXPECT_EQ(j["resolutions"], nlohmann::json::parse(R"([
-        {"text": "640x480", "width": 640, "height": 480, "interval": 33},
-        {"text": "1280x720", "width": 1280, "height": 720, "interval": 33}])"));
-    EXPECT_EQ(j["frameIntervals"], nlohmann::json({200, 67, 40, 33}));
+        {"text": "640x480", "width": 640, "height": 480, "interval": 20},
+        {"text": "1280x720", "width": 1280, "height": 720, "interval": 20}])"));
+    EXPECT_EQ(j["frameIntervals"], nlohmann::json({200, 67, 40, 20}));
     EXPECT_EQ(j["defaultFrameInterval"], 40);
     EXPECT_EQ(j["inputs"], 3);
     EXPECT_EQ(j["outputs"], 1);

@@ -38,9 +38,9 @@ const char kCapabilities[] =
     "<constantBitRate min=\"100\" max=\"4000\"/><fixedQuality opt=\"10,50,90\"/>"
     "<maxFrameRate opt=\"500,1500,2500,3000\"/></Video></StreamingChannel>";
 const char kPortList[] =
-    "<IOPortList xmlns=\"urn:psialliance-org\"><IOInputPortList><IOInputPort><id>0</id></IOInputPort>"
-    "<IOInputPort><id>1</id></IOInputPort></IOInputPortList><IOOutputPortList><IOOutputPort><id>5</id>"
-    "</IOOutputPort></IOOutputPortList></IOPortList>";
+    "<IOPortList xmlns=\"urn:psialliance-org\"><IOInputPortList><IOInputPort><id>1</id></IOInputPort>"
+    "<IOInputPort><id>2</id></IOInputPort><IOInputPort><id>3</id></IOInputPort></IOInputPortList>"
+    "<IOOutputPortList><IOOutputPort><id>7</id></IOOutputPort></IOOutputPortList></IOPortList>";
 const char kInputs[] =
     "<IOInputPortList xmlns=\"urn:psialliance-org\"><IOInputPort><id>3</id></IOInputPort></IOInputPortList>";
 
@@ -120,36 +120,31 @@ TEST(CapabilityQuery, AnswersReachTheHostInOrder) {
     EXPECT_EQ(outcome->callback.failures, 0);
     EXPECT_EQ(camera.Requests(), (Lines{"GET /PSIA/System/deviceInfo", "GET /PSIA/Streaming/channels",
                                         "GET /PSIA/Streaming/channels/101/capabilities", "GET /PSIA/System/IO"}));
-    EXPECT_EQ(outcome->results.Calls(), (Lines{
-                                            "FrameIntervalList 1",
-                                            "Interval 200",
-                                            "Interval 67",
-                                            "Interval 40",
-                                            "IntervalDefault 40",
-                                            "Interval 33",
-                                            "SetName PSIA PX-1",
-                                            "SetValue 0 1",
-                                            "SetValue 2 2",
-                                            "SetValue 3 1",
-                                            "SetValue 11 0",
-                                            "SetValue 12 0",
-                                            "SetValue 7 1",
-                                            "SetValue 8 1",
-                                            "Resolution 640x480 640 480 33",
-                                            "Resolution 1280x720 1280 720 33",
-                                            "Field 1 127.0.0.1",
-                                            "Field 2 " + std::to_string(camera.server.Port()),
-                                            "Field 3 admin",
-                                            "Field 4 12345",
-                                            "Property 1 SetName Video standard",
-                                            "Property 1 SetReserved 0",
-                                            "Property 1 SetKind 0",
-                                            "Property 1 SetValue 0",
-                                            "Property 2 SetName Channel 0 capabilities",
-                                            "Property 2 SetReserved 0",
-                                            "Property 2 SetKind 1",
-                                            "Property 2 SetValue 101;8554;CBR,VBR;100;4000;10,50,90",
-                                        }));
+    Lines expected = {
+        "FrameIntervalList 1",
+        "Interval 200",
+        "Interval 67",
+        "Interval 40",
+        "IntervalDefault 40",
+        "Interval 33",
+        "SetName PSIA PX-1",
+        "SetValue 0 1",
+        "SetValue 2 3",
+        "SetValue 3 1",
+        "SetValue 11 0",
+        "SetValue 12 0",
+        "SetValue 7 1",
+        "SetValue 8 1",
+        "Resolution 640x480 640 480 33",
+        "Resolution 1280x720 1280 720 33",
+        "Field 1 127.0.0.1",
+        "Field 2 " + std::to_string(camera.server.Port()),
+        "Field 3 admin",
+        "Field 4 12345",
+    };
+    fakes::AddPropertyCalls(expected, 1, "Video standard", 0, "0");
+    fakes::AddPropertyCalls(expected, 2, "Channel 0 capabilities", 1, "101;8554;CBR,VBR;100;4000;10,50,90");
+    EXPECT_EQ(outcome->results.Calls(), expected);
 }
 
 TEST(CapabilityQuery, ACameraThatCannotBeReadFailsOnce) {

@@ -53,49 +53,41 @@ TEST(PSIACameraProperties, SaveWritesEveryAnswerInOrder) {
     properties.name = "PSIA PX-1";
     properties.videoChannel = 1;
     properties.outputCount = 3;
-    properties.capabilities.push_back(Record(101, {kCodecH264, kCodecJpeg}, {{1280, 720}, {640, 480}}, {5, 15, 25, 30}));
-    properties.capabilities.push_back(Record(102, {kCodecMpeg4, kCodecH264}, {{640, 480}, {320, 240}}, {50}));
+    properties.capabilities.push_back(Record(101, {kCodecH264, kCodecJpeg}, {{1280, 720}, {640, 480}}, {10, 12, 30}));
+    properties.capabilities.push_back(Record(102, {kCodecMpeg4, kCodecH264}, {{640, 480}, {320, 240}}, {50, 60}));
     fakes::FakeCapabilityResults results;
     ASSERT_TRUE(properties.Save(&results));
 
-    // 640x480 takes the higher rate of the two channels offering it; rate 50
-    // gets its interval too. The default is the third of five intervals.
-    EXPECT_EQ(results.Calls(), (Lines{
-                                   "FrameIntervalList 1",
-                                   "Interval 200",
-                                   "Interval 67",
-                                   "Interval 40",
-                                   "IntervalDefault 40",
-                                   "Interval 33",
-                                   "Interval 20",
-                                   "SetName PSIA PX-1",
-                                   "SetValue 0 1",
-                                   "SetValue 3 3",
-                                   "SetValue 11 0",
-                                   "SetValue 12 0",
-                                   "SetValue 7 1",
-                                   "SetValue 6 1",
-                                   "SetValue 8 1",
-                                   "Resolution 320x240 320 240 20",
-                                   "Resolution 640x480 640 480 20",
-                                   "Resolution 1280x720 1280 720 33",
-                                   "Field 1 10.1.2.3",
-                                   "Field 2 8080",
-                                   "Field 3 operator",
-                                   "Field 4 secret",
-                                   "Property 1 SetName Video standard",
-                                   "Property 1 SetReserved 0",
-                                   "Property 1 SetKind 0",
-                                   "Property 1 SetValue 1",
-                                   "Property 2 SetName Channel 0 capabilities",
-                                   "Property 2 SetReserved 0",
-                                   "Property 2 SetKind 1",
-                                   "Property 2 SetValue 101;8554;CBR,VBR;64;4096;10,50,90",
-                                   "Property 3 SetName Channel 1 capabilities",
-                                   "Property 3 SetReserved 0",
-                                   "Property 3 SetKind 1",
-                                   "Property 3 SetValue 102;8554;CBR,VBR;64;4096;10,50,90",
-                               }));
+    // 640x480 takes the higher rate of the two channels offering it; rates
+    // above 31 get their interval too. The default is the third of five.
+    Lines expected = {
+        "FrameIntervalList 1",
+        "Interval 100",
+        "Interval 83",
+        "Interval 33",
+        "IntervalDefault 33",
+        "Interval 20",
+        "Interval 17",
+        "SetName PSIA PX-1",
+        "SetValue 0 1",
+        "SetValue 3 3",
+        "SetValue 11 0",
+        "SetValue 12 0",
+        "SetValue 7 1",
+        "SetValue 6 1",
+        "SetValue 8 1",
+        "Resolution 320x240 320 240 17",
+        "Resolution 640x480 640 480 17",
+        "Resolution 1280x720 1280 720 33",
+        "Field 1 10.1.2.3",
+        "Field 2 8080",
+        "Field 3 operator",
+        "Field 4 secret",
+    };
+    fakes::AddPropertyCalls(expected, 1, "Video standard", 0, "1");
+    fakes::AddPropertyCalls(expected, 2, "Channel 0 capabilities", 1, "101;8554;CBR,VBR;64;4096;10,50,90");
+    fakes::AddPropertyCalls(expected, 3, "Channel 1 capabilities", 1, "102;8554;CBR,VBR;64;4096;10,50,90");
+    EXPECT_EQ(results.Calls(), expected);
 }
 
 TEST(PSIACameraProperties, EveryHighestRateGetsItsInterval) {
