@@ -1,0 +1,307 @@
+// The PSIA codec channels against the simulated camera, with short device
+// clocks: configuration, streaming, supervision and reconnection.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim/camera.h"
+#include "channel/h264_channel_rtsp.h"
+#include "channel/jpeg_channel_rtsp.h"
+#include "channel/mpeg4_channel_rtsp.h"
+#include "support/fake_driver.h"
+#include "support/video_decoder.h"
+#include "support/wait_until.h"
+
+namespace {
+
+using telvaro::CHANNEL_PARAMS;
+
+CHANNEL_PARAMS Params(uint32_t width, uint32_t height, uint32_t interval = 40, uint32_t quality = 50) {
+    CHANNEL_PARAMS p;
+    p.width = width;
+    p.height = height;
+    p.frameInterval = interval;
+    p.quality = quality;
+    return p;
+}
+
+// Lets a test set what the host asked for without starting the thread.
+template <typename Channel>
+class Probe : public Channel {
+public:
+    using Channel::Channel;
+    void Use(const CHANNEL_PARAMS& p) { this->params_ = p; }
+};
+
+class CodecChannelTest : public ::testing::Test {
+protected:
+    void StartCamera(camsim::Codec codec, uint32_t width = 640, uint32_t height = 480, int jpegQ = 255) {
+        camsim::ChannelConfig channel;
+        channel.codec = codec;
+        channel.width = width;
+        channel.height = height;
+        channel.jpegQ = jpegQ;
+        config.channels = {channel};
+        camera.reset(new camsim::Camera(config));
+        std::string error;
+        ASSERT_TRUE(camera->Start(&error)) << error;
+        telvaro::DEVICE_INFO info;
+        info.address = "127.0.0.1";
+        info.port = camera->HttpPort();
+        info.userName = config.user;
+        info.password = config.password;
+        info.timeout = 1000;
+        info.noDataTimeout = 1500;
+        driver.SetDeviceInfo(info);
+        driver.allocator = &allocator;
+        driver.SetParameter(1, "0");
+        driver.SetParameter(2, "1;" + std::to_string(camera->RtspPort()) + ";VBR;64;8192;20,40,60,80,100");
+    }
+    void TearDown() override {
+        if (camera) camera->Stop();
+    }
+    size_t Puts() {
+        size_t n = 0;
+        for (const auto& r : camera->Requests()) n += r.method == "PUT";
+        return n;
+    }
+    camsim::ChannelConfig CameraChannel() {
+        camsim::ChannelConfig c;
+        camera->GetChannel(1, c);
+        return c;
+    }
+
+    camsim::CameraConfig config;
+    std::unique_ptr<camsim::Camera> camera;
+    fakes::FakeDriver driver;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeStreamSink sink;
+};
+
+TEST(CodecChannelRules, QualityPickAndFrameRate) {
+    using telvaro::CCommonChannelRTSP;
+    struct Case {
+        const char* options;
+        uint32_t quality;
+        uint32_t expected;
+    } picks[] = {{"10,50,90", 50, 50}, {"10,50,90", 60, 50},   {"10,50,90", 80, 90}, {"1,5000", 50, 2500},
+                 {"", 50, 0},          {"x, 0, ,7", 20, 7},    {" 30 ,10", 0, 10},   {"10,50,90", 150, 90},
+                 {"40,20", 50, 20},    {"1,2,3,1000", 100, 1000}};
+    for (const auto& c : picks)
+        EXPECT_EQ(CCommonChannelRTSP::PickFixedQuality(c.options, c.quality), c.expected) << c.options << " q" << c.quality;
+    struct Rate {
+        uint32_t interval;
+        uint32_t expected;
+    } rates[] = {{0, 100}, {40, 2500}, {333, 300}, {1000, 100}, {67, 1500}, {3000, 0}, {1, 100000}};
+    for (const auto& r : rates) EXPECT_EQ(CCommonChannelRTSP::MaxFrameRateFor(r.interval), r.expected) << r.interval;
+}
+
+TEST_F(CodecChannelTest, SessionParametersComeFromTheCapabilityText) {
+    fakes::FakeDriver plain;
+    Probe<telvaro::CH264ChannelRTSP> empty(&plain, 0, &sink);
+    telvaro::RtspParams params;
+    empty.PrepareSession(params);
+    EXPECT_EQ(params.serverPort, 554);
+    EXPECT_EQ(params.urlPath, "/PSIA/Streaming/channels/0?videoCodecType=H.264");
+    empty.Use(Params(640, 480, 40, 50));
+    telvaro::StreamingChannelSettings wanted = empty.WantedSettings(empty.ReadCapabilities());
+    EXPECT_EQ(wanted.fixedQuality, 0u);
+    EXPECT_EQ(wanted.constantBitRate, 0u);
+
+    plain.SetParameter(3, "101;8554;VBR,CBR;64;4096;10,50,90");
+    Probe<telvaro::CMPEG4ChannelRTSP> second(&plain, 1, &sink);
+    second.Use(Params(1280, 720, 333, 80));
+    second.PrepareSession(params);
+    EXPECT_EQ(params.serverPort, 8554);
+    EXPECT_EQ(params.urlPath, "/PSIA/Streaming/channels/101?videoCodecType=MPEG4");
+    wanted = second.WantedSettings(second.ReadCapabilities());
+    EXPECT_EQ(wanted.id, 101u);
+    EXPECT_TRUE(wanted.enabled);
+    EXPECT_TRUE(wanted.videoEnabled);
+    EXPECT_EQ(wanted.videoCodecType, "MPEG4");
+    EXPECT_EQ(wanted.videoResolutionWidth, 1280u);
+    EXPECT_EQ(wanted.videoResolutionHeight, 720u);
+    EXPECT_EQ(wanted.videoQualityControlType, "VBR");
+    EXPECT_EQ(wanted.constantBitRate, 4096u);
+    EXPECT_EQ(wanted.fixedQuality, 90u);
+    EXPECT_EQ(wanted.maxFrameRate, 300u);
+    EXPECT_EQ(wanted.keyFrameInterval, 1000u);
+}
+
+TEST_F(CodecChannelTest, ConfigureChangesTheCameraOnlyWhenAComparedFieldDiffers) {
+    StartCamera(camsim::Codec::H264);
+    Probe<telvaro::CH264ChannelRTSP> channel(&driver, 0, &sink);
+    // The camera's channel already is H.264, 640x480, 25 fps, VBR, quality 60
+    // (quality 50 picks 60 of 20..100).
+    channel.Use(Params(640, 480, 40, 50));
+    ASSERT_TRUE(channel.Configure());
+    EXPECT_EQ(Puts(), 0u);
+    // The bit rate takes no part in the comparison.
+    camsim::ChannelConfig c = CameraChannel();
+    c.constantBitRate = 100;
+    c.keyFrameInterval = 5;
+    camera->SetChannel(c);
+    ASSERT_TRUE(channel.Configure());
+    EXPECT_EQ(Puts(), 0u);
+
+    channel.Use(Params(1280, 720, 100, 90));
+    ASSERT_TRUE(channel.Configure());
+    EXPECT_EQ(Puts(), 1u);
+    c = CameraChannel();
+    EXPECT_EQ(c.width, 1280u);
+    EXPECT_EQ(c.height, 720u);
+    EXPECT_EQ(c.maxFrameRate, 1000u);
+    EXPECT_EQ(c.fixedQuality, 100u);
+    EXPECT_EQ(c.constantBitRate, 8192u);  // the capability text's highest bit rate goes with a change
+
+    // A camera that cannot be read fails the attempt.
+    camera->Stop();
+    EXPECT_FALSE(channel.Configure());
+}
+
+TEST_F(CodecChannelTest, ConfigureReachesTheListFallbackAndTheReboot) {
+    StartCamera(camsim::Codec::H264);
+    Probe<telvaro::CJPEGChannelRTSP> channel(&driver, 0, &sink);
+    channel.Use(Params(640, 480, 40, 50));
+    camera->GetFaults().channelPut = camsim::ChannelPutFault::MethodNotAllowed;
+    ASSERT_TRUE(channel.Configure());
+    std::vector<std::string> puts;
+    for (const auto& r : camera->Requests())
+        if (r.method == "PUT") puts.push_back(r.target);
+    EXPECT_EQ(puts, (std::vector<std::string>{"/PSIA/Streaming/channels/1", "/PSIA/Streaming/channels"}));
+    EXPECT_EQ(CameraChannel().codec, camsim::Codec::Mjpeg);
+
+    camera->GetFaults().channelPut = camsim::ChannelPutFault::RebootRequired;
+    channel.Use(Params(1280, 720, 40, 50));
+    ASSERT_TRUE(channel.Configure());
+    EXPECT_EQ(camera->Reboots(), 1u);
+    EXPECT_EQ(CameraChannel().width, 1280u);
+
+    // A refused change does not stop the attempt.
+    camera->GetFaults().channelPut = camsim::ChannelPutFault::InvalidOperation;
+    channel.Use(Params(640, 480, 40, 50));
+    EXPECT_TRUE(channel.Configure());
+    EXPECT_EQ(CameraChannel().width, 1280u);
+}
+
+// Each codec over UDP: frames reach the sink and decode at the size asked for.
+TEST_F(CodecChannelTest, EachCodecStreamsDecodableFramesAtTheRequestedSize) {
+    struct Case {
+        camsim::Codec codec;
+        uint32_t width, height;
+        int jpegQ;
+        fakes::VideoDecoder::Codec decoder;
+        uint32_t keyFourcc;
+    } cases[] = {
+        {camsim::Codec::H264, 640, 480, 255, fakes::VideoDecoder::Codec::H264, telvaro::kFourCCH264},
+        {camsim::Codec::Mpeg4, 1280, 720, 255, fakes::VideoDecoder::Codec::Mpeg4, telvaro::kFourCCDIVX},
+        {camsim::Codec::Mjpeg, 640, 480, 0, fakes::VideoDecoder::Codec::Jpeg, telvaro::kFourCCJPEG},
+    };
+    for (const auto& c : cases) {
+        // The camera starts at another size: the channel must reconfigure it.
+        StartCamera(c.codec, 320, 240, c.jpegQ);
+        sink.Clear();
+        driver.ClearMessages();
+        std::unique_ptr<telvaro::CCommonChannelRTSP> channel;
+        if (c.codec == camsim::Codec::H264) channel.reset(new telvaro::CH264ChannelRTSP(&driver, 0, &sink));
+        if (c.codec == camsim::Codec::Mpeg4) channel.reset(new telvaro::CMPEG4ChannelRTSP(&driver, 0, &sink));
+        if (c.codec == camsim::Codec::Mjpeg) channel.reset(new telvaro::CJPEGChannelRTSP(&driver, 0, &sink));
+        ASSERT_TRUE(channel->Start(Params(c.width, c.height)));
+        ASSERT_TRUE(sink.WaitForFrames(12, 10000)) << static_cast<int>(c.codec);
+        EXPECT_EQ(channel->GetState(), telvaro::kStateStreaming);
+        EXPECT_GE(channel->GetRtpPort(), 3556);
+        channel->Stop();
+        auto frames = sink.Frames();
+        EXPECT_EQ(frames[0].fourcc, c.keyFourcc);
+        fakes::VideoDecoder decoder(c.decoder);
+        for (const auto& f : frames) {
+            ASSERT_TRUE(decoder.Decode(f.data)) << decoder.LastError();
+            EXPECT_EQ(f.width, c.width);
+            EXPECT_EQ(f.height, c.height);
+        }
+        decoder.Flush();
+        ASSERT_FALSE(decoder.Pictures().empty());
+        for (const auto& p : decoder.Pictures()) {
+            EXPECT_EQ(p.width, static_cast<int>(c.width));
+            EXPECT_EQ(p.height, static_cast<int>(c.height));
+        }
+        EXPECT_EQ(driver.CountMessages("is online"), 1u);
+        EXPECT_EQ(driver.CountMessages("offline. Channel was stopped"), 1u);
+        EXPECT_EQ(allocator.allocations.load(), allocator.releases.load());
+        camera->Stop();
+        camera.reset();
+    }
+}
+
+TEST_F(CodecChannelTest, SilenceLosesTheSignalAndFramesBringItBack) {
+    StartCamera(camsim::Codec::H264);
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 8000));
+    camera->GetFaults().silent = true;
+    // State 2 lasts until the next pass starts a new attempt (state 3).
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() != telvaro::kStateStreaming; }, 4000));
+    ASSERT_TRUE(driver.WaitForMessage("Signal was lost", 6000));
+    ASSERT_TRUE(sink.WaitForSignalLost(1, 3000));
+    camera->GetFaults().silent = false;
+    ASSERT_TRUE(fakes::WaitUntil([&] { return driver.CountMessages("is online") == 2; }, 10000));
+    EXPECT_EQ(channel.GetState(), telvaro::kStateStreaming);
+    channel.Stop();
+    EXPECT_EQ(driver.CountMessages("Signal was lost"), 1u);
+}
+
+TEST_F(CodecChannelTest, ADroppedRtspConnectionIsReconnected) {
+    StartCamera(camsim::Codec::H264);
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    ASSERT_TRUE(sink.WaitForFrames(5, 8000));
+    camera->DropRtspConnections();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const size_t before = sink.FrameCount();
+    ASSERT_TRUE(sink.WaitForFrames(before + 10, 12000));
+    size_t describes = 0;
+    for (const auto& r : camera->Requests()) describes += r.method == "DESCRIBE";
+    EXPECT_GE(describes, 2u);
+    channel.Stop();
+}
+
+TEST_F(CodecChannelTest, StopWhileStreamingMeetsItsBoundAndReportsOnce) {
+    StartCamera(camsim::Codec::H264);
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    ASSERT_TRUE(sink.WaitForFrames(3, 8000));
+    auto start = std::chrono::steady_clock::now();
+    channel.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    auto messages = driver.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].type, 3);
+    EXPECT_EQ(messages[1].text, "telvaro::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped");
+    // The session was torn down.
+    bool teardown = false;
+    for (const auto& r : camera->Requests()) teardown |= r.method == "TEARDOWN";
+    EXPECT_TRUE(teardown);
+}
+
+TEST_F(CodecChannelTest, ARestartWithAnotherSizeReconfiguresTheCamera) {
+    StartCamera(camsim::Codec::H264);
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    ASSERT_TRUE(sink.WaitForFrames(3, 8000));
+    ASSERT_TRUE(channel.Restart(Params(1280, 720, 40, 0)));
+    ASSERT_TRUE(fakes::WaitUntil([&] {
+        auto frames = sink.Frames();
+        return !frames.empty() && frames.back().width == 1280;
+    }, 10000));
+    channel.Stop();
+    EXPECT_EQ(CameraChannel().width, 1280u);
+    EXPECT_EQ(CameraChannel().height, 720u);
+    EXPECT_EQ(channel.GetParams().quality, 50u);  // the restart kept the channel's own quality
+    EXPECT_EQ(CameraChannel().fixedQuality, 60u);
+}
+
+}  // namespace
