@@ -19,7 +19,9 @@ protected:
 TEST_F(ExportsTest, EveryEntryPointIsFound) {
     ASSERT_TRUE(library.Loaded()) << library.Error();
     for (const char* name : {"CreateIPCapture", "CreateIPCaptureEx", "CreateIPCaptureEx2", "CreateIPCaptureEx3",
-                             "DeleteIPCapture", "DeleteIPCaptureEx", "DeleteIPCaptureEx2", "DeleteIPCaptureEx3"}) {
+                             "DeleteIPCapture", "DeleteIPCaptureEx", "DeleteIPCaptureEx2", "DeleteIPCaptureEx3",
+                             "InitCapabilityQuery", "StartCapabilityQuery", "TerminateCapabilityQuery",
+                             "UninitCapabilityQuery"}) {
         EXPECT_NE(library.Symbol(name), nullptr) << name;
     }
     // Internal classes stay inside.

@@ -273,4 +273,13 @@ void FakeCapabilityResults::Record(const std::string& line) {
     calls_.push_back(line);
 }
 
+void AddPropertyCalls(std::vector<std::string>& lines, uint32_t index, const std::string& name, uint32_t kind,
+                      const std::string& value) {
+    const std::string prefix = "Property " + std::to_string(index) + " ";
+    lines.push_back(prefix + "SetName " + name);
+    lines.push_back(prefix + "SetReserved 0");
+    lines.push_back(prefix + "SetKind " + std::to_string(kind));
+    lines.push_back(prefix + "SetValue " + value);
+}
+
 }  // namespace fakes

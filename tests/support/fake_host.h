@@ -257,4 +257,9 @@ private:
     std::unique_ptr<IFrameIntervalList> intervals_;
 };
 
+// Appends the lines FakeCapabilityResults records when the driver adds one
+// property: its name, reserved 0, its kind, then its value.
+void AddPropertyCalls(std::vector<std::string>& lines, uint32_t index, const std::string& name, uint32_t kind,
+                      const std::string& value);
+
 }  // namespace fakes

@@ -134,14 +134,20 @@ private:
     IntervalList intervals_;
 };
 
-const char* CodecNames(const ProbeResult& r, std::string& out) {
-    out.clear();
+// Names of the codecs the query reported (value keys 8, 6 and 7).
+std::vector<std::string> CodecNames(const ProbeResult& r) {
+    std::vector<std::string> names;
     auto has = [&](uint32_t key) { return r.values.count(key) && r.values.at(key) != 0; };
-    if (has(8)) out += "H.264 ";
-    if (has(6)) out += "MPEG-4 ";
-    if (has(7)) out += "JPEG ";
-    if (out.empty()) out = "(none)";
-    return out.c_str();
+    if (has(8)) names.push_back("H.264");
+    if (has(6)) names.push_back("MPEG-4");
+    if (has(7)) names.push_back("JPEG");
+    return names;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+    return out.empty() ? "(none)" : out;
 }
 
 }  // namespace
@@ -186,9 +192,7 @@ std::string ProbeJson(const ProbeResult& r) {
         j["failure"] = {{"code", r.failureCode}, {"message", r.failureMessage}};
     }
     j["name"] = r.name;
-    std::string codecs;
-    CodecNames(r, codecs);
-    j["codecs"] = codecs;
+    j["codecs"] = CodecNames(r);
     nlohmann::json values = nlohmann::json::object();
     for (const auto& v : r.values) values[std::to_string(v.first)] = v.second;
     j["values"] = values;
@@ -232,9 +236,8 @@ int RunProbe(const ProbeOptions& options) {
         std::printf("query failed: code %d, %s\n", r.failureCode, r.failureMessage.c_str());
         return 1;
     }
-    std::string codecs;
     std::printf("name:            %s\n", r.name.c_str());
-    std::printf("codecs:          %s\n", CodecNames(r, codecs));
+    std::printf("codecs:          %s\n", JoinNames(CodecNames(r)).c_str());
     std::printf("video channel:   %u\n", r.values.count(0) ? r.values.at(0) : 0);
     std::printf("inputs/outputs:  %u / %u\n", r.values.count(2) ? r.values.at(2) : 0,
                 r.values.count(3) ? r.values.at(3) : 0);

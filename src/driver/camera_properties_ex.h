@@ -1,0 +1,43 @@
+// The polymorphic base of one capability query: asks a camera (Query) and
+// writes the answer into the host's result object (Save).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "driver/camera_properties.h"
+#include "driver/device_info.h"
+#include "ombrelix/host.h"
+
+namespace telvaro {
+
+class CCameraPropertiesEx : public CCameraProperties {
+public:
+    CCameraPropertiesEx(const DEVICE_INFO& device, int32_t videoStandard);
+    virtual ~CCameraPropertiesEx();
+    CCameraPropertiesEx(const CCameraPropertiesEx&) = delete;
+    CCameraPropertiesEx& operator=(const CCameraPropertiesEx&) = delete;
+
+    // Error code for the host when false.
+    virtual bool Query(int32_t& error) = 0;
+    // The protocol-independent part: name, value keys, resolutions and the
+    // connection fields, in the order the host expects them.
+    virtual bool Save(ipcapture::ICapabilityResults* results);
+    // Records the request only; a running query ends normally.
+    virtual void Terminate();
+
+    bool TerminateRequested() const { return abort_; }
+
+protected:
+    // Property index of the result object: name, reserved 0, kind, then the
+    // value ("(none)" for an empty one). Nothing without a target or a name.
+    static void AddProperty(ipcapture::ICapabilityResults* results, uint32_t index, const std::string& name,
+                            const std::string& value, uint32_t kind);
+
+    std::atomic<bool> abort_{false};  // set from the host's thread
+    DEVICE_INFO device_;
+    int32_t videoStandard_;
+};
+
+}  // namespace telvaro

@@ -1,0 +1,152 @@
+#include "driver/capability_query.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "driver/psia_camera_properties.h"
+#include "platform/thread_cancel.h"
+
+namespace telvaro {
+
+namespace {
+
+constexpr int32_t kQueryError = 3;
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+}  // namespace
+
+// Everything a query thread works with; the thread owns it, so nothing it
+// touches belongs to the query state.
+struct CCapabilityQuery::Job {
+    std::unique_ptr<DEVICE_INFO> device;
+    ipcapture::ICapabilityQueryCallback* callback = nullptr;
+    ipcapture::ICapabilityResults* results = nullptr;
+    int32_t videoStandard = 0;
+    Factory factory;
+    std::shared_ptr<Current> current;
+};
+
+CCapabilityQuery::CCapabilityQuery(Factory factory, uint32_t uninitWaitMs)
+    : factory_(std::move(factory)), uninitWaitMs_(uninitWaitMs), current_(std::make_shared<Current>()) {}
+
+CCapabilityQuery::~CCapabilityQuery() = default;
+
+int32_t CCapabilityQuery::Init(ipcapture::ICapabilityQueryCallback* callback, uint8_t videoStandard) {
+    if (callback_) return 0;
+    callback_ = callback;
+    videoStandard_ = videoStandard != 0;
+    return 1;
+}
+
+int32_t CCapabilityQuery::Start(const char* address, uint16_t port, const char* userName, const char* password,
+                                ipcapture::ICapabilityResults* results) {
+    results_ = results;
+    std::shared_ptr<platform::NativeThread> thread;
+    try {
+        auto job = std::make_shared<Job>();
+        job->device.reset(new DEVICE_INFO());
+        job->device->address = Text(address);
+        job->device->port = port;
+        job->device->userName = Text(userName);
+        job->device->password = Text(password);
+        job->callback = callback_;
+        job->results = results_;
+        job->videoStandard = videoStandard_ ? 1 : 0;
+        job->factory = factory_;
+        job->current = current_;
+        thread = platform::NativeThread::Start([job] { Run(*job); }, "CapabilityQuery");
+        if (!thread) return 0;
+        // Handles of queries that have ended are reaped here; one still
+        // running stays for Uninit to wait for.
+        for (auto it = threads_.begin(); it != threads_.end();) {
+            it = (*it)->HasEnded() && (*it)->Join(0) ? threads_.erase(it) : it + 1;
+        }
+        threads_.push_back(thread);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+        // A thread that did start runs to its end on its own.
+        return thread ? 1 : 0;
+    }
+    return 1;
+}
+
+int32_t CCapabilityQuery::Terminate() {
+    if (std::shared_ptr<CCameraPropertiesEx> properties = CurrentProperties()) properties->Terminate();
+    return 1;
+}
+
+int32_t CCapabilityQuery::Uninit() {
+    if (std::shared_ptr<CCameraPropertiesEx> properties = CurrentProperties()) properties->Terminate();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(uninitWaitMs_);
+    for (const auto& thread : threads_) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!thread->Join(static_cast<uint32_t>(std::max<int64_t>(0, left.count())))) thread->Terminate();
+    }
+    threads_.clear();
+    callback_ = nullptr;
+    results_ = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(current_->lock);
+        current_->properties.reset();
+    }
+    // A thread that outlived its stop keeps the old holder to itself.
+    current_ = std::make_shared<Current>();
+    return 1;
+}
+
+std::shared_ptr<CCameraPropertiesEx> CCapabilityQuery::CurrentProperties() {
+    std::lock_guard<std::mutex> guard(current_->lock);
+    return current_->properties;
+}
+
+void CCapabilityQuery::Run(Job& job) {
+    if (!job.callback) return;
+    int32_t error = kQueryError;
+    std::shared_ptr<CCameraPropertiesEx> properties;
+    try {
+        if (job.factory) {
+            properties = job.factory(*job.device, job.videoStandard);
+        } else {
+            properties = std::make_shared<CPSIACameraProperties>(*job.device, job.videoStandard);
+        }
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+    }
+    job.device.reset();
+    if (!properties) {
+        job.callback->OnFailure(error, "Failed to create camera properties object");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(job.current->lock);
+        job.current->properties = properties;
+    }
+
+    bool queried = false;
+    try {
+        queried = properties->Query(error);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+        error = kQueryError;
+    }
+    if (!queried) {
+        job.callback->OnFailure(error, "Failed to get camera properties");
+        return;
+    }
+
+    bool saved = false;
+    try {
+        saved = properties->Save(job.results);
+    } catch (...) {
+        platform::SwallowUnlessCancelled();
+    }
+    if (saved) {
+        job.callback->OnSuccess();
+    } else {
+        job.callback->OnFailure(error, "Failed to save capability query results");
+    }
+}
+
+}  // namespace telvaro
