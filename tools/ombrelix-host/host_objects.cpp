@@ -80,6 +80,9 @@ bool StreamSink::OnSample(IMediaSample* raw) {
                      FourccText(sample->fourcc).c_str(), sample->length, sample->width, sample->height,
                      sample->sizeClass);
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (stats_.frames == 0) stats_.first = now;
+    stats_.last = now;
     ++stats_.frames;
     stats_.bytes += sample->length;
     if (sample->fourcc == 0x34363248 || sample->fourcc == 0x58564944 || sample->fourcc == 0x4745504a)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -129,6 +130,8 @@ public:
 };
 
 struct StreamStats {
+    std::chrono::steady_clock::time_point first;  // arrival of the first frame
+    std::chrono::steady_clock::time_point last;
     uint64_t frames = 0;
     uint64_t bytes = 0;
     uint64_t keyFrames = 0;

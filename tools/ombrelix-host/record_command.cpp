@@ -203,11 +203,16 @@ int RunRecord(const RecordOptions& given) {
                 options.port);
     for (uint32_t i = 0; i < runs.size(); ++i) {
         StreamStats s = runs[i].sink->Stats();
-        std::printf("  channel %u: %llu frames (%llu key), %.1f fps, %.0f kbit/s, %ux%u, last FourCC %s, "
-                    "signal lost %u, state %u, file %s\n",
-                    i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames),
-                    seconds > 0 ? s.frames / seconds : 0.0, seconds > 0 ? s.bytes * 8 / 1000.0 / seconds : 0.0,
-                    s.width, s.height, FourccText(s.fourcc).c_str(), s.signalLost, finalStates[i],
+        // Rates count from the first frame: connecting (a UDP port probe
+        // alone takes 2 s) is shown apart.
+        const double streaming = s.frames > 1 ? std::chrono::duration<double>(s.last - s.first).count() : 0.0;
+        const double rate = streaming > 0 ? (s.frames - 1) / streaming : 0.0;
+        const double kbits = streaming > 0 ? s.bytes * 8 / 1000.0 / streaming : 0.0;
+        const double firstAfter = s.frames ? std::chrono::duration<double>(s.first - start).count() : 0.0;
+        std::printf("  channel %u: %llu frames (%llu key), %.1f fps, %.0f kbit/s, %ux%u, first frame after %.1f s, "
+                    "last FourCC %s, signal lost %u, state %u, file %s\n",
+                    i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames), rate,
+                    kbits, s.width, s.height, firstAfter, FourccText(s.fourcc).c_str(), s.signalLost, finalStates[i],
                     runs[i].mediaPath.c_str());
         if (s.frames == 0) status = 1;
     }
