@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/native_thread.h"
+#include "platform/monotonic_deadline.h"
 #include "platform/thread_cancel.h"
 
 namespace telvaro {
@@ -26,18 +27,6 @@ public:
     EventLock(const EventLock&) = delete;
     EventLock& operator=(const EventLock&) = delete;
 };
-
-timespec Deadline(uint32_t timeoutMs) {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    ts.tv_sec += timeoutMs / 1000;
-    ts.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
 
 }  // namespace
 
@@ -125,7 +114,7 @@ bool NativeEvent::Wait(uint32_t timeoutMs, bool cancellable) {
 int NativeEvent::WaitAny(NativeEvent* first, NativeEvent* second, uint32_t timeoutMs, bool cancellable) {
     if (!first) return -1;
     const bool bounded = timeoutMs != kInfinite;
-    const timespec deadline = bounded ? Deadline(timeoutMs) : timespec{};
+    const timespec deadline = bounded ? MonotonicDeadline(timeoutMs) : timespec{};
     std::optional<CancelWindow> window;
     if (cancellable) window.emplace();
     EventLock lock;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/monotonic_deadline.h"
 #include "platform/thread_cancel.h"
 
 namespace telvaro {
@@ -18,18 +19,6 @@ namespace {
 
 std::atomic<uint32_t> g_nextThreadId{1};
 thread_local uint32_t t_threadId = 0;
-
-timespec MonotonicDeadline(uint32_t timeoutMs) {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    ts.tv_sec += timeoutMs / 1000;
-    ts.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
 
 class MutexGuard {
 public:

@@ -16,7 +16,7 @@
 #include "camsim/camera.h"
 #include "ombrelix/exports.h"
 #include "support/fake_host.h"
-#include "support/library_loader.h"
+#include "hostkit/driver_library.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ protected:
         EXPECT_EQ(uninit(), 1);
     }
 
-    fakes::LibraryLoader library{OMBRELIX_LIBRARY_PATH};
+    hostkit::DriverLibrary library{OMBRELIX_LIBRARY_PATH};
     InitCapabilityQueryFn init = nullptr;
     StartCapabilityQueryFn start = nullptr;
     TerminateCapabilityQueryFn terminate = nullptr;

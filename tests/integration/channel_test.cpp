@@ -17,7 +17,7 @@
 #include "camsim/camera.h"
 #include "ombrelix/exports.h"
 #include "support/fake_host.h"
-#include "support/library_loader.h"
+#include "hostkit/driver_library.h"
 #include "platform/socket.h"
 #include "support/video_decoder.h"
 #include "support/wait_until.h"
@@ -91,7 +91,7 @@ public:
     std::vector<std::unique_ptr<fakes::FakeStreamSink>> sinks;
 
 private:
-    fakes::LibraryLoader library_;
+    hostkit::DriverLibrary library_;
     IIPCaptureDriverEx3* driver_ = nullptr;
 };
 

@@ -3,7 +3,7 @@
 
 #include "ombrelix/exports.h"
 #include "support/fake_host.h"
-#include "support/library_loader.h"
+#include "hostkit/driver_library.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ using telvaro::ipcapture::IIPCaptureDriver;
 class ExportsTest : public ::testing::Test {
 protected:
     ExportsTest() : library(OMBRELIX_LIBRARY_PATH) {}
-    fakes::LibraryLoader library;
+    hostkit::DriverLibrary library;
 };
 
 TEST_F(ExportsTest, EveryEntryPointIsFound) {

@@ -80,12 +80,6 @@ std::string FakeSampleAllocator::LastDriverName() {
     return lastDriverName_;
 }
 
-const char* FakeDeviceConfig::GetParameter(int32_t index) {
-    ++parameterQueries;
-    auto it = parameters.find(index);
-    return it == parameters.end() ? nullptr : it->second.c_str();
-}
-
 bool FakeStreamSink::OnSample(IMediaSample* sample) {
     if (throwOnSample) throw std::runtime_error("host refuses");
     auto* s = static_cast<FakeSample*>(sample);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/device_config.h"
+#include "hostkit/stream_config.h"
 #include "ombrelix/host.h"
 
 namespace fakes {
@@ -92,44 +94,16 @@ private:
     std::string lastDriverName_;
 };
 
-class FakeModelInfo : public IDeviceModelInfo {
+using FakeModelInfo = hostkit::ModelInfo;
+using FakeConnection = hostkit::Connection;
+
+// Counts how often the driver asks for a parameter.
+class FakeDeviceConfig : public hostkit::DeviceConfig {
 public:
-    const char* GetModelText() override { return model.c_str(); }
-    uint32_t GetChannelCount() override { return channels; }
-    uint32_t GetInputCount() override { return inputs; }
-    uint32_t GetOutputCount() override { return outputs; }
-
-    std::string model = "PSIA camera";
-    uint32_t channels = 1;
-    uint32_t inputs = 0;
-    uint32_t outputs = 0;
-};
-
-class FakeConnection : public IDeviceConnection {
-public:
-    const char* GetAddress() override { return address.c_str(); }
-    uint16_t GetPort() override { return port; }
-    int32_t GetCodecType() override { return codec; }
-    const char* GetUserName() override { return user.c_str(); }
-    const char* GetPassword() override { return password.c_str(); }
-
-    std::string address = "127.0.0.1";
-    uint16_t port = 80;
-    int32_t codec = kCodecH264;
-    std::string user;
-    std::string password;
-};
-
-class FakeDeviceConfig : public IDeviceConfig {
-public:
-    FakeDeviceConfig() { parameters[1] = "0"; }
-    IDeviceModelInfo* GetModelInfo() override { return &model; }
-    IDeviceConnection* GetConnection() override { return &connection; }
-    const char* GetParameter(int32_t index) override;
-
-    FakeModelInfo model;
-    FakeConnection connection;
-    std::map<int32_t, std::string> parameters;
+    const char* GetParameter(int32_t index) override {
+        ++parameterQueries;
+        return DeviceConfig::GetParameter(index);
+    }
     std::atomic<int> parameterQueries{0};
 };
 
@@ -167,29 +141,8 @@ private:
     size_t frameCount_ = 0;
 };
 
-class FakeImageSize : public IImageSize {
-public:
-    FakeImageSize(uint16_t w = 640, uint16_t h = 480) : width(w), height(h) {}
-    uint16_t GetWidth() override { return width; }
-    uint16_t GetHeight() override { return height; }
-    uint16_t width;
-    uint16_t height;
-};
-
-class FakeStreamConfig : public IStreamConfig, public IStreamImageConfig, public IStreamRateConfig {
-public:
-    FakeStreamConfig(uint16_t w = 640, uint16_t h = 480, uint16_t interval = 40, uint16_t q = 50)
-        : size(w, h), frameInterval(interval), quality(q) {}
-    IStreamImageConfig* GetImageConfig() override { return this; }
-    IStreamRateConfig* GetRateConfig() override { return this; }
-    IImageSize* GetSize() override { return &size; }
-    uint16_t GetFrameInterval() override { return frameInterval; }
-    uint16_t GetQuality() override { return quality; }
-
-    FakeImageSize size;
-    uint16_t frameInterval;
-    uint16_t quality;
-};
+using FakeImageSize = hostkit::ImageSize;
+using FakeStreamConfig = hostkit::StreamConfig;
 
 struct IOEvent {
     bool failure;

@@ -53,11 +53,6 @@ void SampleAllocator::ReleaseSample(IMediaSample* raw) {
     }
 }
 
-const char* DeviceConfig::GetParameter(int32_t index) {
-    auto it = parameters.find(index);
-    return it == parameters.end() ? nullptr : it->second.c_str();
-}
-
 StreamSink::StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath)
     : channel_(channel) {
     media_ = std::fopen(mediaPath.c_str(), "wb");

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/device_config.h"
+#include "hostkit/stream_config.h"
 #include "ombrelix/host.h"
 
 namespace host {
@@ -73,61 +75,11 @@ private:
     std::atomic<int> outstanding_{0};
 };
 
-class ModelInfo : public IDeviceModelInfo {
-public:
-    const char* GetModelText() override { return model.c_str(); }
-    uint32_t GetChannelCount() override { return channels; }
-    uint32_t GetInputCount() override { return inputs; }
-    uint32_t GetOutputCount() override { return outputs; }
-    std::string model = "PSIA";
-    uint32_t channels = 1;
-    uint32_t inputs = 0;
-    uint32_t outputs = 0;
-};
-
-class Connection : public IDeviceConnection {
-public:
-    const char* GetAddress() override { return address.c_str(); }
-    uint16_t GetPort() override { return port; }
-    int32_t GetCodecType() override { return codec; }
-    const char* GetUserName() override { return user.c_str(); }
-    const char* GetPassword() override { return password.c_str(); }
-    std::string address = "127.0.0.1";
-    uint16_t port = 80;
-    int32_t codec = kCodecH264;
-    std::string user;
-    std::string password;
-};
-
-class DeviceConfig : public IDeviceConfig {
-public:
-    IDeviceModelInfo* GetModelInfo() override { return &model; }
-    IDeviceConnection* GetConnection() override { return &connection; }
-    const char* GetParameter(int32_t index) override;
-    ModelInfo model;
-    Connection connection;
-    std::map<int32_t, std::string> parameters;
-};
-
-class ImageSize : public IImageSize {
-public:
-    uint16_t GetWidth() override { return width; }
-    uint16_t GetHeight() override { return height; }
-    uint16_t width = 640;
-    uint16_t height = 480;
-};
-
-class StreamConfig : public IStreamConfig, public IStreamImageConfig, public IStreamRateConfig {
-public:
-    IStreamImageConfig* GetImageConfig() override { return this; }
-    IStreamRateConfig* GetRateConfig() override { return this; }
-    IImageSize* GetSize() override { return &size; }
-    uint16_t GetFrameInterval() override { return frameInterval; }
-    uint16_t GetQuality() override { return quality; }
-    ImageSize size;
-    uint16_t frameInterval = 40;
-    uint16_t quality = 50;
-};
+using hostkit::Connection;
+using hostkit::DeviceConfig;
+using hostkit::ImageSize;
+using hostkit::ModelInfo;
+using hostkit::StreamConfig;
 
 struct StreamStats {
     std::chrono::steady_clock::time_point first;  // arrival of the first frame

@@ -6,8 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "driver_library.h"
+#include "hostkit/driver_library.h"
 #include "host_objects.h"
+#include "opened_driver.h"
 #include "record_command.h"
 
 namespace host {
@@ -60,19 +61,12 @@ int RunIo(const IoOptions& options) {
             return 2;
         }
     }
-    DriverLibrary library;
+    hostkit::DriverLibrary library;
     if (!library.Load(options.library)) {
         std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
         return 2;
     }
-    auto create = library.Get<ombrelix_abi::CreateIPCaptureFn>("CreateIPCapture");
-    auto destroy = library.Get<ombrelix_abi::DeleteIPCaptureFn>("DeleteIPCapture");
-    if (!create || !destroy) {
-        std::fprintf(stderr, "%s lacks the driver entry points\n", library.Path().c_str());
-        return 2;
-    }
     DeviceConfig device;
-    device.parameters[1] = "0";
     device.connection.address = options.address;
     device.connection.port = options.port;
     device.connection.user = options.user;
@@ -82,16 +76,15 @@ int RunIo(const IoOptions& options) {
     device.model.outputs = options.outputs;
     DebugSink debug(true);
     SampleAllocator allocator;
-    auto* driver = create();
-    if (!driver || !driver->Open(&debug, &allocator, &device)) {
-        std::fprintf(stderr, "the driver did not open the device\n");
-        if (driver) destroy(driver);
+    OpenedDriver driver;
+    std::string error;
+    if (!driver.Open(library, &debug, &allocator, &device, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     telvaro::ICaptureIOApi* io = driver->GetCaptureIO();
     if (!io) {
         std::fprintf(stderr, "the driver has no I/O object\n");
-        destroy(driver);
         return 1;
     }
     PrintingIOSink sink;
@@ -108,8 +101,7 @@ int RunIo(const IoOptions& options) {
     while (!StopRequested() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     io->Stop();
-    driver->Close();
-    destroy(driver);
+    driver.Close();
     return sink.failures == 0 && started ? 0 : 1;
 }
 

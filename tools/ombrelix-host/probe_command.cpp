@@ -158,7 +158,7 @@ std::vector<std::string> ProbeResult::CapabilityTexts() const {
     return texts;
 }
 
-bool QueryCapabilities(DriverLibrary& library, const ProbeOptions& options, ProbeResult& result,
+bool QueryCapabilities(hostkit::DriverLibrary& library, const ProbeOptions& options, ProbeResult& result,
                        std::string& error) {
     auto init = library.Get<ombrelix_abi::InitCapabilityQueryFn>("InitCapabilityQuery");
     auto start = library.Get<ombrelix_abi::StartCapabilityQueryFn>("StartCapabilityQuery");
@@ -217,7 +217,7 @@ std::string ProbeJson(const ProbeResult& r) {
 }
 
 int RunProbe(const ProbeOptions& options) {
-    DriverLibrary library;
+    hostkit::DriverLibrary library;
     if (!library.Load(options.library)) {
         std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
         return 2;

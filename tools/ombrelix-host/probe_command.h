@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver_library.h"
+#include "hostkit/driver_library.h"
 
 namespace host {
 
@@ -53,7 +53,7 @@ struct ProbeResult {
 
 // Runs one query through the library's exports; false with a reason when
 // the query could not be run at all (a failing camera is a result).
-bool QueryCapabilities(DriverLibrary& library, const ProbeOptions& options, ProbeResult& result,
+bool QueryCapabilities(hostkit::DriverLibrary& library, const ProbeOptions& options, ProbeResult& result,
                        std::string& error);
 int RunProbe(const ProbeOptions& options);
 std::string ProbeJson(const ProbeResult& result);

@@ -9,8 +9,9 @@
 #include <memory>
 #include <thread>
 
-#include "driver_library.h"
+#include "hostkit/driver_library.h"
 #include "host_objects.h"
+#include "opened_driver.h"
 #include "ombrelix/exports.h"
 #include "probe_command.h"
 
@@ -86,7 +87,7 @@ int RunRecord(const RecordOptions& given) {
         std::fprintf(stderr, "unknown codec '%s' (h264, mpeg4, jpeg)\n", options.codec.c_str());
         return 2;
     }
-    DriverLibrary library;
+    hostkit::DriverLibrary library;
     if (!library.Load(options.library)) {
         std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
         return 2;
@@ -122,25 +123,17 @@ int RunRecord(const RecordOptions& given) {
     device.model.inputs = options.inputs;
     device.model.outputs = options.outputs;
 
-    auto create = library.Get<ombrelix_abi::CreateIPCaptureEx3Fn>("CreateIPCaptureEx3");
-    auto destroy = library.Get<ombrelix_abi::DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3");
-    if (!create || !destroy) {
-        std::fprintf(stderr, "%s lacks the driver entry points\n", library.Path().c_str());
-        return 2;
-    }
 
     DebugSink debug(options.quiet);
     SampleAllocator allocator;
-    auto* driver = create();
-    if (!driver || !driver->Open(&debug, &allocator, &device)) {
-        std::fprintf(stderr, "the driver did not open the device\n");
-        if (driver) destroy(driver);
+    OpenedDriver driver;
+    if (!driver.Open(library, &debug, &allocator, &device, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     IIPVideoCapture* capture = driver->GetVideoCapture();
     if (!capture) {
         std::fprintf(stderr, "the driver has no video capture object\n");
-        destroy(driver);
         return 1;
     }
 
@@ -157,7 +150,7 @@ int RunRecord(const RecordOptions& given) {
         runs[i].sink.reset(new StreamSink(i, runs[i].mediaPath, base + ".log"));
         if (!runs[i].sink->Opened()) {
             std::fprintf(stderr, "cannot write %s\n", runs[i].mediaPath.c_str());
-            destroy(driver);
+            driver.Close();  // stops the channels before their sinks go
             return 2;
         }
         runs[i].started = capture->StartChannel(i, runs[i].sink.get(), &config);
@@ -195,8 +188,7 @@ int RunRecord(const RecordOptions& given) {
         capture->GetChannelStatus(i, &finalStates[i], &code, nullptr, 0);
         capture->StopChannel(i);
     }
-    driver->Close();
-    destroy(driver);
+    driver.Close();
 
     int status = 0;
     std::printf("summary after %.1f s (%s, %s:%u):\n", seconds, options.codec.c_str(), options.address.c_str(),

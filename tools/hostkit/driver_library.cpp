@@ -1,4 +1,4 @@
-#include "driver_library.h"
+#include "hostkit/driver_library.h"
 
 #include <dlfcn.h>
 #include <limits.h>
@@ -6,7 +6,7 @@
 
 #include <vector>
 
-namespace host {
+namespace hostkit {
 
 std::string ProgramDirectory() {
     std::vector<char> buffer(PATH_MAX + 1, '\0');
@@ -45,4 +45,4 @@ bool DriverLibrary::Load(const std::string& path) {
 
 void* DriverLibrary::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
 
-}  // namespace host
+}  // namespace hostkit

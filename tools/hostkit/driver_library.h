@@ -5,11 +5,13 @@
 
 #include "ombrelix/exports.h"
 
-namespace host {
+namespace hostkit {
 
 class DriverLibrary {
 public:
     DriverLibrary() = default;
+    // Loads the library at path at once (see Load).
+    explicit DriverLibrary(const std::string& path) { Load(path); }
     ~DriverLibrary();
     DriverLibrary(const DriverLibrary&) = delete;
     DriverLibrary& operator=(const DriverLibrary&) = delete;
@@ -17,6 +19,7 @@ public:
     // An empty path picks the library built next to this program, else the
     // system's search for libombrelix.so.
     bool Load(const std::string& path);
+    bool Loaded() const { return handle_ != nullptr; }
     const std::string& Error() const { return error_; }
     const std::string& Path() const { return path_; }
     void* Symbol(const char* name) const;
@@ -34,4 +37,4 @@ private:
 // Directory of this program, ending in '/'.
 std::string ProgramDirectory();
 
-}  // namespace host
+}  // namespace hostkit
