@@ -27,6 +27,18 @@ public:
     bool IsWaiting() const { return waiting_; }
 
 private:
+    // Where the parts of a stored frame lie, read from its first packet.
+    struct Layout {
+        uint8_t type = 0;
+        int q = 0;
+        uint16_t restartInterval = 0;
+        size_t dataPos = 0;            // first byte of scan data
+        const uint8_t* tables = nullptr;  // in-band tables, or none
+        size_t tableBytes = 0;
+        size_t headerLength = 0;       // of the rebuilt JPEG header
+    };
+    static bool ReadLayout(const uint8_t* frame, size_t length, Layout& layout);
+
     bool Append(const uint8_t* payload, size_t length);
     void HandOver();
     // Rebuilds the JPEG file for the stored frame (the first packet whole,
@@ -40,6 +52,8 @@ private:
     bool waiting_ = true;
     // RTP/JPEG headers stripped from every packet but the first of a frame.
     size_t headerLength_ = 8;
+    // Bytes in front of the stored first packet (see Append).
+    size_t alignPad_ = 0;
     uint8_t qTables_[128] = {};
     int qTablesFor_ = -1;
 };
