@@ -32,10 +32,14 @@ CJpegRTPMediaParser::~CJpegRTPMediaParser() = default;
 
 void CJpegRTPMediaParser::Reset() {
     waiting_ = true;
-    alignPad_ = 0;
     width_ = 0;
     height_ = 0;
+    ClearStored();
+}
+
+void CJpegRTPMediaParser::ClearStored() {
     ClearFrame();
+    alignPad_ = 0;
 }
 
 void CJpegRTPMediaParser::OnPacket(const RTPPacket* packet) {
@@ -44,7 +48,7 @@ void CJpegRTPMediaParser::OnPacket(const RTPPacket* packet) {
     if (!packet->marker) return;
     timeStamps_.Convert(packet->timeStamp);
     HandOver();
-    ClearFrame();
+    ClearStored();
 }
 
 bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
@@ -54,7 +58,7 @@ bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
     if (offset == 0) {
         // A first packet always begins a frame: whatever an unfinished frame
         // left behind would end up inside this one's scan.
-        ClearFrame();
+        ClearStored();
         if (length > 11) headerLength_ = HasRestartMarkers(payload[4]) ? 12 : 8;
         // The scan data is copied once more, behind the rebuilt header: a few
         // bytes in front of the stored frame put it at the same place within

@@ -40,6 +40,8 @@ private:
     static bool ReadLayout(const uint8_t* frame, size_t length, Layout& layout);
 
     bool Append(const uint8_t* payload, size_t length);
+    // Empties the stored frame and forgets its padding.
+    void ClearStored();
     void HandOver();
     // Rebuilds the JPEG file for the stored frame (the first packet whole,
     // then the data of every further packet) into out. Returns its length,

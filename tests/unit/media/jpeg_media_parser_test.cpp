@@ -280,6 +280,29 @@ TEST(JpegDepacketizer, ContinuationsWithoutTheirFirstPacketAreRefused) {
     EXPECT_EQ(frames[0].data.size(), 605 + 700 + 10u);
 }
 
+// Frames are stored a few bytes off (so that the scan data lines up with
+// its place behind the rebuilt header); a frame made of continuation
+// packets only, after such a frame, must not reuse that offset.
+TEST(JpegDepacketizer, AFrameOfContinuationsAloneAfterAStoredFrameIsSafe) {
+    const Bytes inBand = Scan(128, 40);
+    for (uint8_t q : {50, 255}) {
+        SCOPED_TRACE(static_cast<int>(q));
+        Rig rig;
+        Bytes first = Cat({MainHeader(0, 1, q, 80, 60), q >= 128 ? Cat({{0, 0, 0, 128}, inBand}) : Bytes(), Scan(700, 0)});
+        rig.FeedPayload(first, true);
+        ASSERT_EQ(rig.Frames().size(), 1u);
+        // Continuations only, some shorter than any header or padding.
+        for (size_t length : {1u, 2u, 3u, 12u, 700u}) {
+            rig.FeedPayload(Cat({MainHeader(700, 1, q, 80, 60), Scan(length, 1)}), true);
+        }
+        rig.FeedPayload(first, true);
+        const auto frames = rig.Frames();
+        ASSERT_GE(frames.size(), 2u);
+        EXPECT_EQ(frames.back().data, frames.front().data);
+        EXPECT_EQ(rig.allocator.allocations.load(), rig.allocator.releases.load());
+    }
+}
+
 fakes::ClipPackets Packetize(const rtpkit::Clip& clip, int q) {
     rtpkit::JpegPacketizerOptions options;
     options.q = q;
