@@ -52,11 +52,12 @@ void CBaseCameraChannel::Stop() {
 }
 
 bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS& params) {
+    SetState(kStateStopped);
+    StopThread();
+    // Copied once the old session's threads, which read them, are gone.
     params_.frameInterval = params.frameInterval;
     params_.width = params.width;
     params_.height = params.height;
-    SetState(kStateStopped);
-    StopThread();
     return StartThread();
 }
 

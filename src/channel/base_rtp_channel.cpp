@@ -16,7 +16,11 @@ uint32_t ResolveCamera(IDriver* driver) { return driver ? ResolveHost(driver->Ge
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
     : CBaseCameraChannel(driver, channelNumber, sink), cameraAddress_(ResolveCamera(driver)) {}
 
-CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
+CBaseRTPChannel::~CBaseRTPChannel() {
+    Stop();
+    CloseTransport();
+    DeleteReceiver();
+}
 
 bool CBaseRTPChannel::Interleaved() const { return transportMode_ == kRtpOverRtsp || transportMode_ == kRtpOverTcp; }
 
