@@ -24,7 +24,7 @@ bool CBaseThread::Stop() {
     stopEvent_.Set();
     if (!handle_) return true;
     if (handle_->IsCurrent()) return false;
-    if (!handle_->Join(kStopWaitMs)) handle_->Terminate(500);
+    if (!handle_->Join(kStopWaitMs) && !handle_->Terminate(500)) abandoned_ = true;
     handle_.reset();
     threadId_ = 0;
     return true;

@@ -30,6 +30,9 @@ public:
     bool Stop();
     bool IsRunning() const;
     uint32_t GetThreadId() const { return threadId_; }
+    // True once a Stop had to give up on a thread that could not be ended:
+    // it may still run, so nothing it uses may be freed.
+    bool Abandoned() const { return abandoned_; }
 
 protected:
     CManualEvent stopEvent_;
@@ -37,6 +40,7 @@ protected:
 private:
     std::shared_ptr<platform::NativeThread> handle_;
     uint32_t threadId_ = 0;
+    bool abandoned_ = false;
 };
 
 }  // namespace telvaro
