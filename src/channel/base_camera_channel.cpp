@@ -16,7 +16,12 @@ CBaseCameraChannel::~CBaseCameraChannel() { Stop(); }
 
 void CBaseCameraChannel::OnStopRequested() {}
 
+void CBaseCameraChannel::OnThreadForced() {}
+
 bool CBaseCameraChannel::StartThread() {
+    // A thread that could not be ended may still be in the channel: a second
+    // one beside it would share its transport.
+    if (abandoned_) return false;
     stopEvent_.Reset();
     return platform::NativeThread::Start([this] { Run(); }, "Camera channel", false, &thread_) != nullptr;
 }
@@ -66,7 +71,13 @@ void CBaseCameraChannel::StopThread() {
     if (!thread_) return;
     OnStopRequested();
     const uint32_t bound = driver_ ? driver_->GetDeviceInfo().timeout * 2 : 10000;
-    if (!thread_->Join(bound)) thread_->Terminate();
+    if (!thread_->Join(bound)) {
+        if (thread_->Terminate()) {
+            OnThreadForced();
+        } else {
+            abandoned_ = true;
+        }
+    }
     thread_.reset();
 }
 
@@ -96,32 +107,52 @@ uint32_t CBaseCameraChannel::MillisecondsSinceData() {
 void CBaseCameraChannel::SetCameraState(bool online) {
     // Every delivered frame asks to go online: most calls change nothing.
     if (online_.load() == online) return;
-    std::lock_guard<std::mutex> guard(reportLock_);
-    if (online && stopping_) return;
-    if (online_.load() == online) return;
-    online_.store(online);
-    if (!driver_) return;
+    {
+        std::lock_guard<std::mutex> guard(reportLock_);
+        if (online && stopping_) return;
+        if (online_.load() == online) return;
+        online_.store(online);
+        if (!driver_) return;
+        pendingReports_.push_back(MakeReport(online));
+        // A thread that is handing reports to the host already takes this
+        // one too, in order; the host is never called under the lock.
+        if (delivering_) return;
+        delivering_ = true;
+    }
+    DeliverReports();
+}
 
+CBaseCameraChannel::Report CBaseCameraChannel::MakeReport(bool online) {
     const std::string address = driver_->GetDeviceInfo().address;
     std::string name = driver_->GetChannelCount() > 1
                            ? FormatText("Video-server %s (channel %u)", address.c_str(), channelNumber_)
                            : FormatText("Camera %s", address.c_str());
     static const char* const kWhere = "telvaro::CBaseCameraChannel::SetCameraState";
-    if (online) {
-        driver_->DebugMessage(3, "%s: %s is online", kWhere, name.c_str());
-        return;
-    }
+    if (online) return {3, FormatText("%s: %s is online", kWhere, name.c_str())};
     switch (GetState()) {
         case kStateStopped:
-            driver_->DebugMessage(3, "%s: %s is offline. Channel was stopped", kWhere, name.c_str());
-            break;
+            return {3, FormatText("%s: %s is offline. Channel was stopped", kWhere, name.c_str())};
         case kStateSignalLost:
             name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
-            driver_->DebugMessage(1, "%s: Signal was lost for %s", kWhere, name.c_str());
-            break;
+            return {1, FormatText("%s: Signal was lost for %s", kWhere, name.c_str())};
         default:
-            driver_->DebugMessage(1, "%s: %s is offline or failed", kWhere, name.c_str());
-            break;
+            return {1, FormatText("%s: %s is offline or failed", kWhere, name.c_str())};
+    }
+}
+
+void CBaseCameraChannel::DeliverReports() {
+    for (;;) {
+        Report report;
+        {
+            std::lock_guard<std::mutex> guard(reportLock_);
+            if (pendingReports_.empty()) {
+                delivering_ = false;
+                return;
+            }
+            report = std::move(pendingReports_.front());
+            pendingReports_.pop_front();
+        }
+        driver_->DebugMessage(report.type, "%s", report.text.c_str());
     }
 }
 

@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "channel/camera_channel.h"
 #include "driver/idriver.h"
@@ -42,6 +44,11 @@ public:
     // not report the camera online again until it is started.
     void SetCameraState(bool online);
 
+    // True once a stop had to give up on the channel thread (or one of the
+    // threads that call into the channel): it may still run, so the channel
+    // must never be freed and is not started again.
+    bool ThreadAbandoned() const { return abandoned_.load(); }
+
     uint32_t GetChannelNumber() const { return channelNumber_; }
     CHANNEL_PARAMS GetParams() const { return params_; }
     bool IsOnline() const { return online_.load(); }
@@ -51,6 +58,10 @@ protected:
     // thread and forces it to stop after that.
     void StopThread();
     bool StartThread();
+    // Called by the stop when the thread had to be ended by force (it did
+    // not tidy up after itself) and the whole object still exists.
+    virtual void OnThreadForced();
+    void MarkAbandoned() { abandoned_ = true; }
 
     bool winsockStarted_ = false;
     std::atomic<bool> online_{false};
@@ -64,12 +75,22 @@ protected:
     CHANNEL_PARAMS params_;
     std::shared_ptr<platform::NativeThread> thread_;
     CManualEvent stopEvent_;
+    std::atomic<bool> abandoned_{false};
 
 private:
-    // Serializes a state change with its report, so that reports reach the
-    // host in the order of the changes.
+    struct Report {
+        int32_t type = 0;
+        std::string text;
+    };
+    Report MakeReport(bool online);
+    void DeliverReports();
+
+    // Guards the state changes and the queue of their reports, so that
+    // reports reach the host in the order of the changes.
     std::mutex reportLock_;
-    bool stopping_ = false;  // guarded by reportLock_
+    bool stopping_ = false;
+    std::deque<Report> pendingReports_;
+    bool delivering_ = false;
 };
 
 }  // namespace telvaro

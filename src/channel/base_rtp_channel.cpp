@@ -16,8 +16,12 @@ uint32_t ResolveCamera(IDriver* driver) { return driver ? ResolveHost(driver->Ge
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
     : CBaseCameraChannel(driver, channelNumber, sink), cameraAddress_(ResolveCamera(driver)) {}
 
-CBaseRTPChannel::~CBaseRTPChannel() {
-    Stop();
+CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
+
+void CBaseRTPChannel::OnThreadForced() {
+    // The thread ended without its own teardown: end the session and the
+    // receiving threads now, while the whole channel still exists.
+    SetState(kStateStopped);
     CloseTransport();
     DeleteReceiver();
 }
@@ -91,18 +95,34 @@ void CBaseRTPChannel::OnPeriodic() {}
 
 void CBaseRTPChannel::OnRTPPacket(const RTPPacket* packet) {
     dataEvent_.Set();
-    OnVideoPacket(packet);
+    FeedParser(packet);
 }
 
 void CBaseRTPChannel::OnRTPPacketFrom(const platform::Ipv4Endpoint* sender, const RTPPacket* packet) {
     // An address that did not resolve matches no sender.
     if (!sender || cameraAddress_ == 0 || sender->address != cameraAddress_) return;
     dataEvent_.Set();
+    FeedParser(packet);
+}
+
+void CBaseRTPChannel::FeedParser(const RTPPacket* packet) {
+    if (configPending_.load(std::memory_order_acquire)) {
+        std::unique_ptr<MediaConfig> config;
+        {
+            std::lock_guard<std::mutex> guard(configLock_);
+            config.swap(pendingConfig_);
+            configPending_.store(false, std::memory_order_relaxed);
+        }
+        if (config && mediaParser_) mediaParser_->SetMediaConfig(*config);
+    }
     OnVideoPacket(packet);
 }
 
 void CBaseRTPChannel::SetMediaConfig(const MediaConfig& config) {
-    if (mediaParser_) mediaParser_->SetMediaConfig(config);
+    if (!mediaParser_) return;
+    std::lock_guard<std::mutex> guard(configLock_);
+    pendingConfig_.reset(new MediaConfig(config));
+    configPending_.store(true, std::memory_order_release);
 }
 
 bool CBaseRTPChannel::OnFrame(ipcapture::IMediaSample* sample) {

@@ -6,8 +6,10 @@
 // the host's stream sink on the receiving thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "channel/base_camera_channel.h"
@@ -24,6 +26,7 @@ public:
     ~CBaseRTPChannel() override;
 
     int32_t Run() override;
+    void OnThreadForced() override;
 
     virtual bool CreateReceiver();
     virtual bool OpenTransport();
@@ -58,6 +61,9 @@ protected:
     bool Connect();
     // RTP travels inside the RTSP connection: no UDP port, no RTCP.
     bool Interleaved() const;
+    // Feeds a packet to the depacketizer on the receiving thread, after any
+    // session configuration handed over since the last packet.
+    void FeedParser(const RTPPacket* packet);
 
     uint16_t rtpPort_ = 0;
     std::unique_ptr<CRTPReceiver> receiver_;
@@ -68,6 +74,14 @@ protected:
     const uint32_t cameraAddress_;
     int32_t transportMode_ = 0;
     std::unique_ptr<CRTPMediaParser> mediaParser_;
+
+private:
+    // The RTSP thread hands the session's configuration over while a UDP
+    // receive thread may already feed the depacketizer: the configuration
+    // waits here and is taken over on the thread that feeds it.
+    std::mutex configLock_;
+    std::unique_ptr<MediaConfig> pendingConfig_;
+    std::atomic<bool> configPending_{false};
 };
 
 }  // namespace telvaro

@@ -5,14 +5,7 @@ namespace telvaro {
 CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
     : CBaseRTPChannel(driver, channelNumber, sink) {}
 
-CBaseRTSPChannel::~CBaseRTSPChannel() {
-    Stop();
-    // Normally the channel thread did this on its way out; a thread that had
-    // to be stopped by force did not, and the receiving threads must end
-    // before the members they call into go.
-    CloseTransport();
-    DeleteReceiver();
-}
+CBaseRTSPChannel::~CBaseRTSPChannel() { Stop(); }
 
 bool CBaseRTSPChannel::CreateReceiver() {
     if (!CBaseRTPChannel::CreateReceiver()) return false;

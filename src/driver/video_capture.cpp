@@ -1,5 +1,7 @@
 #include "driver/video_capture.h"
 
+#include "channel/base_camera_channel.h"
+
 namespace telvaro {
 
 CIPVideoCapture::CIPVideoCapture(uint32_t channelCount, ICustomCreator* factory)
@@ -60,8 +62,20 @@ bool CIPVideoCapture::StopChannelLocked(uint32_t channel) {
     }
     if (!taken) return false;
     taken->Stop();
+    KeepIfAbandoned(taken);
     taken.reset();
     return true;
+}
+
+void CIPVideoCapture::KeepIfAbandoned(const std::shared_ptr<ICameraChannel>& channel) {
+    auto* base = dynamic_cast<CBaseCameraChannel*>(channel.get());
+    if (!base || !base->ThreadAbandoned()) return;
+    // A thread that could not be ended may still run in the channel: keep it
+    // for the life of the process rather than free memory under it.
+    static std::mutex keptLock;
+    static auto* kept = new std::vector<std::shared_ptr<ICameraChannel>>();
+    std::lock_guard<std::mutex> guard(keptLock);
+    kept->push_back(channel);
 }
 
 bool CIPVideoCapture::ChangeChannel(uint32_t channel, ipcapture::IImageSize* size, uint32_t frameInterval) {

@@ -34,6 +34,7 @@ public:
 private:
     std::shared_ptr<ICameraChannel> Lookup(uint32_t channel);
     bool StopChannelLocked(uint32_t channel);
+    static void KeepIfAbandoned(const std::shared_ptr<ICameraChannel>& channel);
 
     ICustomCreator* const factory_;
     CRecursiveLock lock_;  // guards channels_ only

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <chrono>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "platform/socket.h"
+#include "psia/text.h"
 #include "support/fake_driver.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -187,6 +190,47 @@ TEST_F(ChannelTest, DataClockMeasuresSinceTheLastFrame) {
     EXPECT_GE(channel.MillisecondsSinceData(), 115u);
     channel.TouchData();
     EXPECT_LT(channel.MillisecondsSinceData(), 50u);
+}
+
+// A driver whose debug sink blocks until released, as a host's sink that
+// waits for a lock the host holds while it stops the channel.
+class BlockingDriver : public fakes::FakeDriver {
+public:
+    void DebugMessage(int32_t type, const char* format, ...) override {
+        va_list args;
+        va_start(args, format);
+        std::string text = telvaro::FormatTextV(format, args);
+        va_end(args);
+        entered = true;
+        release.Wait(telvaro::kWaitForever);
+        FakeDriver::DebugMessage(type, "%s", text.c_str());
+    }
+    std::atomic<bool> entered{false};
+    telvaro::CManualEvent release;
+};
+
+TEST(ChannelReports, StopDoesNotWaitForAHostSinkThatIsBusy) {
+    BlockingDriver driver;
+    telvaro::DEVICE_INFO info;
+    info.address = "10.0.0.5";
+    info.timeout = 200;
+    driver.SetDeviceInfo(info);
+    fakes::FakeStreamSink sink;
+    TestChannel channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(40, 50, 640, 480)));
+    // A frame-delivering thread reports the camera online; the host's sink
+    // does not return.
+    auto reporter = telvaro::platform::NativeThread::Start([&] { channel.SetCameraState(true); }, "reporter");
+    ASSERT_TRUE(fakes::WaitUntil([&] { return driver.entered.load(); }, 2000));
+    auto start = Clock::now();
+    channel.Stop();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    driver.release.Set();
+    ASSERT_TRUE(reporter->Join(2000));
+    auto messages = driver.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[0].text.find("is online"), std::string::npos);
+    EXPECT_NE(messages[1].text.find("is offline. Channel was stopped"), std::string::npos);
 }
 
 // Threads racing online and offline reports: every change is reported

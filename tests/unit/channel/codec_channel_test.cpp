@@ -2,6 +2,7 @@
 // clocks: configuration, streaming, supervision and reconnection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "channel/h264_channel_rtsp.h"
 #include "channel/jpeg_channel_rtsp.h"
 #include "channel/mpeg4_channel_rtsp.h"
+#include "rtpkit/clip.h"
 #include "support/fake_driver.h"
 #include "support/video_decoder.h"
 #include "support/wait_until.h"
@@ -235,6 +237,34 @@ TEST_F(CodecChannelTest, EachCodecStreamsDecodableFramesAtTheRequestedSize) {
         camera->Stop();
         camera.reset();
     }
+}
+
+// A camera that announces its parameter sets only in the session
+// description: the channel hands them to the depacketizer, which puts them in
+// front of every key frame.
+TEST_F(CodecChannelTest, ParameterSetsFromTheSessionDescriptionAlone) {
+    StartCamera(camsim::Codec::H264);
+    camsim::ChannelConfig c = CameraChannel();
+    c.parameterSetsInBand = false;
+    camera->SetChannel(c);
+    telvaro::CH264ChannelRTSP h264(&driver, 0, &sink);
+    ASSERT_TRUE(h264.Start(Params(640, 480)));
+    ASSERT_TRUE(sink.WaitForFrames(12, 10000));
+    h264.Stop();
+    auto frames = sink.Frames();
+    EXPECT_EQ(frames[0].fourcc, telvaro::kFourCCH264);
+    // The camera's own sequence parameter set, not one made up for the size.
+    rtpkit::Clip clip;
+    ASSERT_TRUE(rtpkit::LoadClip(std::string(OMBRELIX_TESTDATA_DIR) + "/h264_baseline_640x480.h264", clip));
+    std::vector<uint8_t> sps = {0, 0, 1};
+    sps.insert(sps.end(), clip.sps.begin(), clip.sps.end());
+    ASSERT_GE(frames[0].data.size(), sps.size());
+    EXPECT_TRUE(std::equal(sps.begin(), sps.end(), frames[0].data.begin()));
+    fakes::VideoDecoder decoder(fakes::VideoDecoder::Codec::H264);
+    for (const auto& f : frames) ASSERT_TRUE(decoder.Decode(f.data)) << decoder.LastError();
+    decoder.Flush();
+    ASSERT_FALSE(decoder.Pictures().empty());
+    EXPECT_EQ(decoder.Pictures()[0].width, 640);
 }
 
 TEST_F(CodecChannelTest, SilenceLosesTheSignalAndFramesBringItBack) {

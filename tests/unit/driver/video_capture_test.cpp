@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "channel/base_camera_channel.h"
+#include "support/fake_driver.h"
 #include "support/fake_host.h"
 
 namespace {
@@ -162,6 +167,63 @@ TEST_F(VideoCaptureTest, ReservedOperationsAnswerAsFixed) {
     EXPECT_FALSE(capture.ReservedOperationB(1, 2, 3));
     EXPECT_FALSE(capture.ReservedOperationC(1));
     EXPECT_FALSE(capture.ReservedOperationD(1));
+}
+
+// A channel thread that never reaches a point where a forced stop can act
+// (here: it spins) cannot be ended; the channel must then outlive it.
+class SpinningChannel : public telvaro::CBaseCameraChannel {
+public:
+    SpinningChannel(telvaro::IDriver* driver, std::atomic<int>* destroyed)
+        : CBaseCameraChannel(driver, 0, nullptr), destroyed_(destroyed) {}
+    ~SpinningChannel() override {
+        Stop();
+        ++*destroyed_;
+    }
+    int32_t Run() override {
+        while (!release) std::this_thread::yield();
+        ++exited;  // touches the channel after the stop gave up on it
+        return 0;
+    }
+    std::atomic<bool> release{false};
+    std::atomic<int> exited{0};
+
+private:
+    std::atomic<int>* destroyed_;
+};
+
+class SpinningFactory : public telvaro::ICustomCreator {
+public:
+    explicit SpinningFactory(telvaro::IDriver* driver) : driver_(driver) {}
+    ICameraChannel* CreateChannel(uint32_t, telvaro::ipcapture::IStreamSink*) override {
+        last = new SpinningChannel(driver_, &destroyed);
+        return last;
+    }
+    SpinningChannel* last = nullptr;
+    std::atomic<int> destroyed{0};
+
+private:
+    telvaro::IDriver* driver_;
+};
+
+TEST(VideoCaptureLifetime, AChannelWhoseThreadCannotBeEndedIsKeptNotFreed) {
+    fakes::FakeDriver driver;
+    telvaro::DEVICE_INFO info;
+    info.timeout = 100;
+    driver.SetDeviceInfo(info);
+    SpinningFactory factory(&driver);
+    fakes::FakeStreamSink sink;
+    fakes::FakeStreamConfig config;
+    telvaro::CIPVideoCapture capture(1, &factory);
+    ASSERT_TRUE(capture.StartChannel(0, &sink, &config));
+    SpinningChannel* channel = factory.last;
+    EXPECT_TRUE(capture.StopChannel(0));
+    EXPECT_TRUE(channel->ThreadAbandoned());
+    EXPECT_EQ(factory.destroyed.load(), 0);
+    EXPECT_FALSE(channel->Start(telvaro::CHANNEL_PARAMS()));  // never a second thread beside it
+    channel->release = true;
+    for (int i = 0; i < 500 && channel->exited == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(channel->exited.load(), 1);
+    EXPECT_EQ(factory.destroyed.load(), 0);
 }
 
 TEST(VideoCaptureLifetime, DestructionStopsEveryChannel) {

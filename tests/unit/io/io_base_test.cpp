@@ -229,8 +229,9 @@ TEST_F(IOBaseTest, StopDiscardsQueuedWritesAndCanStartAgain) {
     sink.Clear();
     ASSERT_TRUE(io.Start());
     EXPECT_EQ(sink.Events().size(), 1u);  // the input is reported again after the reset
+    const size_t before = io.Writes().size();
     EXPECT_TRUE(io.SetOutput(0, 5));
-    ASSERT_TRUE(WaitForWrites(io, io.Writes().size() + 1));
+    ASSERT_TRUE(WaitForWrites(io, before + 1));
     EXPECT_EQ(io.Writes().back(), std::make_pair(0, 5));
 }
 
