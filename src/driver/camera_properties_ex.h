@@ -29,13 +29,21 @@ public:
 
     bool TerminateRequested() const { return abort_; }
 
+    // Unlike Terminate, this ends a running query early: while *flag is set,
+    // the query's camera requests fail at once. The flag belongs to the
+    // caller and must outlive this object.
+    void SetRequestAbortFlag(const std::atomic<bool>* flag) { requestAbort_ = flag; }
+
 protected:
     // Property index of the result object: name, reserved 0, kind, then the
     // value ("(none)" for an empty one). Nothing without a target or a name.
     static void AddProperty(ipcapture::ICapabilityResults* results, uint32_t index, const std::string& name,
                             const std::string& value, uint32_t kind);
 
+    bool RequestAbortSet() const { return requestAbort_ && requestAbort_->load(); }
+
     std::atomic<bool> abort_{false};  // set from the host's thread
+    const std::atomic<bool>* requestAbort_ = nullptr;
     DEVICE_INFO device_;
     int32_t videoStandard_;
 };

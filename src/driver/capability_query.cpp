@@ -79,12 +79,20 @@ int32_t CCapabilityQuery::Terminate() {
 
 int32_t CCapabilityQuery::Uninit() {
     if (std::shared_ptr<CCameraPropertiesEx> properties = CurrentProperties()) properties->Terminate();
+    // A query waiting on a slow camera would otherwise outlast the bound.
+    current_->abort = true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(uninitWaitMs_);
     for (const auto& thread : threads_) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (!thread->Join(static_cast<uint32_t>(std::max<int64_t>(0, left.count())))) thread->Terminate();
     }
     threads_.clear();
+    {
+        // A query that outlived its stop may be inside a host call right now:
+        // this waits for that call, and none follows.
+        std::lock_guard<std::mutex> guard(current_->hostLock);
+        current_->detached = true;
+    }
     callback_ = nullptr;
     results_ = nullptr;
     {
@@ -99,6 +107,15 @@ int32_t CCapabilityQuery::Uninit() {
 std::shared_ptr<CCameraPropertiesEx> CCapabilityQuery::CurrentProperties() {
     std::lock_guard<std::mutex> guard(current_->lock);
     return current_->properties;
+}
+
+bool CCapabilityQuery::CallHost(Current& current, const std::function<void()>& call) {
+    // The guard is held across the host's code on purpose: Uninit takes it to
+    // detach the query, so it cannot return while a call is under way.
+    std::lock_guard<std::mutex> guard(current.hostLock);
+    if (current.detached) return false;
+    call();
+    return true;
 }
 
 void CCapabilityQuery::Run(Job& job) {
@@ -116,9 +133,10 @@ void CCapabilityQuery::Run(Job& job) {
     }
     job.device.reset();
     if (!properties) {
-        job.callback->OnFailure(error, "Failed to create camera properties object");
+        CallHost(*job.current, [&] { job.callback->OnFailure(error, "Failed to create camera properties object"); });
         return;
     }
+    properties->SetRequestAbortFlag(&job.current->abort);
     {
         std::lock_guard<std::mutex> guard(job.current->lock);
         job.current->properties = properties;
@@ -132,21 +150,24 @@ void CCapabilityQuery::Run(Job& job) {
         error = kQueryError;
     }
     if (!queried) {
-        job.callback->OnFailure(error, "Failed to get camera properties");
+        CallHost(*job.current, [&] { job.callback->OnFailure(error, "Failed to get camera properties"); });
         return;
     }
 
-    bool saved = false;
-    try {
-        saved = properties->Save(job.results);
-    } catch (...) {
-        platform::SwallowUnlessCancelled();
-    }
-    if (saved) {
-        job.callback->OnSuccess();
-    } else {
-        job.callback->OnFailure(error, "Failed to save capability query results");
-    }
+    // Saving writes into the host's result target: it runs under the guard.
+    CallHost(*job.current, [&] {
+        bool saved = false;
+        try {
+            saved = properties->Save(job.results);
+        } catch (...) {
+            platform::SwallowUnlessCancelled();
+        }
+        if (saved) {
+            job.callback->OnSuccess();
+        } else {
+            job.callback->OnFailure(error, "Failed to save capability query results");
+        }
+    });
 }
 
 }  // namespace telvaro

@@ -1,10 +1,12 @@
 // The state behind the four capability-query exports: the host's callback,
 // the video standard flag, the result target, the current properties object
 // and the query threads. The host calls the exports one at a time (Init,
-// Start, Terminate, Uninit); only the current properties object is shared
-// with a running query thread, and that under a lock.
+// Start, Terminate, Uninit); a running query thread shares with them only
+// the current properties object, the abort flag of its requests and the
+// guard of its calls on the host's objects.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,8 +39,10 @@ public:
     int32_t Start(const char* address, uint16_t port, const char* userName, const char* password,
                   ipcapture::ICapabilityResults* results);
     int32_t Terminate();
-    // Waits for running queries within the bound, stops the rest forcibly,
-    // and returns to the uninitialised state. Returns 1.
+    // Aborts the camera requests of running queries, waits for them within
+    // the bound, stops the rest forcibly, and returns to the uninitialised
+    // state. Once it has returned, no query calls the host's callback or
+    // result target again. Returns 1.
     int32_t Uninit();
 
 private:
@@ -48,9 +52,17 @@ private:
     struct Current {
         std::mutex lock;
         std::shared_ptr<CCameraPropertiesEx> properties;
+        // Set by Uninit: the queries' camera requests fail at once.
+        std::atomic<bool> abort{false};
+        // Held across every call a query makes on the host's objects; once
+        // detached is set under it, a query makes no such call any more.
+        std::mutex hostLock;
+        bool detached = false;
     };
     struct Job;
     static void Run(Job& job);
+    // Runs call unless the query is detached; true when it ran.
+    static bool CallHost(Current& current, const std::function<void()>& call);
     std::shared_ptr<CCameraPropertiesEx> CurrentProperties();
 
     Factory factory_;

@@ -57,7 +57,10 @@ CPSIACameraProperties::~CPSIACameraProperties() = default;
 
 bool CPSIACameraProperties::Query(int32_t& error) {
     CCommonClient client;
-    bool ok = client.Connect(device_) && ReadCamera(client, *this);
+    client.SetAbortFlag(requestAbort_);
+    // An abort can cut the port lists short without failing them; what was
+    // read then is no answer from the camera.
+    bool ok = client.Connect(device_) && ReadCamera(client, *this) && !RequestAbortSet();
     if (!ok) error = kQueryError;
     return ok;
 }

@@ -10,6 +10,7 @@ CIOBase::CIOBase(IDriver* driver) : driver_(driver) {
 }
 
 CIOBase::~CIOBase() {
+    stopping_ = true;
     thread::CWorkItemThread::Stop();
     thread::CTickerThread::Stop();
 }
@@ -25,6 +26,7 @@ bool CIOBase::SetEventSink(ipcapture::IIOEventSink* sink) {
 }
 
 bool CIOBase::Start() {
+    stopping_ = false;
     const uint32_t inputs = GetInputCount();
     const uint32_t outputs = GetOutputCount();
     bool initialReadFailed = false;
@@ -51,6 +53,8 @@ bool CIOBase::Start() {
 }
 
 bool CIOBase::Stop() {
+    // Before the joins below, which would otherwise wait for a request under way.
+    stopping_ = true;
     thread::CWorkItemThread::Stop();
     bool stopped = thread::CTickerThread::Stop();
     ResetStates();
@@ -74,11 +78,11 @@ void CIOBase::ProcessWorkItem(IWorkItem* raw) {
         if (it == outputStates_.end() || it->second == item->value) return;
         it->second = item->value;
     }
-    if (!WriteOutput(item->outputIndex, item->value)) ReportFailure();
+    if (!WriteOutput(item->outputIndex, item->value)) ReportFailureUnlessStopping();
 }
 
 void CIOBase::OnTick() {
-    if (!ReadInputs()) ReportFailure();
+    if (!ReadInputs()) ReportFailureUnlessStopping();
 }
 
 void CIOBase::ResetStates() {
@@ -104,6 +108,11 @@ void CIOBase::ReportInput(uint32_t index, int32_t state) {
 void CIOBase::ReportFailure() {
     ResetStates();
     if (ipcapture::IIOEventSink* sink = sink_.load()) sink->OnIOFailure();
+}
+
+void CIOBase::ReportFailureUnlessStopping() {
+    // Stop resets the states itself, and the host asked for the stop.
+    if (!stopping_) ReportFailure();
 }
 
 int32_t CIOBase::GetInputState(uint32_t index) {

@@ -53,10 +53,19 @@ protected:
     void ResetStates();
     void ReportInput(uint32_t index, int32_t state);
     void ReportFailure();
+    // Set from the start of Stop until the next Start: device operations
+    // give up their requests at once, so that Stop does not wait for a
+    // stalled camera.
+    const std::atomic<bool>* AbortFlag() const { return &stopping_; }
 
     IDriver* const driver_;
 
 private:
+    // A device operation that fails while Stop runs was cut short by it: no
+    // failure of the device.
+    void ReportFailureUnlessStopping();
+
+    std::atomic<bool> stopping_{false};
     std::atomic<ipcapture::IIOEventSink*> sink_{nullptr};
     CRecursiveLock stateLock_;  // guards both maps
     std::map<uint32_t, int32_t> inputStates_;

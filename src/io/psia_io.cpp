@@ -10,6 +10,7 @@ CPSIAIO::~CPSIAIO() { Stop(); }
 
 bool CPSIAIO::ReadInputs() {
     CCommonClient client;
+    client.SetAbortFlag(AbortFlag());
     if (!driver_ || !client.Connect(driver_->GetDeviceInfo())) return false;
     const uint32_t inputs = GetInputCount();
     for (uint32_t i = 0; i < inputs; ++i) {
@@ -23,6 +24,7 @@ bool CPSIAIO::ReadInputs() {
 bool CPSIAIO::WriteOutput(int32_t outputIndex, int32_t value) {
     if (outputIndex < 0) return false;
     CCommonClient client;
+    client.SetAbortFlag(AbortFlag());
     if (!driver_ || !client.Connect(driver_->GetDeviceInfo())) return false;
     return client.TriggerOutput(static_cast<uint32_t>(outputIndex), value == 1);
 }

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -141,6 +142,7 @@ struct HttpTransport::Impl {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     uint32_t timeoutMs = 0;
+    std::atomic<const std::atomic<bool>*> abortFlag{nullptr};
 
     // Connection.
     bool connected = false;
@@ -165,6 +167,7 @@ struct HttpTransport::Impl {
     bool done = false;
     CURLcode result = CURLE_OK;
     bool stalled = false;  // a wait ran out of time: the server is not waited for again
+    bool aborted = false;  // a wait was given up for the abort flag (stalled too)
     uint64_t lastActivity = 0;
     bool requestSent = false;
     std::vector<uint8_t> upload;
@@ -188,6 +191,11 @@ struct HttpTransport::Impl {
     size_t drained = 0;
 
     void Touch() { lastActivity = MonotonicMilliseconds(); }
+
+    bool AbortRequested() const {
+        const std::atomic<bool>* flag = abortFlag.load();
+        return flag && flag->load();
+    }
 
     void ResetResponse() {
         statusValid = false;
@@ -331,12 +339,20 @@ struct HttpTransport::Impl {
         curl_easy_pause(easy, mask);
     }
 
-    // Runs the transfer until ready() holds, the transfer ends, or timeoutMs
-    // pass without progress. Not a place for a forced thread stop: the
-    // library's state must stay whole.
+    // Runs the transfer until ready() holds, the transfer ends, timeoutMs
+    // pass without progress, or the abort flag is set. Not a place for a
+    // forced thread stop: the library's state must stay whole; the abort flag
+    // is how a stopping owner gets the thread out of here in time.
     bool Drive(const std::function<bool()>& ready) {
         Touch();
         for (;;) {
+            // Checked before the library runs, so that a flag set beforehand
+            // lets nothing more go out.
+            if (AbortRequested()) {
+                aborted = true;
+                stalled = true;
+                return false;
+            }
             int running = 0;
             if (curl_multi_perform(multi, &running) != CURLM_OK) return false;
             CollectMessages();
@@ -347,7 +363,8 @@ struct HttpTransport::Impl {
                 stalled = true;
                 return false;
             }
-            int wait = static_cast<int>(std::min<uint64_t>(timeoutMs - idle, 1000));
+            uint64_t slice = abortFlag.load() ? kAbortCheckMs : 1000;
+            int wait = static_cast<int>(std::min<uint64_t>(timeoutMs - idle, slice));
             int fds = 0;
             if (curl_multi_poll(multi, nullptr, 0, wait, &fds) != CURLM_OK) return false;
         }
@@ -377,6 +394,7 @@ struct HttpTransport::Impl {
         done = false;
         result = CURLE_OK;
         stalled = false;
+        aborted = false;
         requestSent = false;
         upload.clear();
         uploadTotal = 0;
@@ -490,6 +508,13 @@ bool HttpTransport::OpenSession(const std::string& userAgent, uint32_t timeoutMs
     set(curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
     // Resolving and connecting together; the library's 0 is its own default.
     set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs)));
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // With the threaded resolver, giving up a request (time-out or abort)
+    // while a name is being looked up would otherwise wait for the look-up
+    // to end; this lets the resolver thread finish on its own instead. A
+    // library without the option just keeps waiting.
+    static_cast<void>(curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L));
+#endif
     set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects));
     set(curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L));
     set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader));
@@ -512,6 +537,12 @@ bool HttpTransport::OpenSession(const std::string& userAgent, uint32_t timeoutMs
 }
 
 bool HttpTransport::HasSession() const { return impl_->easy != nullptr; }
+
+void HttpTransport::SetAbortFlag(const std::atomic<bool>* flag) { impl_->abortFlag = flag; }
+
+bool HttpTransport::AbortRequested() const { return impl_->AbortRequested(); }
+
+bool HttpTransport::RequestAborted() const { return impl_->aborted; }
 
 bool HttpTransport::Connect(const std::string& host, uint16_t port) {
     if (!impl_->easy || host.empty() || port == 0) return false;
@@ -620,14 +651,14 @@ bool HttpTransport::SendRequest(const uint8_t* body, size_t length, uint64_t tot
     d.active = true;
     if (d.Drive([&d] { return d.requestSent && (d.uploadTotal == 0 || d.wantsMoreUpload); })) return true;
     // A server may answer before it has read the whole body.
-    return d.done && d.headersComplete;
+    return !d.aborted && d.done && d.headersComplete;
 }
 
 bool HttpTransport::ReceiveResponse() {
     Impl& d = *impl_;
     if (!d.active) return false;
     if (d.ResponseReady() || d.Drive([&d] { return d.ResponseReady(); })) return true;
-    return d.done && d.headersComplete;
+    return !d.aborted && d.done && d.headersComplete;
 }
 
 bool HttpTransport::QueryStatusCode(uint32_t& status) const {
@@ -661,7 +692,8 @@ bool HttpTransport::WriteData(const uint8_t* data, size_t length, size_t& writte
     d.Drive([&d] { return d.wantsMoreUpload; });
     size_t consumed = std::min(d.uploadRead, d.upload.size());
     written = consumed > start ? consumed - start : 0;
-    return written == length;
+    // Bytes the library took may not have left when the request was given up.
+    return written == length && !d.aborted;
 }
 
 bool HttpTransport::ReadData(uint8_t* buffer, size_t size, size_t& read) {
@@ -680,7 +712,7 @@ bool HttpTransport::ReadData(uint8_t* buffer, size_t size, size_t& read) {
         }
         return true;
     }
-    return d.done && d.result == CURLE_OK;
+    return !d.aborted && d.done && d.result == CURLE_OK;
 }
 
 void HttpTransport::CloseRequest() { impl_->CloseRequest(); }

@@ -6,6 +6,7 @@
 // next request while the server keeps it open.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,8 @@ bool ParseContentLengthValue(const std::string& value, uint32_t& length);
 
 class HttpTransport {
 public:
+    static constexpr uint32_t kAbortCheckMs = 50;
+
     HttpTransport();
     ~HttpTransport();
     HttpTransport(const HttpTransport&) = delete;
@@ -41,6 +44,16 @@ public:
     // each receive) gives up after timeoutMs without progress.
     bool OpenSession(const std::string& userAgent, uint32_t timeoutMs, uint32_t maxConnectionsPerServer);
     bool HasSession() const;
+
+    // While *flag is set, every network step fails at once, also one that is
+    // waiting (it looks at the flag at least every kAbortCheckMs): the request
+    // is given up and its connection closed, so the next request starts on a
+    // new one. The flag belongs to the caller and must outlive the transport
+    // or be replaced first; null removes it. May be called from any thread.
+    void SetAbortFlag(const std::atomic<bool>* flag);
+    bool AbortRequested() const;
+    // True when a step of the open request was given up for the abort flag.
+    bool RequestAborted() const;
 
     // Chooses the server; no traffic yet. False without a session or for a
     // host text that is no host name or address.

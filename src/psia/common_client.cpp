@@ -60,7 +60,14 @@ bool CCommonClient::Connect(const DEVICE_INFO& settings) {
     if (&settings != &settings_) settings_ = settings;
     CLockScope scope(lock_);
     sender_.Attach(new Web::CHttpSender(settings_));
+    if (sender_) sender_->SetAbortFlag(abortFlag_);
     return static_cast<bool>(sender_);
+}
+
+void CCommonClient::SetAbortFlag(const std::atomic<bool>* flag) {
+    CLockScope scope(lock_);
+    abortFlag_ = flag;
+    if (sender_) sender_->SetAbortFlag(flag);
 }
 
 void CCommonClient::Disconnect() {
@@ -136,6 +143,11 @@ bool CCommonClient::Connected() {
     return static_cast<bool>(sender_);
 }
 
+bool CCommonClient::AbortRequested() {
+    CLockScope scope(lock_);
+    return abortFlag_ && abortFlag_->load();
+}
+
 bool CCommonClient::GetIOPorts(IOPortLists& ports) {
     // The fallback below succeeds whatever the camera answers; without a
     // sender there is no camera to ask, and that must not read as success.
@@ -147,7 +159,8 @@ bool CCommonClient::GetIOPorts(IOPortLists& ports) {
     ports.outputs.clear();
     if (Get("/PSIA/System/IO/inputs", text)) ParseIOInputPortList(text, ports);
     if (Get("/PSIA/System/IO/outputs", text)) ParseIOOutputPortList(text, ports);
-    return true;
+    // Lists that were not asked for are no answer.
+    return !AbortRequested();
 }
 
 bool CCommonClient::GetInputInactive(uint32_t inputId, bool& inactive) {

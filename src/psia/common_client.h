@@ -3,6 +3,7 @@
 // (codec channel, capability query, digital I/O) makes its own client.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,11 @@ public:
     // authentication scheme is learned afresh. True when a sender is attached.
     bool Connect(const DEVICE_INFO& settings);
     void Disconnect();
+    // While *flag is set, every request fails at once, also one under way,
+    // and nothing more goes out. Applies to the current sender and to every
+    // sender a later Connect makes. The flag belongs to the caller and must
+    // outlive the client; null removes it.
+    void SetAbortFlag(const std::atomic<bool>* flag);
 
     // Every operation fails without network traffic before Connect. None of
     // them changes its record unless the camera's document was read.
@@ -40,7 +46,7 @@ public:
     bool SetStreamingChannel(const StreamingChannelSettings& settings);
     // The combined port list, or else the input and output lists one by one;
     // in that fallback both lists start empty and the result is true whatever
-    // the camera answers.
+    // the camera answers, unless the abort flag cut the requests short.
     bool GetIOPorts(IOPortLists& ports);
     bool GetInputInactive(uint32_t inputId, bool& inactive);
     // True when the camera answers statusCode 1 or 7; 7 reboots nothing here.
@@ -48,14 +54,16 @@ public:
 
 private:
     bool Connected();
+    bool AbortRequested();
     // The response body up to its terminating zero; true when non-empty.
     bool Get(const std::string& path, std::string& text);
     bool Put(const std::string& path, const std::string& body, std::string& text);
     // Result of a PUT's ResponseStatus: 1 succeeds, 7 reboots.
     bool JudgeChannelStatus(const std::string& text);
 
-    CRecursiveLock lock_;  // guards sender_ only
+    CRecursiveLock lock_;  // guards sender_ and abortFlag_
     TSmartPtr<Web::CHttpSender> sender_;
+    const std::atomic<bool>* abortFlag_ = nullptr;
     DEVICE_INFO settings_;
 };
 

@@ -37,6 +37,8 @@ bool CHttpSender::OpenSession() {
     return transport_->OpenSession(kUserAgent, settings_.timeout, kMaxConnectionsPerServer);
 }
 
+void CHttpSender::SetAbortFlag(const std::atomic<bool>* flag) { transport_->SetAbortFlag(flag); }
+
 void CHttpSender::ReadStatus() {
     statusCode_ = 0;
     contentLength_ = 0;
@@ -45,6 +47,7 @@ void CHttpSender::ReadStatus() {
 
 bool CHttpSender::Send(const HttpRequest& request) {
     if (transport_->HasRequest()) transport_->CloseRequest();
+    if (transport_->AbortRequested()) return false;
     if (!transport_->HasConnection() && !transport_->Connect(settings_.address, settings_.port)) return false;
 
     if (request.verb.empty() || request.path.empty()) return false;
@@ -109,6 +112,8 @@ size_t CHttpSender::ReadBody(std::vector<uint8_t>& body) {
         body.insert(body.end(), piece, piece + read);
         if (body.size() > kMaxBodySize) break;
     }
+    // Part of a body is no answer to go by.
+    if (transport_->RequestAborted()) body.clear();
     return body.size();
 }
 

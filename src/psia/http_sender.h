@@ -2,6 +2,7 @@
 // authentication learned from the camera's first 401 answer.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -27,6 +28,11 @@ public:
     // Opens the session once: user agent "Telvaro::HttpClient" and the
     // settings' time-out for every network step.
     bool OpenSession();
+    // While *flag is set, requests fail at once, also one under way (within
+    // the transport's check interval), as a transport failure would; nothing
+    // more goes out. The flag belongs to the caller and must outlive the
+    // sender or be replaced first; null removes it.
+    void SetAbortFlag(const std::atomic<bool>* flag);
     // Sends the request and, unless more body is announced or the response
     // is deferred, receives the response headers. A first 401 teaches the
     // sender the camera's scheme; the request is then sent once more with it.
@@ -36,7 +42,7 @@ public:
     // True only when every byte was written on the open request.
     bool WriteBody(const uint8_t* data, size_t length);
     // Replaces body with the whole response body (see kMaxBodySize); returns
-    // its size.
+    // its size. A body cut short by the abort flag is dropped (size 0).
     size_t ReadBody(std::vector<uint8_t>& body);
     void Close();
 

@@ -98,6 +98,19 @@ bool DecodeBase64(const std::string& text, std::string& decoded) {
     return true;
 }
 
+HttpReply UnansweredReply() {
+    HttpReply reply;
+    reply.hold = true;
+    return reply;
+}
+
+HttpReply DribbledReply(int status, const std::string& body, int pieceMs, int padLines) {
+    HttpReply reply(status, body);
+    reply.dribbleMs = pieceMs;
+    for (int i = 0; i < padLines; ++i) reply.headers.push_back("X-Padding-" + std::to_string(i) + ": slow");
+    return reply;
+}
+
 std::string RecordedRequest::Header(const std::string& name) const {
     std::string wanted = Lower(name);
     for (const auto& h : headers) {
@@ -130,13 +143,14 @@ void TestHttpServer::Stop() {
     listener_.Stop();
 }
 
-void TestHttpServer::WaitStopping(int ms) {
+bool TestHttpServer::WaitStopping(int ms) {
     std::unique_lock<std::mutex> lock(mu_);
     if (ms < 0) {
         cv_.wait(lock, [this] { return stopping_; });
     } else {
         cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
     }
+    return stopping_;
 }
 
 void TestHttpServer::Serve(int fd, int number) {
@@ -312,12 +326,25 @@ bool TestHttpServer::SendReply(int fd, const HttpReply& reply) {
     if (reply.contentLength) text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
     if (reply.close) text += "Connection: close\r\n";
     text += "\r\n";
+    const size_t headSize = text.size();
     text += reply.body;
-    size_t sent = 0;
-    while (sent < text.size()) {
-        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
+    auto sendAll = [fd](const char* data, size_t size) {
+        size_t sent = 0;
+        while (sent < size) {
+            ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            sent += static_cast<size_t>(n);
+        }
+        return true;
+    };
+    if (reply.dribbleMs <= 0) return sendAll(text.data(), text.size());
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = at + 1;
+        if (at < headSize) end = text.find("\r\n", at) + 2;
+        if (!sendAll(text.data() + at, end - at)) return false;
+        at = end;
+        if (at < text.size() && WaitStopping(reply.dribbleMs)) return false;
     }
     return true;
 }

@@ -56,7 +56,16 @@ struct HttpReply {
     bool drop = false;          // close the connection without a reply
     bool hold = false;          // never reply; the connection stays open until Stop
     int delayMs = 0;            // wait before replying
+    // Send the reply in pieces this many ms apart: each line of the head,
+    // then each byte of the body. Every piece renews a client's idle timer.
+    int dribbleMs = 0;
 };
+
+// A camera that never answers: the request waits until the client gives up.
+HttpReply UnansweredReply();
+// A camera that sends its answer one piece every pieceMs (see dribbleMs),
+// with padLines filler lines in its head, so that no idle time-out ends it.
+HttpReply DribbledReply(int status, const std::string& body, int pieceMs, int padLines = 0);
 
 enum class HttpAuthScheme { Basic, Digest };
 
@@ -110,7 +119,8 @@ private:
     HttpReply Challenge(bool stale);
     HttpReply NextReply(const RecordedRequest& request);
     bool SendReply(int fd, const HttpReply& reply);
-    void WaitStopping(int ms);
+    // True once the server is stopping.
+    bool WaitStopping(int ms);
 
     LoopbackListener listener_;
 

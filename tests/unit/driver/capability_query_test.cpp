@@ -12,6 +12,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/native_thread.h"
@@ -61,8 +62,11 @@ public:
     }
 
     void Answer(const std::string& target, const std::string& body, int status = 200) {
+        Answer(target, HttpReply(status, body));
+    }
+    void Answer(const std::string& target, const HttpReply& reply) {
         std::lock_guard<std::mutex> hold(mu_);
-        replies_[target] = HttpReply(status, body);
+        replies_[target] = reply;
     }
 
     Lines Requests() {
@@ -306,6 +310,22 @@ CCapabilityQuery::Factory Make(Step query, Step save, Tracking& tracking) {
     };
 }
 
+int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Starts a query on the host's objects, waits until it is asking the camera,
+// then runs Uninit; gives how long Uninit took.
+int64_t UninitWhileQuerying(CCapabilityQuery& query, fakes::FakeCapabilityCallback& callback,
+                            fakes::FakeCapabilityResults& results, const Tracking& tracking) {
+    EXPECT_EQ(query.Init(&callback, 0), 1);
+    EXPECT_EQ(query.Start("127.0.0.1", 1, "", "", &results), 1);
+    EXPECT_TRUE(fakes::WaitUntil([&] { return tracking.querying.load(); }));
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(query.Uninit(), 1);
+    return MillisecondsSince(before);
+}
+
 TEST(CapabilityQuery, EveryFailureIsReportedWithItsMessage) {
     struct Case {
         bool create;
@@ -353,15 +373,9 @@ TEST(CapabilityQuery, UninitStopsAQueryThatOverrunsItsBound) {
     CCapabilityQuery query(Make(Step::Hang, Step::Succeed, tracking), 300);
     fakes::FakeCapabilityCallback callback;
     fakes::FakeCapabilityResults results;
-    ASSERT_EQ(query.Init(&callback, 0), 1);
-    ASSERT_EQ(query.Start("127.0.0.1", 1, "", "", &results), 1);
-    ASSERT_TRUE(fakes::WaitUntil([&] { return tracking.querying.load(); }));
-
-    auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(query.Uninit(), 1);
-    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
-    EXPECT_GE(took.count(), 280);
-    EXPECT_LT(took.count(), 2500);
+    int64_t took = UninitWhileQuerying(query, callback, results, tracking);
+    EXPECT_GE(took, 280);
+    EXPECT_LT(took, 2500);
     // Asked to end first, then stopped on its way: no answer, nothing left.
     EXPECT_EQ(tracking.alive, 0);
     EXPECT_TRUE(tracking.terminatedAtEnd);
@@ -369,6 +383,96 @@ TEST(CapabilityQuery, UninitStopsAQueryThatOverrunsItsBound) {
     EXPECT_TRUE(results.Calls().empty());
     EXPECT_EQ(query.Init(&callback, 0), 1);
     EXPECT_EQ(query.Uninit(), 1);
+}
+
+TEST(CapabilityQuery, UninitEndsAQueryWaitingOnASlowCameraWellWithinItsBound) {
+    // Each camera would hold the query for longer than the 5000 ms bound: a
+    // trickled answer renews the 5 s idle time-out with every piece.
+    struct Case {
+        const char* what;
+        const char* slowTarget;
+        HttpReply slowReply;
+        Lines requests;
+    } cases[] = {
+        {"device information trickles in", "/PSIA/System/deviceInfo", fakes::DribbledReply(200, kDeviceInfo, 300, 40),
+         {"GET /PSIA/System/deviceInfo"}},
+        {"capabilities never come", "/PSIA/Streaming/channels/101/capabilities", fakes::UnansweredReply(),
+         {"GET /PSIA/System/deviceInfo", "GET /PSIA/Streaming/channels",
+          "GET /PSIA/Streaming/channels/101/capabilities"}},
+        // Cut short, the port lists would read as none: no answer either.
+        {"port list trickles in", "/PSIA/System/IO", fakes::DribbledReply(200, kPortList, 300),
+         {"GET /PSIA/System/deviceInfo", "GET /PSIA/Streaming/channels",
+          "GET /PSIA/Streaming/channels/101/capabilities", "GET /PSIA/System/IO"}},
+    };
+    for (const Case& c : cases) {
+        ScriptedCamera camera;
+        ASSERT_TRUE(camera.started);
+        camera.Answer(c.slowTarget, c.slowReply);
+        CCapabilityQuery query;
+        auto callback = std::make_unique<fakes::FakeCapabilityCallback>();
+        auto results = std::make_unique<fakes::FakeCapabilityResults>();
+        ASSERT_EQ(query.Init(callback.get(), 0), 1);
+        ASSERT_EQ(query.Start("127.0.0.1", camera.server.Port(), "admin", "12345", results.get()), 1);
+        ASSERT_TRUE(camera.server.WaitForRequests(c.requests.size(), 5000)) << c.what;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(callback->successes + callback->failures, 0) << c.what;
+
+        auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(query.Uninit(), 1);
+        EXPECT_LT(MillisecondsSince(before), 1500) << c.what;
+        // The query ended inside Uninit, and told the host before it returned.
+        EXPECT_EQ(callback->successes, 0) << c.what;
+        EXPECT_EQ(callback->failures, 1) << c.what;
+        EXPECT_EQ(callback->lastCode, 3) << c.what;
+        EXPECT_EQ(callback->lastMessage, "Failed to get camera properties") << c.what;
+        EXPECT_TRUE(results->Calls().empty()) << c.what;
+        EXPECT_EQ(camera.Requests(), c.requests) << c.what;
+        // The host may free its objects at once.
+        callback.reset();
+        results.reset();
+    }
+}
+
+// A query that neither gives up on Uninit's abort nor reaches a point where
+// a forced stop can act; once the test lets it go, it answers in full.
+class StuckProperties : public CCameraPropertiesEx {
+public:
+    StuckProperties(std::atomic<bool>& release, Tracking& tracking)
+        : CCameraPropertiesEx(DEVICE_INFO(), 0), release_(release), tracking_(tracking) {
+        ++tracking_.alive;
+        name = "PSIA Stuck";
+    }
+    ~StuckProperties() override { --tracking_.alive; }
+
+    bool Query(int32_t&) override {
+        tracking_.querying = true;
+        while (!release_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return true;
+    }
+
+private:
+    std::atomic<bool>& release_;
+    Tracking& tracking_;
+};
+
+TEST(CapabilityQuery, AQueryThatOutlivesUninitNeverReachesTheHostAgain) {
+    Tracking tracking;
+    std::atomic<bool> release{false};
+    CCapabilityQuery query(
+        [&](const DEVICE_INFO&, int32_t) -> std::unique_ptr<CCameraPropertiesEx> {
+            return std::make_unique<StuckProperties>(release, tracking);
+        },
+        300);
+    fakes::FakeCapabilityCallback callback;
+    fakes::FakeCapabilityResults results;
+    EXPECT_GE(UninitWhileQuerying(query, callback, results, tracking), 280);
+    EXPECT_EQ(tracking.alive, 1);  // still running
+
+    // Let it answer; it ends without a word to the host.
+    release = true;
+    ASSERT_TRUE(fakes::WaitUntil([&] { return tracking.alive == 0; }, 5000));
+    EXPECT_EQ(callback.successes + callback.failures, 0);
+    EXPECT_TRUE(results.Calls().empty());
 }
 
 }  // namespace

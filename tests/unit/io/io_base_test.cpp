@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "support/fake_driver.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ public:
     ~ScriptedIO() override { Stop(); }
 
     bool WriteOutput(int32_t index, int32_t value) override {
+        if (stallUntilAbort) return StallUntilAbort();
         std::lock_guard<std::mutex> lock(mu);
         writes.emplace_back(index, value);
         writers.push_back(std::this_thread::get_id());
@@ -30,6 +33,7 @@ public:
         return !failWrites;
     }
     bool ReadInputs() override {
+        if (stallUntilAbort) return StallUntilAbort();
         std::vector<int32_t> states;
         {
             std::lock_guard<std::mutex> lock(mu);
@@ -48,6 +52,16 @@ public:
         std::lock_guard<std::mutex> lock(mu);
         inputs = std::move(s);
     }
+    // A device that answers only when the request is given up, as a stalled
+    // camera does, or after 5 s.
+    bool StallUntilAbort() {
+        stalled = true;
+        const auto end = Clock::now() + std::chrono::seconds(5);
+        while (!AbortFlag()->load() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        stalled = false;
+        return false;
+    }
+    bool Aborting() const { return AbortFlag()->load(); }
     bool InputThreadRuns() { return static_cast<telvaro::thread::CTickerThread&>(*this).HasThread(); }
     bool OutputThreadRuns() { return static_cast<telvaro::thread::CWorkItemThread&>(*this).HasThread(); }
 
@@ -59,6 +73,8 @@ public:
     bool failReads = false;
     bool failWrites = false;
     int writeDelayMs = 0;
+    std::atomic<bool> stallUntilAbort{false};
+    std::atomic<bool> stalled{false};
 };
 
 class IOBaseTest : public ::testing::Test {
@@ -233,6 +249,42 @@ TEST_F(IOBaseTest, StopDiscardsQueuedWritesAndCanStartAgain) {
     EXPECT_TRUE(io.SetOutput(0, 5));
     ASSERT_TRUE(WaitForWrites(io, before + 1));
     EXPECT_EQ(io.Writes().back(), std::make_pair(0, 5));
+}
+
+TEST_F(IOBaseTest, StopGivesUpADeviceOperationUnderWayWithoutReportingAFailure) {
+    struct Case {
+        const char* what;
+        uint32_t inputs;
+        uint32_t outputs;
+    } cases[] = {{"output write", 0, 1}, {"input poll", 1, 0}};
+    for (const Case& c : cases) {
+        Counts(c.inputs, c.outputs);
+        sink.Clear();
+        ScriptedIO io(&driver);
+        io.SetEventSink(&sink);
+        io.SetInputs({1});
+        ASSERT_TRUE(io.Start()) << c.what;
+        EXPECT_FALSE(io.Aborting()) << c.what;
+        io.stallUntilAbort = true;
+        if (c.outputs) io.SetOutput(0, 2);
+        ASSERT_TRUE(fakes::WaitUntil([&] { return io.stalled.load(); })) << c.what;
+        const int failuresBefore = sink.Failures();
+
+        auto start = Clock::now();
+        EXPECT_TRUE(io.Stop());
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        EXPECT_LT(took.count(), 1000) << c.what;
+        EXPECT_FALSE(io.stalled) << c.what;
+        // The operation failed because of the stop, not because of the device.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(sink.Failures(), failuresBefore) << c.what;
+
+        // Start lets device operations through again.
+        io.stallUntilAbort = false;
+        ASSERT_TRUE(io.Start()) << c.what;
+        EXPECT_FALSE(io.Aborting()) << c.what;
+        EXPECT_EQ(sink.Failures(), failuresBefore) << c.what;
+    }
 }
 
 }  // namespace

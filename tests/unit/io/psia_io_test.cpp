@@ -151,6 +151,64 @@ TEST_F(PsiaIOTest, ARefusedWriteIsReportedAndWrittenAgainNextTime) {
     EXPECT_EQ(server.Requests().size(), 3u);
 }
 
+// Polls every 50 ms instead of every 2000 ms.
+class FastPollingIO : public telvaro::CPSIAIO {
+public:
+    explicit FastPollingIO(telvaro::IDriver* driver) : CPSIAIO(driver) { SetPeriod(50); }
+};
+
+TEST_F(PsiaIOTest, StopReturnsPromptlyFromAStalledCameraWithoutReportingAFailure) {
+    // Each stalled request would last seconds: no answer within the 5 s idle
+    // time-out, or an answer that trickles in.
+    struct Case {
+        const char* what;
+        uint32_t inputs;
+        uint32_t outputs;
+        fakes::HttpReply stalled;
+    } cases[] = {
+        {"poll unanswered", 1, 0, fakes::UnansweredReply()},
+        {"poll trickled", 1, 0, fakes::DribbledReply(200, Status("active"), 300, 40)},
+        {"write unanswered", 0, 1, fakes::UnansweredReply()},
+        {"write trickled", 0, 1, fakes::DribbledReply(200, ResponseStatus(1), 300, 40)},
+    };
+    for (const Case& c : cases) {
+        fakes::TestHttpServer camera;
+        ASSERT_TRUE(camera.Start());
+        std::atomic<bool> stall{false};
+        std::atomic<bool> stalling{false};
+        camera.SetHandler([&](const fakes::RecordedRequest& r) {
+            if (stall) {
+                stalling = true;
+                return c.stalled;
+            }
+            return fakes::HttpReply(200, r.method == "PUT" ? ResponseStatus(1) : Status("inactive"));
+        });
+        telvaro::DEVICE_INFO info;
+        info.address = "127.0.0.1";
+        info.port = camera.Port();
+        info.timeout = 5000;
+        driver.SetDeviceInfo(info);
+        driver.inputs = c.inputs;
+        driver.outputs = c.outputs;
+        sink.Clear();
+
+        FastPollingIO io(&driver);
+        io.SetEventSink(&sink);
+        ASSERT_TRUE(io.Start()) << c.what;
+        stall = true;
+        if (c.outputs) io.SetOutput(0, 2);
+        ASSERT_TRUE(fakes::WaitUntil([&] { return stalling.load(); }, 5000)) << c.what;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+        auto start = std::chrono::steady_clock::now();
+        io.Stop();
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000) << c.what;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(sink.Failures(), 0) << c.what;
+    }
+}
+
 // Against the simulated camera: its inputs and outputs through the driver's
 // own PSIA client.
 TEST(PsiaIOCamsim, InputChangesAndOutputTriggersReachTheCamera) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "psia/psia_builders.h"
 #include "psia_test_records.h"
+#include "support/abort_run.h"
 #include "support/test_http_server.h"
 
 namespace {
@@ -335,7 +337,7 @@ TEST_F(CommonClientTest, TriggerOutputPutsThePortDataAndJudgesTheStatus) {
     }
 }
 
-TEST_F(CommonClientTest, WithoutASenderNothingGoesOut) {
+TEST_F(CommonClientTest, WithoutASenderOrWithTheAbortFlagSetNothingGoesOut) {
     for (const GetOperation& op : GetOperations()) Answer("GET " + op.path, HttpReply(200, op.document));
     Answer("PUT /PSIA/Streaming/channels/101", HttpReply(200, Status(1)));
     Answer("PUT /PSIA/Streaming/channels", HttpReply(200, Status(1)));
@@ -345,13 +347,25 @@ TEST_F(CommonClientTest, WithoutASenderNothingGoesOut) {
     CCommonClient disconnected;
     ASSERT_TRUE(disconnected.Connect(device));
     disconnected.Disconnect();
-    for (CCommonClient* client : {&never, &disconnected}) {
+    // The flag reaches the senders made later and the one already there.
+    std::atomic<bool> abort{true};
+    CCommonClient abortedBefore;
+    abortedBefore.SetAbortFlag(&abort);
+    ASSERT_TRUE(abortedBefore.Connect(device));
+    CCommonClient abortedAfter;
+    ASSERT_TRUE(abortedAfter.Connect(device));
+    abortedAfter.SetAbortFlag(&abort);
+    for (CCommonClient* client : {&never, &disconnected, &abortedBefore, &abortedAfter}) {
         for (const GetOperation& op : GetOperations()) EXPECT_FALSE(op.run(*client)) << op.name;
         EXPECT_FALSE(client->SetStreamingChannel(psia_test::SampleSettings()));
         EXPECT_FALSE(client->TriggerOutput(0, true));
     }
     EXPECT_EQ(server.RequestCount(), 0u);
     EXPECT_EQ(server.ConnectionCount(), 0);
+
+    abort = false;
+    for (CCommonClient* client : {&abortedBefore, &abortedAfter}) EXPECT_TRUE(client->Reboot());
+    EXPECT_EQ(server.RequestCount(), 2u);
 }
 
 TEST_F(CommonClientTest, EachConnectStartsAFreshSender) {
@@ -394,6 +408,63 @@ TEST_F(CommonClientTest, DisconnectDuringARequestLetsItFinish) {
     EXPECT_EQ(settings.videoCodecType, "MJPEG");
     EXPECT_FALSE(client.Reboot());
     EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+TEST_F(CommonClientTest, AnAbortedRequestEndsTheOperationWithoutFurtherRequests) {
+    // Without the abort each would go on to its fallback or its reboot once
+    // the camera's idle time-out (5 s) ends the stalled request.
+    struct Case {
+        const char* what;
+        std::map<std::string, HttpReply> answers;
+        std::function<bool(CCommonClient&)> operation;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {"channel PUT",
+         {{"PUT /PSIA/Streaming/channels/101", fakes::UnansweredReply()},
+          {"PUT /PSIA/Streaming/channels", HttpReply(200, Status(1))}},
+         [](CCommonClient& c) { return c.SetStreamingChannel(psia_test::SampleSettings()); },
+         {"PUT /PSIA/Streaming/channels/101"}},
+        {"reboot after the channel PUT",
+         {{"PUT /PSIA/Streaming/channels/101", HttpReply(200, Status(7))},
+          {"GET /PSIA/System/reboot", fakes::UnansweredReply()}},
+         [](CCommonClient& c) { return c.SetStreamingChannel(psia_test::SampleSettings()); },
+         {"PUT /PSIA/Streaming/channels/101", "GET /PSIA/System/reboot"}},
+        {"combined port list",
+         {{"GET /PSIA/System/IO", fakes::DribbledReply(200, kPortList, 100)},
+          {"GET /PSIA/System/IO/inputs", HttpReply(200, kInputs)},
+          {"GET /PSIA/System/IO/outputs", HttpReply(200, kOutputs)}},
+         [](CCommonClient& c) {
+             IOPortLists ports;
+             return c.GetIOPorts(ports);
+         },
+         {"GET /PSIA/System/IO"}},
+        {"input port list",
+         {{"GET /PSIA/System/IO", HttpReply(404, "")},
+          {"GET /PSIA/System/IO/inputs", fakes::UnansweredReply()},
+          {"GET /PSIA/System/IO/outputs", HttpReply(200, kOutputs)}},
+         [](CCommonClient& c) {
+             IOPortLists ports;
+             return c.GetIOPorts(ports);
+         },
+         {"GET /PSIA/System/IO", "GET /PSIA/System/IO/inputs"}},
+    };
+    device.timeout = 5000;
+    for (const Case& c : cases) {
+        ClearAnswers();
+        for (const auto& answer : c.answers) Answer(answer.first, answer.second);
+        std::atomic<bool> abort{false};
+        CCommonClient client;
+        client.SetAbortFlag(&abort);
+        ASSERT_TRUE(client.Connect(device));
+        size_t first = server.RequestCount();
+        auto outcome = fakes::RunAndAbort([&] { return c.operation(client); }, abort,
+                                          [&] { return server.RequestCount() >= first + c.requests.size(); }, 150);
+        EXPECT_TRUE(outcome.runningAtAbort) << c.what;
+        EXPECT_FALSE(outcome.result) << c.what;
+        EXPECT_GE(outcome.msAfterAbort, 0) << c.what;
+        EXPECT_LT(outcome.msAfterAbort, 400) << c.what;
+        EXPECT_EQ(Lines(first), c.requests) << c.what;
+    }
 }
 
 }  // namespace

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "psia/smart_ptr.h"
 #include "psia/text.h"
+#include "support/abort_run.h"
 #include "support/test_http_server.h"
 
 namespace {
@@ -354,6 +357,104 @@ TEST_F(HttpSenderTest, NtlmIsOfferedOnTheFirstRequest) {
     sender.Send(request);
     ASSERT_GE(server.RequestCount(), 1u);
     EXPECT_EQ(server.Requests()[0].Header("Authorization").rfind("NTLM ", 0), 0u);
+}
+
+TEST_F(HttpSenderTest, AnAbortedExchangeFailsAtOnceAndTheSenderWorksAgain) {
+    // Each camera keeps the exchange going for seconds: it never answers
+    // (idle time-out 5 s), or its head or body trickles in, each piece well
+    // within the idle time-out. The slow body is aborted once its head is in.
+    const std::string body(60, 'b');
+    const HttpReply unanswered = fakes::UnansweredReply();
+    const HttpReply slowHead = fakes::DribbledReply(200, body, 300, 40);
+    const HttpReply slowBody = fakes::DribbledReply(200, body, 50);
+    auto get = [](CHttpSender& s) {
+        std::vector<uint8_t> out;
+        bool ok = HttpGet(s, "/PSIA/System/deviceInfo", out);
+        return ok || !out.empty();
+    };
+    auto put = [](CHttpSender& s) {
+        std::vector<uint8_t> out;
+        bool ok = HttpPut(s, "/PSIA/Streaming/channels/1", kXmlHeaders, kPutBody, out);
+        return ok || !out.empty();
+    };
+    // A PUT waits on the camera once its body is in; the slow body once its
+    // head is in as well.
+    struct Case {
+        const char* what;
+        HttpReply reply;
+        std::function<bool(CHttpSender&)> exchange;
+        bool waitsForBody;
+        int settleMs;
+    } cases[] = {
+        {"Send, no answer", unanswered, [](CHttpSender& s) { return s.Send(HttpRequest("GET", "/a")); }, false, 30},
+        {"deferred response, no answer", unanswered,
+         [](CHttpSender& s) {
+             HttpRequest request("GET", "/a");
+             request.options |= Web::kOptionDeferResponse;
+             return s.Send(request) && s.ReceiveResponse();
+         },
+         false, 30},
+        {"HttpGet, no answer", unanswered, get, false, 30},
+        {"HttpGet, slow head", slowHead, get, false, 30},
+        {"HttpGet, slow body", slowBody, get, false, 250},
+        {"HttpPut, no answer", unanswered, put, true, 30},
+        {"HttpPut, slow head", slowHead, put, true, 30},
+        {"HttpPut, slow body", slowBody, put, true, 250},
+    };
+    device.timeout = 5000;
+    for (const Case& c : cases) {
+        TestHttpServer camera;
+        ASSERT_TRUE(camera.Start());
+        camera.Script(c.reply);
+        camera.SetHandler([](const RecordedRequest&) { return HttpReply(200, "<DeviceInfo/>"); });
+        device.port = camera.Port();
+        std::atomic<bool> abort{false};
+        CHttpSender sender(device);
+        sender.SetAbortFlag(&abort);
+
+        auto waiting = [&] {
+            auto requests = camera.Requests();
+            return !requests.empty() && (!c.waitsForBody || requests[0].bodyComplete);
+        };
+        auto outcome = fakes::RunAndAbort([&] { return c.exchange(sender); }, abort, waiting, c.settleMs);
+        EXPECT_TRUE(outcome.runningAtAbort) << c.what;
+        EXPECT_FALSE(outcome.result) << c.what;
+        EXPECT_GE(outcome.msAfterAbort, 0) << c.what;
+        EXPECT_LT(outcome.msAfterAbort, 400) << c.what;
+
+        // Once the flag is clear the same sender works, on a new connection:
+        // the given-up one is closed.
+        abort = false;
+        std::vector<uint8_t> out;
+        EXPECT_TRUE(HttpGet(sender, "/again", out)) << c.what;
+        EXPECT_EQ(out, Terminated("<DeviceInfo/>")) << c.what;
+        auto requests = camera.Requests();
+        ASSERT_EQ(requests.size(), 2u) << c.what;
+        EXPECT_EQ(requests[1].target, "/again") << c.what;
+        EXPECT_EQ(requests[1].connection, 2) << c.what;
+    }
+}
+
+TEST_F(HttpSenderTest, WithTheAbortFlagSetNothingGoesOut) {
+    std::atomic<bool> abort{true};
+    CHttpSender sender(device);
+    sender.SetAbortFlag(&abort);
+    std::vector<uint8_t> out;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sender.Send(HttpRequest("GET", "/a")));
+    EXPECT_FALSE(HttpGet(sender, "/b", out));
+    EXPECT_FALSE(HttpPut(sender, "/c", kXmlHeaders, kPutBody, out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(server.RequestCount(), 0u);
+    EXPECT_EQ(server.ConnectionCount(), 0);
+    // Removing the flag, or clearing it, lets requests out again.
+    sender.SetAbortFlag(nullptr);
+    EXPECT_TRUE(HttpGet(sender, "/d", out));
+    sender.SetAbortFlag(&abort);
+    abort = false;
+    EXPECT_TRUE(HttpGet(sender, "/e", out));
+    EXPECT_EQ(server.RequestCount(), 2u);
 }
 
 TEST(SmartPtr, DeletesTheSenderWithTheLastReference) {
