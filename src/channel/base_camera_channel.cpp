@@ -23,6 +23,7 @@ bool CBaseCameraChannel::StartThread() {
     // one beside it would share its transport.
     if (abandoned_) return false;
     stopEvent_.Reset();
+    stopRequested_ = false;
     return platform::NativeThread::Start([this] { Run(); }, "Camera channel", false, &thread_) != nullptr;
 }
 
@@ -67,6 +68,7 @@ bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS& params) {
 }
 
 void CBaseCameraChannel::StopThread() {
+    stopRequested_ = true;
     stopEvent_.Set();
     if (!thread_) return;
     OnStopRequested();

@@ -75,6 +75,9 @@ protected:
     CHANNEL_PARAMS params_;
     std::shared_ptr<platform::NativeThread> thread_;
     CManualEvent stopEvent_;
+    // Set with the stop event: the thread's own network exchanges give up
+    // as soon as they see it.
+    std::atomic<bool> stopRequested_{false};
     std::atomic<bool> abandoned_{false};
 
 private:

@@ -80,6 +80,9 @@ StreamingChannelSettings CCommonChannelRTSP::WantedSettings(const ChannelCapabil
 bool CCommonChannelRTSP::Configure() {
     const ChannelCapabilities capabilities = ReadCapabilities();
     CCommonClient client;
+    // A stop of the channel ends the camera exchange at once, whatever pace
+    // the camera answers at.
+    client.SetAbortFlag(&stopRequested_);
     if (!client.Connect(driver_->GetDeviceInfo())) return false;
     const StreamingChannelSettings wanted = WantedSettings(capabilities);
     StreamingChannelSettings current;

@@ -15,6 +15,7 @@
 #include "channel/mpeg4_channel_rtsp.h"
 #include "rtpkit/clip.h"
 #include "support/fake_driver.h"
+#include "support/test_http_server.h"
 #include "support/video_decoder.h"
 #include "support/wait_until.h"
 
@@ -265,6 +266,35 @@ TEST_F(CodecChannelTest, ParameterSetsFromTheSessionDescriptionAlone) {
     decoder.Flush();
     ASSERT_FALSE(decoder.Pictures().empty());
     EXPECT_EQ(decoder.Pictures()[0].width, 640);
+}
+
+// A camera that answers its PSIA requests at a crawl while the host stops
+// the channel: the stop ends the exchange and the thread, within its bound.
+TEST(CodecChannelStop, ACrawlingCameraDoesNotHoldUpTheStop) {
+    fakes::TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    server.SetHandler([](const fakes::RecordedRequest&) {
+        return fakes::DribbledReply(200, "<StreamingChannel><id>1</id></StreamingChannel>", 300, 40);
+    });
+    fakes::FakeDriver driver;
+    telvaro::DEVICE_INFO info;
+    info.address = "127.0.0.1";
+    info.port = server.Port();
+    info.timeout = 1000;
+    driver.SetDeviceInfo(info);
+    driver.SetParameter(2, "1;554;VBR;64;8192;20,40,60");
+    fakes::FakeStreamSink sink;
+    auto* channel = new telvaro::CH264ChannelRTSP(&driver, 0, &sink);
+    ASSERT_TRUE(channel->Start(Params(640, 480)));
+    ASSERT_TRUE(server.WaitForRequests(1, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto start = std::chrono::steady_clock::now();
+    channel->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(channel->ThreadAbandoned());
+    delete channel;  // under ASan: nothing runs in it any more
+    EXPECT_EQ(server.RequestCount(), 1u);
+    server.Stop();
 }
 
 TEST_F(CodecChannelTest, SilenceLosesTheSignalAndFramesBringItBack) {
