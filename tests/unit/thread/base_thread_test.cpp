@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "platform/native_thread.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -52,6 +55,56 @@ TEST(BaseThread, StopEndsAStubbornThreadAfterTheBound) {
     // The object can run a new thread afterwards.
     ASSERT_TRUE(t.Start());
     EXPECT_TRUE(t.Stop());
+}
+
+// A body blocked outside every platform call, as in a host callback: not
+// even a forced stop reaches it.
+class BlockedThread : public telvaro::CBaseThread {
+public:
+    ~BlockedThread() override { Stop(); }
+    void Run() override {
+        std::unique_lock<std::mutex> lock(mu);
+        started = true;
+        cv.notify_all();
+        cv.wait(lock, [this] { return released; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mu);
+        released = true;
+        cv.notify_all();
+    }
+    std::mutex mu;
+    std::condition_variable cv;
+    bool started = false;
+    bool released = false;
+};
+
+TEST(BaseThread, AThreadThatCannotBeEndedIsAbandonedUntilItEnds) {
+    BlockedThread t;
+    ASSERT_TRUE(t.Start());
+    {
+        std::unique_lock<std::mutex> lock(t.mu);
+        t.cv.wait(lock, [&] { return t.started; });
+    }
+    auto start = Clock::now();
+    EXPECT_TRUE(t.Stop());
+    long long took = MsSince(start);
+    EXPECT_GE(took, 1900);
+    EXPECT_LE(took, 4000);
+    EXPECT_TRUE(t.Abandoned());
+    EXPECT_TRUE(t.IsRunning());
+    EXPECT_FALSE(t.Start());
+    // A second Stop does not wait again for a thread given up on.
+    start = Clock::now();
+    EXPECT_TRUE(t.Stop());
+    EXPECT_LT(MsSince(start), 500);
+    EXPECT_TRUE(t.Abandoned());
+
+    t.Release();
+    EXPECT_TRUE(fakes::WaitUntil([&] { return !t.IsRunning(); }));
+    EXPECT_TRUE(t.Stop());
+    EXPECT_FALSE(t.Abandoned());
+    EXPECT_FALSE(t.IsRunning());
 }
 
 TEST(BaseThread, StopFromInsideRunKeepsTheHandleAndALaterStopWorks) {
