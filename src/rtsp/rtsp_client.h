@@ -30,10 +30,15 @@ public:
 
     // Copies the parameters, connects and starts the session thread; blocks
     // for at most the connect time-out. transportMode is kRtpOverUdp,
-    // kRtpOverTcp or kRtpOverRtsp. A client is opened once.
+    // kRtpOverTcp or kRtpOverRtsp. A client is opened once. A user name or
+    // password with CR, LF or NUL is refused: it would break the headers.
     bool Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode);
     // Ends the session (the thread sends TEARDOWN) and closes the socket;
-    // returns within about 2000 ms even when the server stopped answering.
+    // returns within about 2500 ms even when the server stopped answering.
+    // A thread that could not be ended (a user blocking in its callback)
+    // leaves Abandoned() true: the socket stays open and the user stays set
+    // for it, and the client must not be deleted while IsRunning() is true.
+    // A later Close (the destructor's too) finishes once the thread is gone.
     void Close();
 
     void Run() override;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <netinet/in.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -165,6 +168,47 @@ private:
     size_t requestsAtConfig_ = 0;
 };
 
+// Blocks in its packet callback until released, as a host might.
+class BlockingUser : public RecordingUser {
+public:
+    void OnRTPPacket(const RTPPacket* packet) override {
+        RecordingUser::OnRTPPacket(packet);
+        std::unique_lock<std::mutex> lock(mu_);
+        entered_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return released_; });
+    }
+    bool WaitEntered(int timeoutMs) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return entered_; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mu_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
+// Reaches the client's header building and its socket.
+class ProbeClient : public CBaseRTSPClient {
+public:
+    ~ProbeClient() override { Close(); }
+    std::string DigestHeader(const std::string& user, const std::string& challenge, const std::string& uri) {
+        params_.userName = user;
+        params_.password = kPassword;
+        params_.currentScheme = kRtspAuthDigest;
+        parser_.Parse(TestRtspServer::Reply(401, 1, {challenge}), kRtspDescribe);
+        return AuthorizationHeader("DESCRIBE", uri);
+    }
+    platform::SocketHandle Socket() const { return rtspSocket_; }
+};
+
 // A scripted server and a client opened on it.
 struct Bench {
     explicit Bench(const ScriptedCamera& camera) : user(&server) {
@@ -310,6 +354,78 @@ TEST(RtspClient, DigestAnswer) {
                                           "User-Agent: Telvaro", "Accept: application/sdp"}));
 }
 
+// RFC 2617 quoted strings: a backslash before every quote and backslash,
+// the digest taken over the values themselves; values that would break the
+// header line give no header at all.
+TEST(RtspClient, DigestHeaderQuotesItsValues) {
+    const std::string url = "rtsp://10.0.0.5:554/PSIA/Streaming/channels/1";
+    struct Case {
+        const char* name;
+        std::string user;
+        std::string challenge;
+        std::string uri;
+        std::string realm;  // as the digest uses them
+        std::string nonce;
+        std::string expected;  // up to the response; "" for no header
+    } cases[] = {
+        {"plain", "admin", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"", url, "Cam", "5f3a9c",
+         "username=\"admin\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"" + url + "\""},
+        {"quote in the user", "ad\"min", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"", url, "Cam",
+         "5f3a9c", "username=\"ad\\\"min\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"" + url + "\""},
+        {"backslashes in user, realm and nonce", "ad\\min",
+         "WWW-Authenticate: Digest realm=\"C\\am\", nonce=\"5f\\\\3a\"", url, "C\\am", "5f\\\\3a",
+         "username=\"ad\\\\min\", realm=\"C\\\\am\", nonce=\"5f\\\\\\\\3a\", uri=\"" + url + "\""},
+        {"quote in the uri", "admin", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"",
+         "rtsp://10.0.0.5/a\"b", "Cam", "5f3a9c",
+         "username=\"admin\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"rtsp://10.0.0.5/a\\\"b\""},
+        {"NUL in the realm", "admin", std::string("WWW-Authenticate: Digest realm=\"C") + '\0' + "am\", nonce=\"5f3a9c\"",
+         url, "", "", ""},
+        {"line break in the realm", "admin", "WWW-Authenticate: Digest realm=\"Cam\r\nX-Injected: 1\", nonce=\"5f\"",
+         url, "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeClient client;
+        const std::string header = client.DigestHeader(c.user, c.challenge, c.uri);
+        if (c.expected.empty()) {
+            EXPECT_EQ(header, "");
+            continue;
+        }
+        const std::string response = fakes::DigestResponse(c.user, c.realm, kPassword, "DESCRIBE", c.uri, c.nonce);
+        EXPECT_EQ(header, "Authorization: Digest " + c.expected + ", response=\"" + response + "\"\r\n");
+    }
+}
+
+TEST(RtspClient, OpenRefusesCredentialsThatWouldBreakTheHeaders) {
+    TestRtspServer server;
+    ASSERT_TRUE(server.Start());
+    struct Case {
+        const char* name;
+        std::string user;
+        std::string password;
+    } cases[] = {
+        {"CR in the user", "ad\rmin", kPassword},
+        {"LF in the user", "admin\nX-Injected: 1", kPassword},
+        {"NUL in the user", std::string("ad\0min", 6), kPassword},
+        {"CR in the password", kUser, "s3\rcret"},
+        {"LF in the password", kUser, "s3\ncret"},
+        {"NUL in the password", kUser, std::string("s3\0cret", 7)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingUser user;
+        RtspParams params;
+        params.host = "127.0.0.1";
+        params.serverPort = server.Port();
+        params.userName = c.user;
+        params.password = c.password;
+        CBaseRTSPClient client;
+        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+        EXPECT_FALSE(client.IsRunning());
+    }
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
 TEST(RtspClient, SetupTransportByMode) {
     const std::string withoutProfile = "m=video 0\r\na=control:trackID=1\r\n";
     struct Case {
@@ -413,6 +529,57 @@ TEST(RtspClient, InterleavedMediaFromTheFirstByte) {
         EXPECT_EQ(bench.user.RequestsAtConfig(), 1u);
         EXPECT_TRUE(bench.Of("OPTIONS").empty());
     }
+}
+
+// A host callback that blocks beyond the stop bound: Close gives up on the
+// thread but leaves it the socket and the user, and the client can be
+// closed for good once the thread has ended.
+TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
+    ScriptedCamera camera;
+    camera.afterPlay = RtpFrame(1);
+    TestRtspServer server;
+    server.SetHandler(camera);
+    ASSERT_TRUE(server.Start());
+    RtspParams params;
+    params.host = "127.0.0.1";
+    params.serverPort = server.Port();
+    params.urlPath = kPath;
+    BlockingUser user;
+    ProbeClient client;
+    // Whatever fails below, the thread is let go and waited for before the
+    // client and the user go.
+    struct LetGo {
+        ~LetGo() {
+            user.Release();
+            fakes::WaitUntil([&] { return !client.IsRunning(); }, 5000);
+        }
+        BlockingUser& user;
+        ProbeClient& client;
+    } letGo{user, client};
+    ASSERT_TRUE(client.Open(params, &user, kRtpOverRtsp));
+    ASSERT_TRUE(user.WaitEntered(3000));
+
+    const Clock::time_point start = Clock::now();
+    client.Close();
+    EXPECT_GE(MsSince(start), 1900);
+    EXPECT_LT(MsSince(start), 4000);
+    EXPECT_TRUE(client.Abandoned());
+    EXPECT_TRUE(client.IsRunning());
+    // Still the descriptor of the connection to the server, not closed and
+    // not handed to anything else.
+    const platform::SocketHandle socket = client.Socket();
+    ASSERT_NE(socket, platform::kInvalidSocket);
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    ASSERT_EQ(getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    EXPECT_EQ(ntohs(peer.sin_port), server.Port());
+
+    user.Release();
+    ASSERT_TRUE(fakes::WaitUntil([&] { return !client.IsRunning(); }, 3000));
+    client.Close();
+    EXPECT_FALSE(client.Abandoned());
+    EXPECT_EQ(client.Socket(), platform::kInvalidSocket);
+    EXPECT_EQ(user.Sequences(), (std::vector<uint16_t>{1}));
 }
 
 TEST(RtspClient, FailedDescribeEndsWithTeardown) {
