@@ -217,11 +217,15 @@ std::string CBaseRTSPClient::BuildRequest(int32_t method) {
     }
 }
 
-bool CBaseRTSPClient::Request(int32_t method) {
+bool CBaseRTSPClient::SendRequest(int32_t method) {
     if (rtspSocket_ == platform::kInvalidSocket) return false;
     const std::string text = BuildRequest(method);
     if (text.empty()) return false;
-    if (platform::SendBytes(rtspSocket_, text.data(), text.size()) != static_cast<int>(text.size())) return false;
+    return platform::SendBytes(rtspSocket_, text.data(), text.size()) == static_cast<int>(text.size());
+}
+
+bool CBaseRTSPClient::Request(int32_t method) {
+    if (!SendRequest(method)) return false;
     // In the interleaved modes the PLAY reply arrives in the media stream
     // and is passed over there.
     if (method == kRtspPlay && transportMode_ != kRtpOverUdp) return ReceiveInterleaved();
@@ -279,25 +283,56 @@ bool CBaseRTSPClient::ReadReply(std::string& reply) {
 bool CBaseRTSPClient::ReceiveInterleaved() {
     CRTSPStreamParser stream(user_);
     uint8_t buffer[kInterleavedBufferSize];
+    // The PLAY has just renewed the session.
+    lastKeepAlive_ = GetCurrentFileTime();
     // Media may have come in the same segment as the last reply.
     if (!pending_.empty()) {
         if (IsStopRequested()) return false;
         stream.Feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size());
         pending_.clear();
     }
+    const uint32_t silenceLimitMs = params_.receiveTimeoutMs;
+    uint64_t lastData = platform::MonotonicMilliseconds();
     for (;;) {
+        if (IsStopRequested()) return false;
+        // Cameras that enforce their session time-out count RTSP requests,
+        // not the media they send. The reply comes back inside the stream,
+        // where the stream parser passes over it like the PLAY reply. At
+        // most two a second, whatever time-out was set.
+        const uint64_t interval = std::max<uint64_t>(KeepAliveIntervalMs(), kKeepAliveCheckMs / 2);
+        uint64_t sinceKeepAlive = ElapsedMilliseconds(lastKeepAlive_);
+        if (sinceKeepAlive > interval) {
+            SendRequest(kRtspOptions);
+            lastKeepAlive_ = GetCurrentFileTime();
+            sinceKeepAlive = 0;
+        }
+        // A quiet stream still gets its keep-alive in time.
+        uint64_t waitMs = std::min<uint64_t>(interval - sinceKeepAlive + 1, kKeepAliveCheckMs);
+        if (silenceLimitMs != 0) {
+            const uint64_t silentMs = platform::MonotonicMilliseconds() - lastData;
+            if (silentMs >= silenceLimitMs) return true;
+            waitMs = std::min<uint64_t>(waitMs, silenceLimitMs - silentMs);
+        }
         platform::SocketError error = platform::SocketError::None;
+        const int ready = platform::WaitReadable(rtspSocket_, static_cast<uint32_t>(waitMs), &error);
+        if (ready < 0) return true;
+        if (ready == 0) continue;
         const int n = platform::ReceiveBytes(rtspSocket_, buffer, sizeof(buffer), &error);
         if (n <= 0) return true;
         if (IsStopRequested()) return false;
         stream.Feed(buffer, static_cast<size_t>(n));
+        lastData = platform::MonotonicMilliseconds();
     }
 }
 
-void CBaseRTSPClient::KeepAlive() {
+uint64_t CBaseRTSPClient::KeepAliveIntervalMs() const {
     const uint64_t timeout =
         parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.defaultSessionTimeout;
-    if (lastKeepAlive_ != 0 && ElapsedMilliseconds(lastKeepAlive_) <= timeout * 1000 / 2) return;
+    return timeout * 1000 / 2;
+}
+
+void CBaseRTSPClient::KeepAlive() {
+    if (lastKeepAlive_ != 0 && ElapsedMilliseconds(lastKeepAlive_) <= KeepAliveIntervalMs()) return;
     RequestWithRetry(kRtspOptions);
     lastKeepAlive_ = GetCurrentFileTime();
 }

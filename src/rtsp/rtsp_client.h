@@ -1,8 +1,8 @@
 // One RTSP session (RFC 2326) with a camera, run on a thread of its own:
 // DESCRIBE, SETUP and PLAY, keep-alive with OPTIONS until stopped, then
 // TEARDOWN, with Basic or Digest authentication. In the interleaved transport
-// modes it also receives the RTP packets on the same connection and hands them
-// to the user.
+// modes it also receives the RTP packets on the same connection, hands them
+// to the user and keeps the session alive from inside that stream.
 #pragma once
 
 #include <cstddef>
@@ -53,12 +53,18 @@ public:
     bool RequestWithRetry(int32_t method);
     // Receives interleaved media until the connection ends or stays silent
     // for the receive time-out (true) or the stop event is set (false).
+    // Sends OPTIONS every half session time-out meanwhile, without waiting
+    // for its reply.
     virtual bool ReceiveInterleaved();
     // OPTIONS when half the session time-out has passed since the last one.
     void KeepAlive();
 
 protected:
     bool ConnectSocket();
+    // Builds and sends one request; its reply is left to the caller.
+    bool SendRequest(int32_t method);
+    // Half the session time-out (the announced one or the default).
+    uint64_t KeepAliveIntervalMs() const;
     std::string BaseUrl() const;
     std::string ControlUrl() const;
     std::string TransportHeader() const;

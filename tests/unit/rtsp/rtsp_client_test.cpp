@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -531,6 +532,47 @@ TEST(RtspClient, InterleavedMediaFromTheFirstByte) {
     }
 }
 
+// Only requests keep a session alive on cameras that enforce their
+// time-out, so the interleaved stream carries an OPTIONS every half time-out
+// (1 s of 2 s here), also while nothing arrives; the client does not wait for
+// the reply, which comes in the stream, and its CSeq counter just goes on.
+TEST(RtspClient, KeepAliveFromInsideAQuietInterleavedStream) {
+    ScriptedCamera camera;
+    camera.session = "Session: 12345678;timeout=2";
+    Bench tcp(camera);
+    Bench rtsp(camera);
+    tcp.params.receiveTimeoutMs = 5000;
+    rtsp.params.receiveTimeoutMs = 5000;
+    ASSERT_TRUE(tcp.Open(kRtpOverTcp));
+    ASSERT_TRUE(rtsp.Open(kRtpOverRtsp));
+    ASSERT_TRUE(tcp.server.WaitForRequests(3, 2000));
+    ASSERT_TRUE(rtsp.server.WaitForRequests(3, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+    tcp.client.Close();
+    rtsp.client.Close();
+    for (Bench* bench : {&tcp, &rtsp}) {
+        SCOPED_TRACE(bench == &tcp ? "RTP over TCP" : "RTP over RTSP");
+        ASSERT_TRUE(fakes::WaitUntil([&] { return !bench->Of("TEARDOWN").empty(); }));
+        const std::vector<RtspRequest> requests = bench->server.Requests();
+        ASSERT_EQ(requests.size(), 6u);
+        EXPECT_EQ(requests[2].method, "PLAY");
+        const std::string url = bench->Url();
+        Clock::time_point last = requests[2].received;
+        for (size_t i = 3; i < 5; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(requests[i].text, Request("OPTIONS " + url, {"CSeq: " + std::to_string(i + 1),
+                                                                   "Session: 12345678", "User-Agent: Telvaro"}));
+            const int64_t gap =
+                std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].received - last).count();
+            EXPECT_GE(gap, 950);
+            EXPECT_LE(gap, 1600);
+            last = requests[i].received;
+        }
+        EXPECT_EQ(requests[5].text,
+                  Request("TEARDOWN " + url, {"CSeq: 6", "Session: 12345678", "User-Agent: Telvaro"}));
+    }
+}
+
 // A host callback that blocks beyond the stop bound: Close gives up on the
 // thread but leaves it the socket and the user, and the client can be
 // closed for good once the thread has ended.
@@ -716,6 +758,67 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
         EXPECT_EQ(methods[3], "PLAY");
     }
     EXPECT_TRUE(fakes::WaitUntil([&] { return camera.RtspSessions() == 0; }));
+    camera.Stop();
+}
+
+// The simulated camera ends sessions that no request renewed within the
+// 2 s it announces, media or not: in both interleaved modes the client keeps
+// its session, and its media, with an OPTIONS about every second.
+TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
+    camsim::CameraConfig config;
+    config.sessionTimeoutSeconds = 2;
+    camsim::Camera camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    const int32_t modes[] = {kRtpOverTcp, kRtpOverRtsp};
+    RecordingUser users[2];
+    CBaseRTSPClient clients[2];
+    for (int i = 0; i < 2; ++i) {
+        RtspParams params;
+        params.host = "127.0.0.1";
+        params.serverPort = camera.RtspPort();
+        params.urlPath = kPath;
+        params.userName = config.user;
+        params.password = config.password;
+        params.connectTimeoutMs = 1000;
+        params.receiveTimeoutMs = 2000;
+        ASSERT_TRUE(clients[i].Open(params, &users[i], modes[i]));
+    }
+    const Clock::time_point opened = Clock::now();
+    std::this_thread::sleep_until(opened + std::chrono::milliseconds(4500));
+    size_t before[2];
+    for (int i = 0; i < 2; ++i) before[i] = users[i].Sequences().size();
+    std::this_thread::sleep_until(opened + std::chrono::milliseconds(5500));
+    for (int i = 0; i < 2; ++i) {
+        // 25 frames a second, one packet or more each.
+        EXPECT_GE(users[i].Sequences().size(), before[i] + 10) << "mode " << modes[i];
+    }
+    EXPECT_EQ(camera.RtspSessions(), 2u);
+    for (CBaseRTSPClient& client : clients) client.Close();
+
+    std::map<std::string, Clock::time_point> played;
+    std::map<std::string, std::vector<Clock::time_point>> options;
+    for (const camsim::LoggedRequest& r : camera.Requests()) {
+        std::string session;
+        for (const auto& header : r.headers) {
+            if (header.first == "Session") session = header.second;
+        }
+        if (r.method == "PLAY") played[session] = r.received;
+        if (r.method == "OPTIONS") options[session].push_back(r.received);
+    }
+    ASSERT_EQ(played.size(), 2u);
+    for (const auto& play : played) {
+        SCOPED_TRACE(play.first);
+        const std::vector<Clock::time_point>& times = options[play.first];
+        EXPECT_GE(times.size(), 4u);
+        Clock::time_point last = play.second;
+        for (const Clock::time_point& t : times) {
+            const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - last).count();
+            EXPECT_GE(gap, 950);
+            EXPECT_LE(gap, 1600);
+            last = t;
+        }
+    }
     camera.Stop();
 }
 
