@@ -690,6 +690,20 @@ TEST(RtspClient, OpenFailures) {
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+// A client's parameters for the simulated camera's first stream, with its
+// credentials.
+RtspParams CamsimParams(const camsim::Camera& camera) {
+    RtspParams params;
+    params.host = "127.0.0.1";
+    params.serverPort = camera.RtspPort();
+    params.urlPath = kPath;
+    params.userName = camera.Config().user;
+    params.password = camera.Config().password;
+    params.connectTimeoutMs = 1000;
+    params.receiveTimeoutMs = 2000;
+    return params;
+}
+
 // Against the simulated camera with Digest authentication: RTP arrives on
 // the client ports in mode 0 and interleaved in modes 1 and 2.
 TEST(RtspClient, PlaysFromCamsimInEveryMode) {
@@ -704,14 +718,7 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
         fakes::UdpPeer rtp;
         fakes::UdpPeer rtcp;
         RecordingUser user;
-        RtspParams params;
-        params.host = "127.0.0.1";
-        params.serverPort = camera.RtspPort();
-        params.urlPath = kPath;
-        params.userName = config.user;
-        params.password = config.password;
-        params.connectTimeoutMs = 1000;
-        params.receiveTimeoutMs = 2000;
+        RtspParams params = CamsimParams(camera);
         if (mode == kRtpOverUdp) {
             params.clientRtpPort = rtp.Port();
             params.clientRtcpPort = rtcp.Port();
@@ -773,17 +780,7 @@ TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
     const int32_t modes[] = {kRtpOverTcp, kRtpOverRtsp};
     RecordingUser users[2];
     CBaseRTSPClient clients[2];
-    for (int i = 0; i < 2; ++i) {
-        RtspParams params;
-        params.host = "127.0.0.1";
-        params.serverPort = camera.RtspPort();
-        params.urlPath = kPath;
-        params.userName = config.user;
-        params.password = config.password;
-        params.connectTimeoutMs = 1000;
-        params.receiveTimeoutMs = 2000;
-        ASSERT_TRUE(clients[i].Open(params, &users[i], modes[i]));
-    }
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(clients[i].Open(CamsimParams(camera), &users[i], modes[i]));
     const Clock::time_point opened = Clock::now();
     std::this_thread::sleep_until(opened + std::chrono::milliseconds(4500));
     size_t before[2];
