@@ -144,18 +144,27 @@ bool CRTCPHandler::IsRunning() {
     return running_;
 }
 
-bool CRTCPHandler::Join() {
+bool CRTCPHandler::Join(uint32_t timeoutMs) {
     if (!thread_) return true;
     bool ended = true;
-    if (!thread_->Join(kJoinTimeoutMs) && IsRunning()) {
+    if (abandoned_) {
+        // Given up on before: only look whether it has ended since.
+        if (!thread_->HasEnded()) return false;
+    } else if (!thread_->Join(timeoutMs)) {
+        // Whatever the running flag says: a thread that has not set it yet,
+        // or has just cleared it, is alive all the same.
         ended = false;
-        if (thread_->Terminate()) {
-            // The thread unwound without its own clean-up.
-            CLockScope lock(setupLock_);
-            CloseSocketLocked();
-            SetRunning(false);
+        if (!thread_->Terminate()) {
+            // It may still use the socket and this object: both stay.
+            abandoned_ = true;
+            return false;
         }
+        // The thread unwound without its own clean-up.
+        CLockScope lock(setupLock_);
+        CloseSocketLocked();
+        SetRunning(false);
     }
+    abandoned_ = false;
     thread_.reset();
     threadId_ = 0;
     return ended;

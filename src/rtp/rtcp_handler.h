@@ -44,9 +44,14 @@ public:
     // Asks the thread to send its BYE and end; it wakes at once.
     void RequestStop();
     bool IsRunning();
-    // Waits up to 10000 ms for the thread and stops it by force after that;
-    // false only if it had to be forced.
-    bool Join();
+    // Waits up to timeoutMs for the thread and stops it by force after that;
+    // false if it had to be forced. A thread that not even force could end
+    // leaves Abandoned() true; a later Join only looks whether it has ended
+    // since, and clears Abandoned() when it has.
+    bool Join(uint32_t timeoutMs = kJoinTimeoutMs);
+    // A thread given up on by Join may still run: the handler must not be
+    // deleted while this is true.
+    bool Abandoned() const { return abandoned_; }
 
     uint32_t GetSSRC();
     std::string GetHostName();
@@ -60,6 +65,11 @@ public:
     // names beyond 255 bytes are cut. Returns the bytes written.
     static size_t BuildSourceDescription(uint32_t ssrc, const std::string& cname, uint8_t* out);
 
+protected:
+    // Guards the running flag; the thread takes it before anything else, so
+    // a derived class can hold the thread at its very start.
+    CRecursiveLock stateLock_;
+
 private:
     void Run();
     bool IsStopRequested();
@@ -69,7 +79,6 @@ private:
 
     CRecursiveLock stopLock_;
     bool stop_ = false;
-    CRecursiveLock stateLock_;
     bool running_ = false;
     CRecursiveLock setupLock_;
     platform::SocketHandle socket_ = platform::kInvalidSocket;
@@ -81,6 +90,7 @@ private:
     size_t replyLength_ = 0;
     std::shared_ptr<platform::NativeThread> thread_;
     uint32_t threadId_ = 0;
+    bool abandoned_ = false;
     std::atomic<platform::SocketError> lastError_{platform::SocketError::None};
 };
 

@@ -24,6 +24,24 @@ const char kRange[] = "Range: npt=0.000-\r\n";
 // 0 (RTP) and 1 (RTCP).
 const char kInterleavedTransport[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
 
+// A CR, LF or NUL would end a header line early and let the rest pass as
+// header lines of its own.
+bool FitsInHeader(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+// The quoted-string of RFC 2617 (RFC 2616 section 2.2, RFC 7230 section
+// 3.2.6): a backslash before every quote and backslash, so that the server
+// reads back the value that went into the digest.
+std::string Quoted(const std::string& value) {
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
 const char* MethodName(int32_t method) {
     switch (method) {
         case kRtspDescribe: return "DESCRIBE";
@@ -51,7 +69,9 @@ bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int
     pending_.clear();
     const bool knownMode =
         transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
-    if (knownMode && ConnectSocket() && Start()) return true;
+    if (knownMode && FitsInHeader(params.userName) && FitsInHeader(params.password) && ConnectSocket() && Start()) {
+        return true;
+    }
     Close();
     return false;
 }
@@ -61,6 +81,9 @@ void CBaseRTSPClient::Close() {
     // A receive in progress returns at once; the TEARDOWN can still be sent.
     platform::ShutdownReceive(rtspSocket_);
     Stop();
+    // A thread that could not be ended may still use the socket, the user and
+    // the rest; closing the socket would let its number go to another one.
+    if (IsRunning()) return;
     platform::CloseSocket(rtspSocket_);
     rtspSocket_ = platform::kInvalidSocket;
     user_ = nullptr;
@@ -149,16 +172,19 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const s
     if (params_.currentScheme != kRtspAuthDigest) return std::string();
     const std::string& realm = parser_.GetRealm();
     const std::string& nonce = parser_.GetNonce();
+    // The reply parser cuts realm and nonce at CR and LF already; a NUL
+    // would still leave the header with less than went into the digest.
     if (parser_.GetChallengeScheme() != kRtspAuthDigest || realm.empty() || nonce.empty() ||
-        params_.userName.empty() || params_.password.empty() || uri.empty()) {
+        params_.userName.empty() || params_.password.empty() || uri.empty() || !FitsInHeader(realm) ||
+        !FitsInHeader(nonce) || !FitsInHeader(uri)) {
         return std::string();
     }
     // RFC 2617 section 3.2.2 without qop; the uri is the request's own URL.
     const std::string ha1 = Md5Hex(params_.userName + ":" + realm + ":" + params_.password);
     const std::string ha2 = Md5Hex(std::string(methodName) + ":" + uri);
     const std::string response = Md5Hex(ha1 + ":" + nonce + ":" + ha2);
-    return FormatText("Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
-                      params_.userName.c_str(), realm.c_str(), nonce.c_str(), uri.c_str(), response.c_str());
+    return "Authorization: Digest username=" + Quoted(params_.userName) + ", realm=" + Quoted(realm) +
+           ", nonce=" + Quoted(nonce) + ", uri=" + Quoted(uri) + ", response=" + Quoted(response) + "\r\n";
 }
 
 std::string CBaseRTSPClient::BuildRequest(int32_t method) {
@@ -191,11 +217,15 @@ std::string CBaseRTSPClient::BuildRequest(int32_t method) {
     }
 }
 
-bool CBaseRTSPClient::Request(int32_t method) {
+bool CBaseRTSPClient::SendRequest(int32_t method) {
     if (rtspSocket_ == platform::kInvalidSocket) return false;
     const std::string text = BuildRequest(method);
     if (text.empty()) return false;
-    if (platform::SendBytes(rtspSocket_, text.data(), text.size()) != static_cast<int>(text.size())) return false;
+    return platform::SendBytes(rtspSocket_, text.data(), text.size()) == static_cast<int>(text.size());
+}
+
+bool CBaseRTSPClient::Request(int32_t method) {
+    if (!SendRequest(method)) return false;
     // In the interleaved modes the PLAY reply arrives in the media stream
     // and is passed over there.
     if (method == kRtspPlay && transportMode_ != kRtpOverUdp) return ReceiveInterleaved();
@@ -253,25 +283,56 @@ bool CBaseRTSPClient::ReadReply(std::string& reply) {
 bool CBaseRTSPClient::ReceiveInterleaved() {
     CRTSPStreamParser stream(user_);
     uint8_t buffer[kInterleavedBufferSize];
+    // The PLAY has just renewed the session.
+    lastKeepAlive_ = GetCurrentFileTime();
     // Media may have come in the same segment as the last reply.
     if (!pending_.empty()) {
         if (IsStopRequested()) return false;
         stream.Feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size());
         pending_.clear();
     }
+    const uint32_t silenceLimitMs = params_.receiveTimeoutMs;
+    uint64_t lastData = platform::MonotonicMilliseconds();
     for (;;) {
+        if (IsStopRequested()) return false;
+        // Cameras that enforce their session time-out count RTSP requests,
+        // not the media they send. The reply comes back inside the stream,
+        // where the stream parser passes over it like the PLAY reply. At
+        // most two a second, whatever time-out was set.
+        const uint64_t interval = std::max<uint64_t>(KeepAliveIntervalMs(), kKeepAliveCheckMs / 2);
+        uint64_t sinceKeepAlive = ElapsedMilliseconds(lastKeepAlive_);
+        if (sinceKeepAlive > interval) {
+            SendRequest(kRtspOptions);
+            lastKeepAlive_ = GetCurrentFileTime();
+            sinceKeepAlive = 0;
+        }
+        // A quiet stream still gets its keep-alive in time.
+        uint64_t waitMs = std::min<uint64_t>(interval - sinceKeepAlive + 1, kKeepAliveCheckMs);
+        if (silenceLimitMs != 0) {
+            const uint64_t silentMs = platform::MonotonicMilliseconds() - lastData;
+            if (silentMs >= silenceLimitMs) return true;
+            waitMs = std::min<uint64_t>(waitMs, silenceLimitMs - silentMs);
+        }
         platform::SocketError error = platform::SocketError::None;
+        const int ready = platform::WaitReadable(rtspSocket_, static_cast<uint32_t>(waitMs), &error);
+        if (ready < 0) return true;
+        if (ready == 0) continue;
         const int n = platform::ReceiveBytes(rtspSocket_, buffer, sizeof(buffer), &error);
         if (n <= 0) return true;
         if (IsStopRequested()) return false;
         stream.Feed(buffer, static_cast<size_t>(n));
+        lastData = platform::MonotonicMilliseconds();
     }
 }
 
-void CBaseRTSPClient::KeepAlive() {
+uint64_t CBaseRTSPClient::KeepAliveIntervalMs() const {
     const uint64_t timeout =
         parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.defaultSessionTimeout;
-    if (lastKeepAlive_ != 0 && ElapsedMilliseconds(lastKeepAlive_) <= timeout * 1000 / 2) return;
+    return timeout * 1000 / 2;
+}
+
+void CBaseRTSPClient::KeepAlive() {
+    if (lastKeepAlive_ != 0 && ElapsedMilliseconds(lastKeepAlive_) <= KeepAliveIntervalMs()) return;
     RequestWithRetry(kRtspOptions);
     lastKeepAlive_ = GetCurrentFileTime();
 }

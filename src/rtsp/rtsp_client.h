@@ -1,8 +1,8 @@
 // One RTSP session (RFC 2326) with a camera, run on a thread of its own:
 // DESCRIBE, SETUP and PLAY, keep-alive with OPTIONS until stopped, then
 // TEARDOWN, with Basic or Digest authentication. In the interleaved transport
-// modes it also receives the RTP packets on the same connection and hands them
-// to the user.
+// modes it also receives the RTP packets on the same connection, hands them
+// to the user and keeps the session alive from inside that stream.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +30,15 @@ public:
 
     // Copies the parameters, connects and starts the session thread; blocks
     // for at most the connect time-out. transportMode is kRtpOverUdp,
-    // kRtpOverTcp or kRtpOverRtsp. A client is opened once.
+    // kRtpOverTcp or kRtpOverRtsp. A client is opened once. A user name or
+    // password with CR, LF or NUL is refused: it would break the headers.
     bool Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode);
     // Ends the session (the thread sends TEARDOWN) and closes the socket;
-    // returns within about 2000 ms even when the server stopped answering.
+    // returns within about 2500 ms even when the server stopped answering.
+    // A thread that could not be ended (a user blocking in its callback)
+    // leaves Abandoned() true: the socket stays open and the user stays set
+    // for it, and the client must not be deleted while IsRunning() is true.
+    // A later Close (the destructor's too) finishes once the thread is gone.
     void Close();
 
     void Run() override;
@@ -48,12 +53,18 @@ public:
     bool RequestWithRetry(int32_t method);
     // Receives interleaved media until the connection ends or stays silent
     // for the receive time-out (true) or the stop event is set (false).
+    // Sends OPTIONS every half session time-out meanwhile, without waiting
+    // for its reply.
     virtual bool ReceiveInterleaved();
     // OPTIONS when half the session time-out has passed since the last one.
     void KeepAlive();
 
 protected:
     bool ConnectSocket();
+    // Builds and sends one request; its reply is left to the caller.
+    bool SendRequest(int32_t method);
+    // Half the session time-out (the announced one or the default).
+    uint64_t KeepAliveIntervalMs() const;
     std::string BaseUrl() const;
     std::string ControlUrl() const;
     std::string TransportHeader() const;

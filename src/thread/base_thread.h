@@ -23,15 +23,16 @@ public:
     CBaseThread& operator=(const CBaseThread&) = delete;
 
     // Resets the stop event and starts Run on a new thread; false while a
-    // thread still runs.
+    // thread still runs, an abandoned one too.
     bool Start();
     // Sets the stop event and waits up to 2000 ms. False (the handle kept)
     // when called from the thread itself.
     bool Stop();
+    // Also true for an abandoned thread that has not ended yet.
     bool IsRunning() const;
     uint32_t GetThreadId() const { return threadId_; }
-    // True once a Stop had to give up on a thread that could not be ended:
-    // it may still run, so nothing it uses may be freed.
+    // True after a Stop had to give up on a thread that could not be ended,
+    // until a later Stop finds it gone: nothing it uses may be freed.
     bool Abandoned() const { return abandoned_; }
 
 protected:

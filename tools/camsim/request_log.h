@@ -1,6 +1,7 @@
 // Every request the camera received, in arrival order, for tests to inspect.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -16,6 +17,7 @@ struct LoggedRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     std::string text;  // RTSP: the request as received, header block and body
+    std::chrono::steady_clock::time_point received;  // set when logged
 };
 
 class RequestLog {

@@ -104,15 +104,16 @@ void RtspServer::DropConnections() {
     for (auto& c : connections_) c->Close();
 }
 
-// Sessions delivered over UDP must be kept alive by requests; an interleaved
-// session lives as long as its connection.
+// Every session must be kept alive by requests that name it, interleaved
+// ones too: media flowing on the connection does not count, as on cameras
+// that enforce the time-out they announce.
 void RtspServer::ExpireSessions() {
     const std::chrono::seconds timeout(context_.config.sessionTimeoutSeconds);
     std::vector<std::shared_ptr<RtspSession>> expired;
     {
         std::lock_guard<std::mutex> lock(sessionsMutex_);
         for (auto it = sessions_.begin(); it != sessions_.end();) {
-            if (!it->second.session->Interleaved() && it->second.session->IdleLongerThan(timeout)) {
+            if (it->second.session->IdleLongerThan(timeout)) {
                 expired.push_back(it->second.session);
                 it = sessions_.erase(it);
             } else {

@@ -31,7 +31,6 @@ public:
     bool SetupUdp(const sockaddr_in& clientRtp, const sockaddr_in& clientRtcp, uint16_t& serverRtpPort,
                   uint16_t& serverRtcpPort);
     void SetupInterleaved(std::shared_ptr<SocketWriter> writer, uint8_t rtpChannel, uint8_t rtcpChannel);
-    bool Interleaved() const { return writer_ != nullptr; }
 
     // Where the stream continues: RTP-Info values for the PLAY answer.
     void NextPosition(uint16_t& sequence, uint32_t& timestamp) const;

@@ -283,27 +283,48 @@ TEST_F(CamsimRtsp, InterleavedDeliveryOnTheChannelsAsked) {
     }
 }
 
+// Only requests that name a session keep it: media flowing on an
+// interleaved connection does not.
 TEST_F(CamsimRtsp, SessionsWithoutKeepAliveTimeOut) {
-    camsim::CameraConfig config;
-    config.rtspAuth.clear();
-    config.sessionTimeoutSeconds = 1;
-    StartCamera(config);
-    camsim_test::UdpPair kept, idle;
-    RtspClient keptClient, idleClient;
-    auto transport = [](const camsim_test::UdpPair& u) {
-        return "RTP/AVP;unicast;client_port=" + std::to_string(u.RtpPort()) + "-" + std::to_string(u.RtpPort() + 1);
-    };
-    std::string url = StreamUrl(1, "H.264");
-    std::string keptSession = Play(keptClient, url, transport(kept));
-    std::string idleSession = Play(idleClient, url, transport(idle));
-    for (int i = 0; i < 6; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(keptClient.Request("OPTIONS", url + "/", "Session: " + keptSession + "\r\n").status, 200);
+    for (bool interleaved : {false, true}) {
+        SCOPED_TRACE(interleaved ? "interleaved" : "UDP");
+        camsim::CameraConfig config;
+        config.rtspAuth.clear();
+        config.sessionTimeoutSeconds = 1;
+        StartCamera(config);
+        camsim_test::UdpPair keptUdp, idleUdp;
+        RtspClient kept, idle;
+        auto transport = [&](const camsim_test::UdpPair& u) {
+            if (interleaved) return std::string("RTP/AVP/TCP;unicast;interleaved=0-1");
+            return "RTP/AVP;unicast;client_port=" + std::to_string(u.RtpPort()) + "-" + std::to_string(u.RtpPort() + 1);
+        };
+        // RTP packets that arrive for a client within ms.
+        auto mediaWithin = [&](RtspClient& client, camsim_test::UdpPair& udp, int ms) {
+            if (!interleaved) return udp.Receive(ms).size();
+            size_t count = 0;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+            for (;;) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+                uint8_t channel = 0;
+                Bytes packet;
+                if (left.count() <= 0 || !client.ReadInterleaved(channel, packet, static_cast<int>(left.count()))) break;
+                if (channel == 0) ++count;
+            }
+            return count;
+        };
+        std::string url = StreamUrl(1, "H.264");
+        std::string keptSession = Play(kept, url, transport(keptUdp));
+        std::string idleSession = Play(idle, url, transport(idleUdp));
+        for (int i = 0; i < 6; ++i) {
+            mediaWithin(idle, idleUdp, 300);
+            EXPECT_EQ(kept.Request("OPTIONS", url + "/", "Session: " + keptSession + "\r\n").status, 200);
+        }
+        mediaWithin(idle, idleUdp, 100);
+        EXPECT_EQ(mediaWithin(idle, idleUdp, 300), 0u);
+        EXPECT_EQ(idle.Request("OPTIONS", url + "/", "Session: " + idleSession + "\r\n").status, 454);
+        EXPECT_GT(mediaWithin(kept, keptUdp, 300), 0u);
     }
-    idle.Receive(100);
-    EXPECT_TRUE(idle.Receive(300).empty());
-    EXPECT_EQ(idleClient.Request("OPTIONS", url + "/", "Session: " + idleSession + "\r\n").status, 454);
-    EXPECT_FALSE(kept.Receive(300).empty());
 }
 
 TEST_F(CamsimRtsp, MediaAndConnectionFaults) {

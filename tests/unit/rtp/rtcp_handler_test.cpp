@@ -59,7 +59,7 @@ TEST(RTCPHandler, SenderReportIsAnsweredWithReceiverReportAndSourceDescription) 
     CRTCPHandler handler;
     ASSERT_TRUE(handler.Start(0));
     const uint16_t port = handler.GetLocalPort();
-    ASSERT_NE(port, 0);
+    EXPECT_NE(port, 0);
     fakes::UdpPeer camera;
     ASSERT_TRUE(camera.Send(port, SenderReport()));
     Bytes reply = camera.Receive();
@@ -124,6 +124,40 @@ TEST(RTCPHandler, WithoutPacketsItWaitsUntilStopped) {
     EXPECT_TRUE(handler.Join());
     EXPECT_FALSE(handler.IsRunning());
     EXPECT_EQ(handler.GetLocalPort(), 0);
+}
+
+// Holds the thread at its very start, before it has said it runs.
+class HeldAtStart : public CRTCPHandler {
+public:
+    CRecursiveLock& StateLock() { return stateLock_; }
+};
+
+// A thread that has not set its running flag is alive all the same: a timed
+// out join must try to stop it, and one that cannot be stopped must be
+// reported so that its handler is kept until it has ended.
+TEST(RTCPHandler, JoinThatTimesOutForcesAndReportsAThreadItCannotEnd) {
+    HeldAtStart handler;
+    handler.StateLock().Enter();
+    ASSERT_TRUE(handler.Start(0));
+    const uint16_t port = handler.GetLocalPort();
+    EXPECT_NE(port, 0);
+    handler.RequestStop();
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(handler.Join(200));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    // The join bound and the grace of the forced stop.
+    EXPECT_GE(took, 2000);
+    EXPECT_LT(took, 5000);
+    EXPECT_TRUE(handler.Abandoned());
+    EXPECT_FALSE(handler.IsRunning());
+    EXPECT_EQ(handler.GetLocalPort(), port) << "the socket stays with the thread that may still use it";
+    EXPECT_FALSE(handler.Join(0));
+    EXPECT_TRUE(handler.Abandoned());
+
+    handler.StateLock().Leave();
+    EXPECT_TRUE(fakes::WaitUntil([&] { return handler.Join(0) && !handler.Abandoned(); }));
+    EXPECT_EQ(handler.GetLocalPort(), 0);
+    EXPECT_FALSE(handler.IsRunning());
 }
 
 TEST(RTCPHandler, HandlersOpenedTogetherHaveTheirOwnSSRC) {

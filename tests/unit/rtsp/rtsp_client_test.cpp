@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <netinet/in.h>
+
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -165,6 +169,47 @@ private:
     size_t requestsAtConfig_ = 0;
 };
 
+// Blocks in its packet callback until released, as a host might.
+class BlockingUser : public RecordingUser {
+public:
+    void OnRTPPacket(const RTPPacket* packet) override {
+        RecordingUser::OnRTPPacket(packet);
+        std::unique_lock<std::mutex> lock(mu_);
+        entered_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return released_; });
+    }
+    bool WaitEntered(int timeoutMs) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return entered_; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mu_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
+// Reaches the client's header building and its socket.
+class ProbeClient : public CBaseRTSPClient {
+public:
+    ~ProbeClient() override { Close(); }
+    std::string DigestHeader(const std::string& user, const std::string& challenge, const std::string& uri) {
+        params_.userName = user;
+        params_.password = kPassword;
+        params_.currentScheme = kRtspAuthDigest;
+        parser_.Parse(TestRtspServer::Reply(401, 1, {challenge}), kRtspDescribe);
+        return AuthorizationHeader("DESCRIBE", uri);
+    }
+    platform::SocketHandle Socket() const { return rtspSocket_; }
+};
+
 // A scripted server and a client opened on it.
 struct Bench {
     explicit Bench(const ScriptedCamera& camera) : user(&server) {
@@ -310,6 +355,78 @@ TEST(RtspClient, DigestAnswer) {
                                           "User-Agent: Telvaro", "Accept: application/sdp"}));
 }
 
+// RFC 2617 quoted strings: a backslash before every quote and backslash,
+// the digest taken over the values themselves; values that would break the
+// header line give no header at all.
+TEST(RtspClient, DigestHeaderQuotesItsValues) {
+    const std::string url = "rtsp://10.0.0.5:554/PSIA/Streaming/channels/1";
+    struct Case {
+        const char* name;
+        std::string user;
+        std::string challenge;
+        std::string uri;
+        std::string realm;  // as the digest uses them
+        std::string nonce;
+        std::string expected;  // up to the response; "" for no header
+    } cases[] = {
+        {"plain", "admin", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"", url, "Cam", "5f3a9c",
+         "username=\"admin\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"" + url + "\""},
+        {"quote in the user", "ad\"min", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"", url, "Cam",
+         "5f3a9c", "username=\"ad\\\"min\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"" + url + "\""},
+        {"backslashes in user, realm and nonce", "ad\\min",
+         "WWW-Authenticate: Digest realm=\"C\\am\", nonce=\"5f\\\\3a\"", url, "C\\am", "5f\\\\3a",
+         "username=\"ad\\\\min\", realm=\"C\\\\am\", nonce=\"5f\\\\\\\\3a\", uri=\"" + url + "\""},
+        {"quote in the uri", "admin", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"",
+         "rtsp://10.0.0.5/a\"b", "Cam", "5f3a9c",
+         "username=\"admin\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"rtsp://10.0.0.5/a\\\"b\""},
+        {"NUL in the realm", "admin", std::string("WWW-Authenticate: Digest realm=\"C") + '\0' + "am\", nonce=\"5f3a9c\"",
+         url, "", "", ""},
+        {"line break in the realm", "admin", "WWW-Authenticate: Digest realm=\"Cam\r\nX-Injected: 1\", nonce=\"5f\"",
+         url, "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeClient client;
+        const std::string header = client.DigestHeader(c.user, c.challenge, c.uri);
+        if (c.expected.empty()) {
+            EXPECT_EQ(header, "");
+            continue;
+        }
+        const std::string response = fakes::DigestResponse(c.user, c.realm, kPassword, "DESCRIBE", c.uri, c.nonce);
+        EXPECT_EQ(header, "Authorization: Digest " + c.expected + ", response=\"" + response + "\"\r\n");
+    }
+}
+
+TEST(RtspClient, OpenRefusesCredentialsThatWouldBreakTheHeaders) {
+    TestRtspServer server;
+    ASSERT_TRUE(server.Start());
+    struct Case {
+        const char* name;
+        std::string user;
+        std::string password;
+    } cases[] = {
+        {"CR in the user", "ad\rmin", kPassword},
+        {"LF in the user", "admin\nX-Injected: 1", kPassword},
+        {"NUL in the user", std::string("ad\0min", 6), kPassword},
+        {"CR in the password", kUser, "s3\rcret"},
+        {"LF in the password", kUser, "s3\ncret"},
+        {"NUL in the password", kUser, std::string("s3\0cret", 7)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingUser user;
+        RtspParams params;
+        params.host = "127.0.0.1";
+        params.serverPort = server.Port();
+        params.userName = c.user;
+        params.password = c.password;
+        CBaseRTSPClient client;
+        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+        EXPECT_FALSE(client.IsRunning());
+    }
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
 TEST(RtspClient, SetupTransportByMode) {
     const std::string withoutProfile = "m=video 0\r\na=control:trackID=1\r\n";
     struct Case {
@@ -415,6 +532,98 @@ TEST(RtspClient, InterleavedMediaFromTheFirstByte) {
     }
 }
 
+// Only requests keep a session alive on cameras that enforce their
+// time-out, so the interleaved stream carries an OPTIONS every half time-out
+// (1 s of 2 s here), also while nothing arrives; the client does not wait for
+// the reply, which comes in the stream, and its CSeq counter just goes on.
+TEST(RtspClient, KeepAliveFromInsideAQuietInterleavedStream) {
+    ScriptedCamera camera;
+    camera.session = "Session: 12345678;timeout=2";
+    Bench tcp(camera);
+    Bench rtsp(camera);
+    tcp.params.receiveTimeoutMs = 5000;
+    rtsp.params.receiveTimeoutMs = 5000;
+    ASSERT_TRUE(tcp.Open(kRtpOverTcp));
+    ASSERT_TRUE(rtsp.Open(kRtpOverRtsp));
+    ASSERT_TRUE(tcp.server.WaitForRequests(3, 2000));
+    ASSERT_TRUE(rtsp.server.WaitForRequests(3, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+    tcp.client.Close();
+    rtsp.client.Close();
+    for (Bench* bench : {&tcp, &rtsp}) {
+        SCOPED_TRACE(bench == &tcp ? "RTP over TCP" : "RTP over RTSP");
+        ASSERT_TRUE(fakes::WaitUntil([&] { return !bench->Of("TEARDOWN").empty(); }));
+        const std::vector<RtspRequest> requests = bench->server.Requests();
+        ASSERT_EQ(requests.size(), 6u);
+        EXPECT_EQ(requests[2].method, "PLAY");
+        const std::string url = bench->Url();
+        Clock::time_point last = requests[2].received;
+        for (size_t i = 3; i < 5; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(requests[i].text, Request("OPTIONS " + url, {"CSeq: " + std::to_string(i + 1),
+                                                                   "Session: 12345678", "User-Agent: Telvaro"}));
+            const int64_t gap =
+                std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].received - last).count();
+            EXPECT_GE(gap, 950);
+            EXPECT_LE(gap, 1600);
+            last = requests[i].received;
+        }
+        EXPECT_EQ(requests[5].text,
+                  Request("TEARDOWN " + url, {"CSeq: 6", "Session: 12345678", "User-Agent: Telvaro"}));
+    }
+}
+
+// A host callback that blocks beyond the stop bound: Close gives up on the
+// thread but leaves it the socket and the user, and the client can be
+// closed for good once the thread has ended.
+TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
+    ScriptedCamera camera;
+    camera.afterPlay = RtpFrame(1);
+    TestRtspServer server;
+    server.SetHandler(camera);
+    ASSERT_TRUE(server.Start());
+    RtspParams params;
+    params.host = "127.0.0.1";
+    params.serverPort = server.Port();
+    params.urlPath = kPath;
+    BlockingUser user;
+    ProbeClient client;
+    // Whatever fails below, the thread is let go and waited for before the
+    // client and the user go.
+    struct LetGo {
+        ~LetGo() {
+            user.Release();
+            fakes::WaitUntil([&] { return !client.IsRunning(); }, 5000);
+        }
+        BlockingUser& user;
+        ProbeClient& client;
+    } letGo{user, client};
+    ASSERT_TRUE(client.Open(params, &user, kRtpOverRtsp));
+    ASSERT_TRUE(user.WaitEntered(3000));
+
+    const Clock::time_point start = Clock::now();
+    client.Close();
+    EXPECT_GE(MsSince(start), 1900);
+    EXPECT_LT(MsSince(start), 4000);
+    EXPECT_TRUE(client.Abandoned());
+    EXPECT_TRUE(client.IsRunning());
+    // Still the descriptor of the connection to the server, not closed and
+    // not handed to anything else.
+    const platform::SocketHandle socket = client.Socket();
+    ASSERT_NE(socket, platform::kInvalidSocket);
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    ASSERT_EQ(getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    EXPECT_EQ(ntohs(peer.sin_port), server.Port());
+
+    user.Release();
+    ASSERT_TRUE(fakes::WaitUntil([&] { return !client.IsRunning(); }, 3000));
+    client.Close();
+    EXPECT_FALSE(client.Abandoned());
+    EXPECT_EQ(client.Socket(), platform::kInvalidSocket);
+    EXPECT_EQ(user.Sequences(), (std::vector<uint16_t>{1}));
+}
+
 TEST(RtspClient, FailedDescribeEndsWithTeardown) {
     Bench bench(ScriptedCamera{});
     bench.server.SetHandler([](const RtspRequest& r) {
@@ -481,6 +690,20 @@ TEST(RtspClient, OpenFailures) {
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+// A client's parameters for the simulated camera's first stream, with its
+// credentials.
+RtspParams CamsimParams(const camsim::Camera& camera) {
+    RtspParams params;
+    params.host = "127.0.0.1";
+    params.serverPort = camera.RtspPort();
+    params.urlPath = kPath;
+    params.userName = camera.Config().user;
+    params.password = camera.Config().password;
+    params.connectTimeoutMs = 1000;
+    params.receiveTimeoutMs = 2000;
+    return params;
+}
+
 // Against the simulated camera with Digest authentication: RTP arrives on
 // the client ports in mode 0 and interleaved in modes 1 and 2.
 TEST(RtspClient, PlaysFromCamsimInEveryMode) {
@@ -495,14 +718,7 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
         fakes::UdpPeer rtp;
         fakes::UdpPeer rtcp;
         RecordingUser user;
-        RtspParams params;
-        params.host = "127.0.0.1";
-        params.serverPort = camera.RtspPort();
-        params.urlPath = kPath;
-        params.userName = config.user;
-        params.password = config.password;
-        params.connectTimeoutMs = 1000;
-        params.receiveTimeoutMs = 2000;
+        RtspParams params = CamsimParams(camera);
         if (mode == kRtpOverUdp) {
             params.clientRtpPort = rtp.Port();
             params.clientRtcpPort = rtcp.Port();
@@ -549,6 +765,57 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
         EXPECT_EQ(methods[3], "PLAY");
     }
     EXPECT_TRUE(fakes::WaitUntil([&] { return camera.RtspSessions() == 0; }));
+    camera.Stop();
+}
+
+// The simulated camera ends sessions that no request renewed within the
+// 2 s it announces, media or not: in both interleaved modes the client keeps
+// its session, and its media, with an OPTIONS about every second.
+TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
+    camsim::CameraConfig config;
+    config.sessionTimeoutSeconds = 2;
+    camsim::Camera camera(config);
+    std::string error;
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    const int32_t modes[] = {kRtpOverTcp, kRtpOverRtsp};
+    RecordingUser users[2];
+    CBaseRTSPClient clients[2];
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(clients[i].Open(CamsimParams(camera), &users[i], modes[i]));
+    const Clock::time_point opened = Clock::now();
+    std::this_thread::sleep_until(opened + std::chrono::milliseconds(4500));
+    size_t before[2];
+    for (int i = 0; i < 2; ++i) before[i] = users[i].Sequences().size();
+    std::this_thread::sleep_until(opened + std::chrono::milliseconds(5500));
+    for (int i = 0; i < 2; ++i) {
+        // 25 frames a second, one packet or more each.
+        EXPECT_GE(users[i].Sequences().size(), before[i] + 10) << "mode " << modes[i];
+    }
+    EXPECT_EQ(camera.RtspSessions(), 2u);
+    for (CBaseRTSPClient& client : clients) client.Close();
+
+    std::map<std::string, Clock::time_point> played;
+    std::map<std::string, std::vector<Clock::time_point>> options;
+    for (const camsim::LoggedRequest& r : camera.Requests()) {
+        std::string session;
+        for (const auto& header : r.headers) {
+            if (header.first == "Session") session = header.second;
+        }
+        if (r.method == "PLAY") played[session] = r.received;
+        if (r.method == "OPTIONS") options[session].push_back(r.received);
+    }
+    ASSERT_EQ(played.size(), 2u);
+    for (const auto& play : played) {
+        SCOPED_TRACE(play.first);
+        const std::vector<Clock::time_point>& times = options[play.first];
+        EXPECT_GE(times.size(), 4u);
+        Clock::time_point last = play.second;
+        for (const Clock::time_point& t : times) {
+            const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - last).count();
+            EXPECT_GE(gap, 950);
+            EXPECT_LE(gap, 1600);
+            last = t;
+        }
+    }
     camera.Stop();
 }
 

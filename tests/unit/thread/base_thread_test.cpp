@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "platform/native_thread.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -13,6 +16,16 @@ using Clock = std::chrono::steady_clock;
 
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Stop of a thread that does not end on its own: it returns after the join
+// bound and the grace of the forced stop, not sooner and not much later.
+void ExpectStopAfterTheBound(telvaro::CBaseThread& t) {
+    const auto start = Clock::now();
+    EXPECT_TRUE(t.Stop());
+    const long long took = MsSince(start);
+    EXPECT_GE(took, 1900);
+    EXPECT_LE(took, 4000);
 }
 
 // A body that never looks at its stop event.
@@ -43,15 +56,57 @@ TEST(BaseThread, StopEndsAStubbornThreadAfterTheBound) {
     StubbornThread t;
     ASSERT_TRUE(t.Start());
     while (!t.started) telvaro::platform::SleepMs(1);
-    auto start = Clock::now();
-    EXPECT_TRUE(t.Stop());
-    long long took = MsSince(start);
-    EXPECT_GE(took, 1900);
-    EXPECT_LE(took, 3500);
+    ExpectStopAfterTheBound(t);
     EXPECT_FALSE(t.IsRunning());
     // The object can run a new thread afterwards.
     ASSERT_TRUE(t.Start());
     EXPECT_TRUE(t.Stop());
+}
+
+// A body blocked outside every platform call, as in a host callback: not
+// even a forced stop reaches it.
+class BlockedThread : public telvaro::CBaseThread {
+public:
+    ~BlockedThread() override { Stop(); }
+    void Run() override {
+        std::unique_lock<std::mutex> lock(mu);
+        started = true;
+        cv.notify_all();
+        cv.wait(lock, [this] { return released; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mu);
+        released = true;
+        cv.notify_all();
+    }
+    std::mutex mu;
+    std::condition_variable cv;
+    bool started = false;
+    bool released = false;
+};
+
+TEST(BaseThread, AThreadThatCannotBeEndedIsAbandonedUntilItEnds) {
+    BlockedThread t;
+    ASSERT_TRUE(t.Start());
+    {
+        std::unique_lock<std::mutex> lock(t.mu);
+        t.cv.wait(lock, [&] { return t.started; });
+    }
+    ExpectStopAfterTheBound(t);
+    EXPECT_TRUE(t.Abandoned());
+    EXPECT_TRUE(t.IsRunning());
+    EXPECT_FALSE(t.Start());
+    // A second Stop does not wait again for a thread given up on.
+    const auto start = Clock::now();
+    EXPECT_TRUE(t.Stop());
+    EXPECT_LT(MsSince(start), 500);
+    EXPECT_TRUE(t.Abandoned());
+
+    t.Release();
+    EXPECT_TRUE(fakes::WaitUntil([&] { return !t.IsRunning(); }));
+    EXPECT_TRUE(t.Stop());
+    EXPECT_FALSE(t.Abandoned());
+    EXPECT_FALSE(t.IsRunning());
 }
 
 TEST(BaseThread, StopFromInsideRunKeepsTheHandleAndALaterStopWorks) {
