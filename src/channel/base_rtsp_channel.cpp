@@ -1,5 +1,7 @@
 #include "channel/base_rtsp_channel.h"
 
+#include "thread/kept_objects.h"
+
 namespace telvaro {
 
 CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
@@ -63,6 +65,14 @@ void CBaseRTSPChannel::CloseTransport() {
 }
 
 void CBaseRTSPChannel::DeleteReceiver() {
+    // A client or handler whose thread could not be ended may still be in
+    // use by it: it is kept rather than freed, and so is the channel, which
+    // the client's thread calls back (interleaved media, configuration).
+    if (client_ && client_->Abandoned() && client_->IsRunning()) {
+        KeepForever(std::shared_ptr<CBaseRTSPClient>(std::move(client_)));
+        MarkAbandoned();
+    }
+    if (rtcpHandler_ && rtcpHandler_->Abandoned()) KeepForever(std::shared_ptr<CRTCPHandler>(std::move(rtcpHandler_)));
     client_.reset();
     rtcpHandler_.reset();
     CBaseRTPChannel::DeleteReceiver();

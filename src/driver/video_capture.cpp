@@ -1,6 +1,7 @@
 #include "driver/video_capture.h"
 
 #include "channel/base_camera_channel.h"
+#include "thread/kept_objects.h"
 
 namespace telvaro {
 
@@ -70,12 +71,8 @@ bool CIPVideoCapture::StopChannelLocked(uint32_t channel) {
 void CIPVideoCapture::KeepIfAbandoned(const std::shared_ptr<ICameraChannel>& channel) {
     auto* base = dynamic_cast<CBaseCameraChannel*>(channel.get());
     if (!base || !base->ThreadAbandoned()) return;
-    // A thread that could not be ended may still run in the channel: keep it
-    // for the life of the process rather than free memory under it.
-    static std::mutex keptLock;
-    static auto* kept = new std::vector<std::shared_ptr<ICameraChannel>>();
-    std::lock_guard<std::mutex> guard(keptLock);
-    kept->push_back(channel);
+    // A thread that could not be ended may still run in the channel.
+    KeepForever(channel);
 }
 
 bool CIPVideoCapture::ChangeChannel(uint32_t channel, ipcapture::IImageSize* size, uint32_t frameInterval) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <optional>
 
 #include "platform/monotonic_deadline.h"
 #include "platform/thread_cancel.h"
@@ -154,11 +155,12 @@ bool NativeThread::IsCurrent() const { return pthread_equal(pthread_self(), stat
 
 uint32_t NativeThread::Id() const { return state_->id; }
 
-bool NativeThread::Join(uint32_t timeoutMs) {
+bool NativeThread::Join(uint32_t timeoutMs, bool cancellable) {
     if (state_->reaped) return true;
     if (IsCurrent()) return false;
     {
-        CancelWindow window;
+        std::optional<CancelWindow> window;
+        if (cancellable) window.emplace();
         MutexGuard guard(&state_->mutex);
         if (timeoutMs == kInfinite) {
             while (!state_->hasEnded) pthread_cond_wait(&state_->ended, &state_->mutex);

@@ -36,8 +36,9 @@ public:
     NativeThread& operator=(const NativeThread&) = delete;
 
     // Waits up to timeoutMs (kInfinite: no bound) for the thread to end.
-    // True when it has ended; it is then reaped.
-    bool Join(uint32_t timeoutMs);
+    // True when it has ended; it is then reaped. A cancellable join is a
+    // place where a forced stop of the waiting thread may act.
+    bool Join(uint32_t timeoutMs, bool cancellable = true);
     bool HasEnded() const;
     // True when called on this thread.
     bool IsCurrent() const;

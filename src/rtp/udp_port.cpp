@@ -120,9 +120,11 @@ void CUDPPort::Close() {
     }
 
     // The thread is joined before the socket goes, so that it can never wait
-    // on a descriptor the process has already handed to someone else.
+    // on a descriptor the process has already handed to someone else. No
+    // forced stop of the closing thread may act during this wait: the port
+    // would be left open to be freed under its receive thread.
     if (thread_ && !thread_->IsCurrent()) {
-        thread_->Join(platform::kInfinite);
+        thread_->Join(platform::kInfinite, false);
         thread_.reset();
         threadId_ = 0;
     }

@@ -284,7 +284,7 @@ TEST(RtspClient, SessionTextsAndKeepAlive) {
         EXPECT_EQ(requests[i].text, Request("OPTIONS " + url, {"CSeq: " + std::to_string(cseq),
                                                                      "Session: 12345678", "User-Agent: Telvaro"}));
         const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].received - last).count();
-        EXPECT_GE(gap, 900);
+        EXPECT_GE(gap, 800);  // the client tests the time once a second: allow for scheduling
         EXPECT_LE(gap, 2200);
         last = requests[i].received;
         ++options;
@@ -564,7 +564,7 @@ TEST(RtspClient, KeepAliveFromInsideAQuietInterleavedStream) {
                                                                    "Session: 12345678", "User-Agent: Telvaro"}));
             const int64_t gap =
                 std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].received - last).count();
-            EXPECT_GE(gap, 950);
+            EXPECT_GE(gap, 800);
             EXPECT_LE(gap, 1600);
             last = requests[i].received;
         }
@@ -811,7 +811,7 @@ TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
         Clock::time_point last = play.second;
         for (const Clock::time_point& t : times) {
             const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - last).count();
-            EXPECT_GE(gap, 950);
+            EXPECT_GE(gap, 800);
             EXPECT_LE(gap, 1600);
             last = t;
         }
