@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "device_options.h"
+
 namespace host {
 
-struct IoOptions {
-    std::string library;
-    std::string address = "127.0.0.1";
-    uint16_t port = 80;
-    std::string user;
-    std::string password;
+struct IoOptions : DeviceOptions {
     std::string model = "PSIA";
     uint32_t inputs = 1;
     uint32_t outputs = 0;

@@ -5,17 +5,26 @@
 #include "probe_command.h"
 #include "record_command.h"
 
+namespace {
+
+void AddDeviceOptions(CLI::App* command, host::DeviceOptions& device) {
+    command->add_option("--library", device.library,
+                        "path of libombrelix.so (default: the one built beside this program)");
+    command->add_option("-a,--address", device.address, "device address")->capture_default_str();
+    command->add_option("-p,--port", device.port, "device HTTP port")->capture_default_str();
+    command->add_option("-u,--user", device.user, "user name");
+    command->add_option("-w,--password", device.password, "password");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"ombrelix-host: loads the Ombrelix driver as a recorder host does and drives it"};
     app.require_subcommand(1);
 
     host::RecordOptions record;
     CLI::App* rec = app.add_subcommand("record", "record every channel of one device for a while");
-    rec->add_option("--library", record.library, "path of libombrelix.so (default: the one built beside this program)");
-    rec->add_option("-a,--address", record.address, "device address")->capture_default_str();
-    rec->add_option("-p,--port", record.port, "device HTTP port")->capture_default_str();
-    rec->add_option("-u,--user", record.user, "user name");
-    rec->add_option("-w,--password", record.password, "password");
+    AddDeviceOptions(rec, record);
     rec->add_option("-c,--codec", record.codec, "h264, mpeg4 or jpeg")->capture_default_str();
     rec->add_option("--model", record.model, "device model text")->capture_default_str();
     rec->add_option("-n,--channels", record.channels, "number of video channels")->capture_default_str();
@@ -35,22 +44,14 @@ int main(int argc, char** argv) {
 
     host::ProbeOptions probe;
     CLI::App* pro = app.add_subcommand("probe", "ask a camera what it offers (the driver's capability query)");
-    pro->add_option("--library", probe.library, "path of libombrelix.so");
-    pro->add_option("-a,--address", probe.address, "device address")->capture_default_str();
-    pro->add_option("-p,--port", probe.port, "device HTTP port")->capture_default_str();
-    pro->add_option("-u,--user", probe.user, "user name");
-    pro->add_option("-w,--password", probe.password, "password");
+    AddDeviceOptions(pro, probe);
     pro->add_flag("--json", probe.json, "print what the host received as JSON");
     pro->add_flag("--video-standard", probe.videoStandard, "set the video standard flag of the query");
     pro->add_option("--timeout", probe.timeout, "seconds to wait for the answer")->capture_default_str();
 
     host::IoOptions io;
     CLI::App* ioc = app.add_subcommand("io", "watch digital inputs and set digital outputs");
-    ioc->add_option("--library", io.library, "path of libombrelix.so");
-    ioc->add_option("-a,--address", io.address, "device address")->capture_default_str();
-    ioc->add_option("-p,--port", io.port, "device HTTP port")->capture_default_str();
-    ioc->add_option("-u,--user", io.user, "user name");
-    ioc->add_option("-w,--password", io.password, "password");
+    AddDeviceOptions(ioc, io);
     ioc->add_option("--inputs", io.inputs, "number of digital inputs")->capture_default_str();
     ioc->add_option("--outputs", io.outputs, "number of digital outputs")->capture_default_str();
     ioc->add_option("--set", io.set, "OUTPUT=VALUE to write after start (1 drives it high)");

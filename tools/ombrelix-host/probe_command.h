@@ -9,14 +9,11 @@
 
 #include "hostkit/driver_library.h"
 
+#include "device_options.h"
+
 namespace host {
 
-struct ProbeOptions {
-    std::string library;
-    std::string address = "127.0.0.1";
-    uint16_t port = 80;
-    std::string user;
-    std::string password;
+struct ProbeOptions : DeviceOptions {
     bool json = false;
     bool videoStandard = false;
     double timeout = 60;

@@ -95,10 +95,7 @@ int RunRecord(const RecordOptions& given) {
     std::string error;
     if (options.probe) {
         ProbeOptions probe;
-        probe.address = options.address;
-        probe.port = options.port;
-        probe.user = options.user;
-        probe.password = options.password;
+        static_cast<DeviceOptions&>(probe) = options;
         ProbeResult result;
         if (!QueryCapabilities(library, probe, result, error) || !result.succeeded) {
             std::fprintf(stderr, "capability query failed: %s\n",

@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "device_options.h"
+
 namespace host {
 
-struct RecordOptions {
-    std::string library;
-    std::string address = "127.0.0.1";
-    uint16_t port = 80;
-    std::string user;
-    std::string password;
+struct RecordOptions : DeviceOptions {
     std::string codec = "h264";  // h264, mpeg4, jpeg
     std::string model = "PSIA";
     uint32_t channels = 1;
