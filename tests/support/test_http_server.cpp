@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "camsim/text_util.h"
 #include "psia/md5.h"
 #include "psia/text.h"
 #include "support/fake_host.h"
@@ -45,33 +46,7 @@ bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme)
 
 }  // namespace
 
-std::map<std::string, std::string> AuthParams(const std::string& text) {
-    std::map<std::string, std::string> params;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == ',' || text[i] == '\t')) ++i;
-        size_t eq = text.find('=', i);
-        if (eq == std::string::npos) break;
-        std::string name = Lower(Trim(text.substr(i, eq - i)));
-        i = eq + 1;
-        std::string value;
-        if (i < text.size() && text[i] == '"') {
-            ++i;
-            while (i < text.size() && text[i] != '"') {
-                if (text[i] == '\\' && i + 1 < text.size()) ++i;
-                value.push_back(text[i++]);
-            }
-            ++i;
-        } else {
-            size_t end = text.find(',', i);
-            if (end == std::string::npos) end = text.size();
-            value = Trim(text.substr(i, end - i));
-            i = end;
-        }
-        params[name] = value;
-    }
-    return params;
-}
+std::map<std::string, std::string> AuthParams(const std::string& text) { return camsim::ParseAuthParameters(text); }
 
 bool DecodeBase64(const std::string& text, std::string& decoded) {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -7,41 +7,6 @@
 
 namespace camsim {
 
-namespace {
-
-// name=value and name="value" items separated by commas; quoted values may
-// hold commas.
-std::map<std::string, std::string> ParseParameters(const std::string& text) {
-    std::map<std::string, std::string> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ',')) ++i;
-        size_t eq = text.find('=', i);
-        if (eq == std::string::npos) break;
-        std::string name = ToLower(Trim(text.substr(i, eq - i)));
-        i = eq + 1;
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        std::string value;
-        if (i < text.size() && text[i] == '"') {
-            ++i;
-            while (i < text.size() && text[i] != '"') {
-                if (text[i] == '\\' && i + 1 < text.size()) ++i;
-                value += text[i++];
-            }
-            ++i;
-        } else {
-            size_t end = text.find(',', i);
-            if (end == std::string::npos) end = text.size();
-            value = Trim(text.substr(i, end - i));
-            i = end;
-        }
-        out[name] = value;
-    }
-    return out;
-}
-
-}  // namespace
-
 Authenticator::Authenticator(std::vector<AuthScheme> schemes, std::string user, std::string password,
                              std::string realm, bool digestWithQop)
     : schemes_(std::move(schemes)),
@@ -94,7 +59,7 @@ bool Authenticator::CheckBasic(const std::string& credentials) const {
 
 bool Authenticator::CheckDigest(const std::string& parameters, const std::string& method,
                                 const std::string& requestUri) const {
-    auto p = ParseParameters(parameters);
+    auto p = ParseAuthParameters(parameters);
     if (p["username"] != user_ || p["realm"] != realm_ || p["uri"].empty() || p["response"].empty()) return false;
     if (!p["algorithm"].empty() && ToLower(p["algorithm"]) != "md5") return false;
     if (!requestUri.empty() && p["uri"] != requestUri) return false;

@@ -103,6 +103,35 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin + 1);
 }
 
+std::map<std::string, std::string> ParseAuthParameters(const std::string& text) {
+    std::map<std::string, std::string> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ',')) ++i;
+        size_t eq = text.find('=', i);
+        if (eq == std::string::npos) break;
+        std::string name = ToLower(Trim(text.substr(i, eq - i)));
+        i = eq + 1;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            ++i;
+            while (i < text.size() && text[i] != '"') {
+                if (text[i] == '\\' && i + 1 < text.size()) ++i;
+                value += text[i++];
+            }
+            ++i;
+        } else {
+            size_t end = text.find(',', i);
+            if (end == std::string::npos) end = text.size();
+            value = Trim(text.substr(i, end - i));
+            i = end;
+        }
+        out[name] = value;
+    }
+    return out;
+}
+
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() && ToLower(text.substr(0, prefix.size())) == ToLower(prefix);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ std::string RandomHex(size_t bytes);
 uint32_t Random32();
 std::string ToLower(std::string text);
 std::string Trim(const std::string& text);
+// Parameters of an authentication header after its scheme word: name=value
+// and name="value" items separated by commas (quoted values may hold commas);
+// names lower-cased.
+std::map<std::string, std::string> ParseAuthParameters(const std::string& text);
 bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 // Decimal digits only (no sign, no blanks), fitting in 32 bits.
 bool ParseUint(const std::string& text, uint32_t& value);
