@@ -67,7 +67,8 @@ TEST(H264Depacketizer, PayloadsAreRebuiltWithStartCodes) {
         Bytes frame;  // without the delimiter
     } cases[] = {
         {"single NAL unit", {{0x41, 0xAA, 0xBB}}, true, {0, 0, 1, 0x41, 0xAA, 0xBB}},
-        {"single NAL unit of 2 bytes", {{0x41, 0xAA}}, false, {}},
+        {"access-unit delimiter of 2 bytes", {{0x09, 0x10}, {0x41, 0xAA}}, true, {0, 0, 1, 0x09, 0x10, 0, 0, 1, 0x41, 0xAA}},
+        {"single NAL unit of 1 byte", {{0x41}}, true, {0, 0, 1, 0x41}},
         {"byte stream payload", {{0, 0, 0, 1, 0x41, 0xAA}}, true, {0, 0, 0, 1, 0x41, 0xAA}},
         {"STAP-A 10 and 5", {Cat({{0x18, 0, 10}, ten, {0, 5}, five})}, true, Cat({Nal(ten), Nal(five)})},
         {"STAP-A with a trailing byte", {Cat({{0x18, 0, 5}, five, {0x77}})}, true, Nal(five)},
