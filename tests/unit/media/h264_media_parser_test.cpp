@@ -117,6 +117,7 @@ TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
     } cases[] = {
         {"FU-A start 0x85", {{0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, true},
         {"FU-A start 0x85 after an SEI", {sei, {0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, true},
+        {"FU-A start 0x85 after a delimiter", {{0x09, 0x10}, {0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, true},
         {"FU-A start and end 0xC5", {{0x7C, 0xC5, 0x88, 0x84}}, false},
         {"single NAL unit", {{0x65, 0x88, 0x84}}, false},
         {"0x85 behind a slice", {{0x41, 0x9A, 0x01}, {0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, false},
@@ -135,7 +136,7 @@ TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
         ASSERT_EQ(frames.size(), c.insert ? 1u : 0u);
         if (!c.insert) continue;
         Bytes expected = Cat({Nal(k.sps), Nal(k.pps)});
-        if (c.payloads.size() == 3) expected = Cat({expected, Nal(sei)});
+        if (c.payloads.size() == 3) expected = Cat({expected, Nal(c.payloads[0])});
         expected = Cat({expected, Nal({0x65, 0x88, 0x84}), kAud});
         EXPECT_EQ(frames[0].data, expected);
         EXPECT_EQ(frames[0].fourcc, kFourCCH264);
