@@ -49,7 +49,6 @@ public:
     // must never be freed and is not started again.
     bool ThreadAbandoned() const { return abandoned_.load(); }
 
-    uint32_t GetChannelNumber() const { return channelNumber_; }
     CHANNEL_PARAMS GetParams() const { return params_; }
     bool IsOnline() const { return online_.load(); }
 

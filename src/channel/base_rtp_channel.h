@@ -56,7 +56,6 @@ public:
     bool OnFrame(ipcapture::IMediaSample* sample) override;
     std::pair<uint32_t, uint32_t> GetResolution() override;
 
-    int32_t GetTransportMode() const { return transportMode_; }
     uint16_t GetRtpPort() const { return rtpPort_; }
     uint32_t GetCameraAddress() const { return cameraAddress_; }
 

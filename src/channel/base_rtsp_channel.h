@@ -31,7 +31,6 @@ public:
     virtual void PrepareSession(RtspParams& params);
     std::string SessionFailure() override;
 
-    uint16_t GetRtcpPort() const { return rtcpPort_; }
 
 protected:
     // Finds a free even port whose stream is quiet, with RTCP on the next one.

@@ -69,7 +69,6 @@ public:
     // ICustomCreator.
     ICameraChannel* CreateChannel(uint32_t channel, ipcapture::IStreamSink* sink) override;
 
-    const HostVersion& GetHostVersion() const { return hostVersion_; }
 
 protected:
     ipcapture::IDebugSink* debugSink_ = nullptr;

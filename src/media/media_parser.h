@@ -66,7 +66,6 @@ public:
     virtual void SetMediaConfig(const MediaConfig& config);
 
     void SetClient(IMediaParserClient* client) { client_ = client; }
-    IMediaParserClient* GetClient() const { return client_; }
     uint32_t GetWidth() const { return width_; }
     uint32_t GetHeight() const { return height_; }
     const MediaConfig& GetMediaConfig() const { return config_; }
