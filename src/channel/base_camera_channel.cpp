@@ -124,11 +124,14 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     DeliverReports();
 }
 
-CBaseCameraChannel::Report CBaseCameraChannel::MakeReport(bool online) {
+std::string CBaseCameraChannel::DeviceName() const {
     const std::string address = driver_->GetDeviceInfo().address;
-    std::string name = driver_->GetChannelCount() > 1
-                           ? FormatText("Video-server %s (channel %u)", address.c_str(), channelNumber_)
-                           : FormatText("Camera %s", address.c_str());
+    return driver_->GetChannelCount() > 1 ? FormatText("Video-server %s (channel %u)", address.c_str(), channelNumber_)
+                                          : FormatText("Camera %s", address.c_str());
+}
+
+CBaseCameraChannel::Report CBaseCameraChannel::MakeReport(bool online) {
+    std::string name = DeviceName();
     static const char* const kWhere = "telvaro::CBaseCameraChannel::SetCameraState";
     if (online) return {3, FormatText("%s: %s is online", kWhere, name.c_str())};
     switch (GetState()) {

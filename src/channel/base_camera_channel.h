@@ -62,6 +62,9 @@ protected:
     // not tidy up after itself) and the whole object still exists.
     virtual void OnThreadForced();
     void MarkAbandoned() { abandoned_ = true; }
+    // "Camera <address>", or "Video-server <address> (channel <n>)" on a
+    // device with several channels.
+    std::string DeviceName() const;
 
     bool winsockStarted_ = false;
     std::atomic<bool> online_{false};

@@ -39,7 +39,17 @@ int32_t CBaseRTPChannel::Run() {
                 lastPeriodic_ = GetCurrentFileTime();
             }
         } else if (Connect()) {
-            if (WaitAny(stopOrFrame, noData) == 1) SetState(kStateStreaming);
+            if (WaitAny(stopOrFrame, noData) == 1) {
+                SetState(kStateStreaming);
+                reportedFailures_.clear();
+            } else if (!stopEvent_.IsSet()) {
+                const std::string reason = SessionFailure();
+                ReportAttemptFailure(!reason.empty() ? reason
+                                                     : FormatText("no frame within the no-data time-out of %u ms",
+                                                                  noData));
+            }
+        } else if (!stopEvent_.IsSet()) {
+            ReportAttemptFailure(attemptFailure_.empty() ? "the connection attempt failed" : attemptFailure_);
         }
         const bool stopping = stopEvent_.Wait(1000);
         if (MillisecondsSinceData() <= noData) {
@@ -60,6 +70,7 @@ int32_t CBaseRTPChannel::Run() {
 }
 
 bool CBaseRTPChannel::Connect() {
+    attemptFailure_.clear();
     SetState(kStateStopped);
     CloseTransport();
     DeleteReceiver();
@@ -70,6 +81,17 @@ bool CBaseRTPChannel::Connect() {
     CloseTransport();
     DeleteReceiver();
     return false;
+}
+
+std::string CBaseRTPChannel::SessionFailure() { return std::string(); }
+
+void CBaseRTPChannel::NoteAttemptFailure(const std::string& reason) {
+    if (attemptFailure_.empty()) attemptFailure_ = reason;
+}
+
+void CBaseRTPChannel::ReportAttemptFailure(const std::string& reason) {
+    if (!driver_ || !reportedFailures_.insert(reason).second) return;
+    driver_->DebugMessage(3, "telvaro::CBaseRTPChannel::Connect: %s: %s", DeviceName().c_str(), reason.c_str());
 }
 
 bool CBaseRTPChannel::CreateReceiver() {

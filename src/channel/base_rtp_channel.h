@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <utility>
 
 #include "channel/base_camera_channel.h"
@@ -39,6 +41,9 @@ public:
     virtual bool Configure() = 0;
     // Feeds one packet to the depacketizer.
     virtual void OnVideoPacket(const RTPPacket* packet) = 0;
+    // Why the session of the current attempt failed, as far as it knows;
+    // empty when it does not.
+    virtual std::string SessionFailure();
 
     // IRTPReceiverUser.
     void OnRTPPacket(const RTPPacket* packet) override;
@@ -64,6 +69,11 @@ protected:
     // Feeds a packet to the depacketizer on the receiving thread, after any
     // session configuration handed over since the last packet.
     void FeedParser(const RTPPacket* packet);
+    // Keeps the first reason the current connection attempt failed for.
+    void NoteAttemptFailure(const std::string& reason);
+    // Tells the host why an attempt failed, once per distinct reason until
+    // the channel streams again. Channel thread only.
+    void ReportAttemptFailure(const std::string& reason);
 
     uint16_t rtpPort_ = 0;
     std::unique_ptr<CRTPReceiver> receiver_;
@@ -82,6 +92,9 @@ private:
     std::mutex configLock_;
     std::unique_ptr<MediaConfig> pendingConfig_;
     std::atomic<bool> configPending_{false};
+    // Channel thread only.
+    std::string attemptFailure_;
+    std::set<std::string> reportedFailures_;
 };
 
 }  // namespace telvaro

@@ -1,5 +1,6 @@
 #include "channel/base_rtsp_channel.h"
 
+#include "psia/text.h"
 #include "thread/kept_objects.h"
 
 namespace telvaro {
@@ -39,7 +40,10 @@ bool CBaseRTSPChannel::FindPortPair() {
 }
 
 bool CBaseRTSPChannel::OpenTransport() {
-    if (receiver_ && rtcpHandler_ && !FindPortPair()) return false;
+    if (receiver_ && rtcpHandler_ && !FindPortPair()) {
+        NoteAttemptFailure(FormatText("no free UDP port pair from %u to %u", kFirstPort, kLastPort + 1));
+        return false;
+    }
     if (stopEvent_.IsSet() || !client_) return false;
     const DEVICE_INFO device = driver_->GetDeviceInfo();
     RtspParams params;
@@ -50,8 +54,12 @@ bool CBaseRTSPChannel::OpenTransport() {
     params.clientRtpPort = rtpPort_;
     params.clientRtcpPort = rtcpPort_;
     PrepareSession(params);
-    return client_->Open(params, this, transportMode_);
+    if (client_->Open(params, this, transportMode_)) return true;
+    NoteAttemptFailure(client_->LastFailure());
+    return false;
 }
+
+std::string CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure() : std::string(); }
 
 void CBaseRTSPChannel::CloseTransport() {
     if (client_) client_->Close();

@@ -29,6 +29,7 @@ public:
     void DeleteReceiver() override;
     // Lets the codec channel fill the server port and the URL path.
     virtual void PrepareSession(RtspParams& params);
+    std::string SessionFailure() override;
 
     uint16_t GetRtcpPort() const { return rtcpPort_; }
 

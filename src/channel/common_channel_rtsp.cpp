@@ -86,7 +86,10 @@ bool CCommonChannelRTSP::Configure() {
     if (!client.Connect(driver_->GetDeviceInfo())) return false;
     const StreamingChannelSettings wanted = WantedSettings(capabilities);
     StreamingChannelSettings current;
-    if (!client.GetStreamingChannel(capabilities.channelId, current)) return false;
+    if (!client.GetStreamingChannel(capabilities.channelId, current)) {
+        NoteAttemptFailure(client.LastFailure());
+        return false;
+    }
     // Bit rate and key-frame interval are left as the camera has them.
     const bool differs = current.id != wanted.id || current.enabled != wanted.enabled ||
                          current.videoEnabled != wanted.videoEnabled ||

@@ -17,6 +17,7 @@ constexpr uint8_t kAccessUnitDelimiter[] = {0x00, 0x00, 0x01, 0x09, 0x30};
 const std::vector<uint8_t> kFallbackPps = {0x68, 0xCE, 0x3C, 0x80};
 
 constexpr uint8_t kNalTypeSei = 6;
+constexpr uint8_t kNalTypeDelimiter = 9;
 constexpr uint8_t kNalTypeSps = 7;
 constexpr uint8_t kNalTypePps = 8;
 constexpr uint8_t kStapA = 24;
@@ -105,7 +106,8 @@ bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
     }
     const uint8_t type = payload[0] & 0x1F;
     if (type >= 1 && type <= 23) {
-        if (length < 3) return false;
+        // Access-unit delimiters are two bytes long; encoders send one in
+        // front of every picture.
         NoteNal(payload[0]);
         AppendNal(payload, length);
         return true;
@@ -145,7 +147,7 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
         // parameter sets: put the session's in front, or made-up ones if
         // there are none. A stream that carries its own sets gets none from
         // here, as made-up ones would replace those the decoder holds.
-        bool haveSets = !config_.sps.empty() && !config_.pps.empty();
+        bool haveSets = !config_.sps.empty() || !config_.pps.empty();
         if (!haveSets && !inBandParameterSets_) {
             if (!SynthesizeParameterSets()) {
                 waiting_ = true;
@@ -159,7 +161,7 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
         NoteNal(nalHeader);
         AppendToFrame(kStartCode, sizeof(kStartCode));
         AppendToFrame(&nalHeader, 1);
-    } else if ((nalHeader & 0x1F) != kNalTypeSei) {
+    } else if ((nalHeader & 0x1F) != kNalTypeSei && (nalHeader & 0x1F) != kNalTypeDelimiter) {
         frameHasContent_ = true;
     }
     AppendToFrame(payload + 2, length - 2);
@@ -174,24 +176,21 @@ void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t length) {
 void CH264RTPMediaParser::NoteNal(uint8_t header) {
     const uint8_t type = header & 0x1F;
     if (type == kNalTypeSps || type == kNalTypePps) inBandParameterSets_ = true;
-    if (type != kNalTypeSei) frameHasContent_ = true;
+    // SEI messages and delimiters may stand in front of the parameter sets.
+    if (type != kNalTypeSei && type != kNalTypeDelimiter) frameHasContent_ = true;
 }
 
 // In front of the frame, where the hand-over looks for them; only SEI
-// messages can be there already.
+// messages and a delimiter can be there already. A set the session lacks is
+// left out: the stream brings its own.
 void CH264RTPMediaParser::InsertParameterSets() {
-    const std::vector<uint8_t>& sps = config_.sps;
-    const std::vector<uint8_t>& pps = config_.pps;
-    const size_t length = 2 * sizeof(kStartCode) + sps.size() + pps.size();
-    frame_.insert(frame_.begin(), length, 0);
-    uint8_t* p = frame_.data();
-    std::memcpy(p, kStartCode, sizeof(kStartCode));
-    p += sizeof(kStartCode);
-    std::memcpy(p, sps.data(), sps.size());
-    p += sps.size();
-    std::memcpy(p, kStartCode, sizeof(kStartCode));
-    p += sizeof(kStartCode);
-    std::memcpy(p, pps.data(), pps.size());
+    std::vector<uint8_t> sets;
+    for (const std::vector<uint8_t>* set : {&config_.sps, &config_.pps}) {
+        if (set->empty()) continue;
+        sets.insert(sets.end(), std::begin(kStartCode), std::end(kStartCode));
+        sets.insert(sets.end(), set->begin(), set->end());
+    }
+    frame_.insert(frame_.begin(), sets.begin(), sets.end());
     frameHasContent_ = true;
 }
 

@@ -80,9 +80,9 @@ bool CCommonClient::Get(const std::string& path, std::string& text) {
     SenderCopy sender(lock_, sender_);
     if (!sender.Get()) return false;
     std::vector<uint8_t> output;
-    if (!Web::HttpGet(*sender.Get(), path, output)) return false;
-    text = TextOf(output);
-    return !text.empty();
+    const bool ok = Web::HttpGet(*sender.Get(), path, output);
+    if (ok) text = TextOf(output);
+    return Judge("GET", path, sender.Get()->StatusCode(), ok && !text.empty());
 }
 
 bool CCommonClient::Put(const std::string& path, const std::string& body, std::string& text) {
@@ -90,9 +90,30 @@ bool CCommonClient::Put(const std::string& path, const std::string& body, std::s
     SenderCopy sender(lock_, sender_);
     if (!sender.Get()) return false;
     std::vector<uint8_t> output;
-    if (!Web::HttpPut(*sender.Get(), path, XmlHeaders(body), body, output)) return false;
-    text = TextOf(output);
-    return !text.empty();
+    const bool ok = Web::HttpPut(*sender.Get(), path, XmlHeaders(body), body, output);
+    if (ok) text = TextOf(output);
+    return Judge("PUT", path, sender.Get()->StatusCode(), ok && !text.empty());
+}
+
+bool CCommonClient::Judge(const char* method, const std::string& path, uint32_t status, bool ok) {
+    if (ok) return true;
+    std::string reason;
+    if (status == 0) {
+        reason = FormatText("%s %s: no answer from %s:%u", method, path.c_str(), settings_.address.c_str(),
+                            static_cast<unsigned>(settings_.port));
+    } else if (status != 200) {
+        reason = FormatText("%s %s answered HTTP %u", method, path.c_str(), status);
+    } else {
+        reason = FormatText("%s %s: empty answer", method, path.c_str());
+    }
+    CLockScope scope(lock_);
+    lastFailure_ = reason;
+    return false;
+}
+
+std::string CCommonClient::LastFailure() {
+    CLockScope scope(lock_);
+    return lastFailure_;
 }
 
 bool CCommonClient::QueryDeviceInfo(PsiaDeviceInfo& info) {
@@ -112,7 +133,12 @@ bool CCommonClient::GetStreamingChannels(std::vector<StreamingChannelSettings>& 
 
 bool CCommonClient::GetStreamingChannel(uint32_t channelId, StreamingChannelSettings& settings) {
     std::string text;
-    return Get(FormatText("%s/%u", kChannelsPath, channelId), text) && ParseStreamingChannel(text, settings);
+    const std::string path = FormatText("%s/%u", kChannelsPath, channelId);
+    if (!Get(path, text)) return false;
+    if (ParseStreamingChannel(text, settings)) return true;
+    CLockScope scope(lock_);
+    lastFailure_ = FormatText("GET %s: the answer is not a streaming channel document", path.c_str());
+    return false;
 }
 
 bool CCommonClient::GetChannelCapabilities(uint32_t channelId, ChannelCapabilities& capabilities) {

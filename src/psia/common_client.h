@@ -52,12 +52,19 @@ public:
     // True when the camera answers statusCode 1 or 7; 7 reboots nothing here.
     bool TriggerOutput(uint32_t outputId, bool high);
 
+    // Why the last failed request failed, for a log: the method, the
+    // resource and the HTTP status or what was missing. Empty while none
+    // failed.
+    std::string LastFailure();
+
 private:
     bool Connected();
     bool AbortRequested();
     // The response body up to its terminating zero; true when non-empty.
     bool Get(const std::string& path, std::string& text);
     bool Put(const std::string& path, const std::string& body, std::string& text);
+    // Passes ok through; a failure is remembered with its reason.
+    bool Judge(const char* method, const std::string& path, uint32_t status, bool ok);
     // Result of a PUT's ResponseStatus: 1 succeeds, 7 reboots.
     bool JudgeChannelStatus(const std::string& text);
 
@@ -65,6 +72,7 @@ private:
     TSmartPtr<Web::CHttpSender> sender_;
     const std::atomic<bool>* abortFlag_ = nullptr;
     DEVICE_INFO settings_;
+    std::string lastFailure_;
 };
 
 }  // namespace telvaro

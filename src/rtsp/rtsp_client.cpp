@@ -1,6 +1,8 @@
 #include "rtsp/rtsp_client.h"
 
 #include <algorithm>
+#include <random>
+#include <vector>
 
 #include "driver/config_file.h"
 #include "platform/clock.h"
@@ -42,6 +44,12 @@ std::string Quoted(const std::string& value) {
     return out + '"';
 }
 
+// RFC 7616 section 3.4: an opaque value of the client's, new per session.
+std::string MakeClientNonce() {
+    std::random_device device;
+    return FormatText("%08x%08x", static_cast<unsigned>(device()), static_cast<unsigned>(device()));
+}
+
 const char* MethodName(int32_t method) {
     switch (method) {
         case kRtspDescribe: return "DESCRIBE";
@@ -69,7 +77,13 @@ bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int
     pending_.clear();
     const bool knownMode =
         transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
-    if (knownMode && FitsInHeader(params.userName) && FitsInHeader(params.password) && ConnectSocket() && Start()) {
+    cnonce_ = MakeClientNonce();
+    if (!knownMode || !FitsInHeader(params.userName) || !FitsInHeader(params.password)) {
+        NoteFailure("the user name or password contains a line break or NUL");
+    } else if (!ConnectSocket()) {
+        NoteFailure(FormatText("no RTSP connection to %s:%u", params_.host.c_str(),
+                               static_cast<unsigned>(params_.serverPort)));
+    } else if (Start()) {
         return true;
     }
     Close();
@@ -150,17 +164,53 @@ std::string CBaseRTSPClient::ControlUrl() const {
 }
 
 std::string CBaseRTSPClient::TransportHeader() const {
-    if (transportMode_ == kRtpOverTcp) return kInterleavedTransport;
+    // Both interleaved modes say so: a Transport without interleaved= or
+    // client_port= gets UDP from some servers and 461 from others.
+    if (transportMode_ != kRtpOverUdp) return kInterleavedTransport;
     std::string profile = parser_.GetMedia(params_.mediaKind).profile;
-    std::string ports;
-    if (transportMode_ == kRtpOverRtsp) {
-        if (profile.empty()) profile = "RTP/AVP/TCP";
-    } else {
-        if (profile.empty()) profile = "RTP/AVP/UDP";
-        ports = FormatText(";client_port=%u-%u", static_cast<unsigned>(params_.clientRtpPort),
-                           static_cast<unsigned>(params_.clientRtcpPort));
+    if (profile.empty()) profile = "RTP/AVP/UDP";
+    return FormatText("Transport: %s;unicast;client_port=%u-%u\r\n", profile.c_str(),
+                      static_cast<unsigned>(params_.clientRtpPort), static_cast<unsigned>(params_.clientRtcpPort));
+}
+
+bool CBaseRTSPClient::AcceptTransport() {
+    // A server that names no transport is taken to deliver as asked.
+    const std::string reply = ToLower(parser_.GetTransport());
+    if (reply.empty()) return true;
+    const std::string params = ";" + reply + ";";
+    auto value = [&params](const char* name) {
+        return FindHeaderParam(name, "=", params, ";");
+    };
+    auto refuse = [this, &reply](const char* why) {
+        NoteFailure(FormatText("SETUP %s: %s (Transport: %s)", ControlUrl().c_str(), why, reply.c_str()));
+        return false;
+    };
+    if (params.find(";multicast;") != std::string::npos) return refuse("the server answered multicast, not unicast");
+    const std::string interleaved = value("interleaved");
+    if (transportMode_ == kRtpOverUdp) {
+        if (!interleaved.empty() || reply.find("/tcp") != std::string::npos) {
+            return refuse("the server answered interleaved TCP, not UDP");
+        }
+        const std::string client = value("client_port");
+        if (client.empty() && value("server_port").empty()) return refuse("the server answered no ports");
+        int32_t port = 0;
+        if (!client.empty() &&
+            (!ParseDecimal(TrimBlanks(SplitText(client, '-')[0]), port) || port != params_.clientRtpPort)) {
+            return refuse("the server answered other client ports");
+        }
+        return true;
     }
-    return FormatText("Transport: %s;unicast%s\r\n", profile.c_str(), ports.c_str());
+    if (interleaved.empty()) return refuse("the server answered UDP, not interleaved delivery");
+    const std::vector<std::string> channels = SplitText(interleaved, '-');
+    int32_t rtp = 0;
+    int32_t rtcp = 0;
+    if (!ParseDecimal(TrimBlanks(channels[0]), rtp) || rtp < 0 || rtp > 255) {
+        return refuse("the server answered an unusable interleaved channel");
+    }
+    if (channels.size() < 2 || !ParseDecimal(TrimBlanks(channels[1]), rtcp) || rtcp < 0 || rtcp > 255) rtcp = rtp + 1;
+    rtpChannel_ = static_cast<uint8_t>(rtp);
+    rtcpChannel_ = static_cast<uint8_t>(rtcp & 0xFF);
+    return true;
 }
 
 std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const std::string& uri) const {
@@ -179,12 +229,27 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const s
         !FitsInHeader(nonce) || !FitsInHeader(uri)) {
         return std::string();
     }
-    // RFC 2617 section 3.2.2 without qop; the uri is the request's own URL.
+    // RFC 2617 section 3.2.2; the uri is the request's own URL. With qop
+    // "auth" offered, the answer carries it with a nonce count and a client
+    // nonce (RFC 7616 section 3.4); without, the RFC 2069 form.
     const std::string ha1 = Md5Hex(params_.userName + ":" + realm + ":" + params_.password);
     const std::string ha2 = Md5Hex(std::string(methodName) + ":" + uri);
-    const std::string response = Md5Hex(ha1 + ":" + nonce + ":" + ha2);
-    return "Authorization: Digest username=" + Quoted(params_.userName) + ", realm=" + Quoted(realm) +
-           ", nonce=" + Quoted(nonce) + ", uri=" + Quoted(uri) + ", response=" + Quoted(response) + "\r\n";
+    std::string header = "Authorization: Digest username=" + Quoted(params_.userName) + ", realm=" + Quoted(realm) +
+                         ", nonce=" + Quoted(nonce) + ", uri=" + Quoted(uri);
+    if (nonce != signedNonce_) {
+        signedNonce_ = nonce;
+        nonceCount_ = 0;
+    }
+    if (parser_.GetQopAuth()) {
+        const std::string nc = FormatText("%08x", ++nonceCount_);
+        const std::string response = Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce_ + ":auth:" + ha2);
+        header += ", response=" + Quoted(response) + ", qop=auth, nc=" + nc + ", cnonce=" + Quoted(cnonce_);
+    } else {
+        header += ", response=" + Quoted(Md5Hex(ha1 + ":" + nonce + ":" + ha2));
+    }
+    const std::string& opaque = parser_.GetOpaque();
+    if (!opaque.empty() && FitsInHeader(opaque)) header += ", opaque=" + Quoted(opaque);
+    return header + "\r\n";
 }
 
 std::string CBaseRTSPClient::BuildRequest(int32_t method) {
@@ -193,7 +258,7 @@ std::string CBaseRTSPClient::BuildRequest(int32_t method) {
     const std::string cseq = FormatText("CSeq: %u\r\n", parser_.NextCSeq());
     const std::string& sessionId = parser_.GetSession();
     const std::string session = sessionId.empty() ? std::string() : FormatText("Session: %s\r\n", sessionId.c_str());
-    const std::string url = method == kRtspSetup ? ControlUrl() : BaseUrl();
+    const std::string url = RequestUrl(method);
     const std::string auth = AuthorizationHeader(name, url);
     switch (method) {
         case kRtspDescribe:
@@ -225,20 +290,56 @@ bool CBaseRTSPClient::SendRequest(int32_t method) {
 }
 
 bool CBaseRTSPClient::Request(int32_t method) {
-    if (!SendRequest(method)) return false;
+    if (!SendRequest(method)) {
+        NoteFailure(FormatText("%s %s: the request could not be sent", MethodName(method), RequestUrl(method).c_str()));
+        return false;
+    }
     // In the interleaved modes the PLAY reply arrives in the media stream
     // and is passed over there.
     if (method == kRtspPlay && transportMode_ != kRtpOverUdp) return ReceiveInterleaved();
     std::string reply;
-    if (!ReadReply(reply)) return false;
-    return parser_.Parse(reply, method);
+    if (!ReadReply(reply)) {
+        NoteFailure(FormatText("%s %s: no reply", MethodName(method), RequestUrl(method).c_str()));
+        return false;
+    }
+    if (parser_.Parse(reply, method)) return true;
+    NoteFailure(FormatText("%s %s answered \"%s\"%s", MethodName(method), RequestUrl(method).c_str(),
+                           parser_.GetStatusLine().c_str(),
+                           parser_.GetStatusCode() == 200 || parser_.GetStatusCode() == 401
+                               ? " with a reply that could not be read"
+                               : ""));
+    return false;
 }
 
 bool CBaseRTSPClient::RequestWithRetry(int32_t method) {
     if (!Request(method)) return false;
-    if (parser_.GetStatusCode() != 401 || parser_.GetChallengeScheme() == params_.currentScheme) return true;
-    params_.currentScheme = parser_.GetChallengeScheme();
-    return Request(method);
+    if (parser_.GetStatusCode() != 401) return true;
+    // One more try when the challenge asks for another scheme, or for
+    // Digest with a fresh nonce (a stale one, RFC 2617 section 3.2.1).
+    const int32_t offered = parser_.GetChallengeScheme();
+    const bool freshNonce = offered == kRtspAuthDigest && parser_.GetNonce() != signedNonce_;
+    if (offered != kRtspAuthNone && (offered != params_.currentScheme || freshNonce)) {
+        params_.currentScheme = offered;
+        if (!Request(method)) return false;
+        if (parser_.GetStatusCode() != 401) return true;
+    }
+    // Credentials that do not work end the attempt; going on would only
+    // wait for media that cannot come.
+    NoteFailure(FormatText("%s %s answered \"%s\"", MethodName(method), RequestUrl(method).c_str(),
+                           parser_.GetStatusLine().c_str()));
+    return false;
+}
+
+std::string CBaseRTSPClient::RequestUrl(int32_t method) const { return method == kRtspSetup ? ControlUrl() : BaseUrl(); }
+
+void CBaseRTSPClient::NoteFailure(const std::string& text) {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    if (lastFailure_.empty()) lastFailure_ = text;
+}
+
+std::string CBaseRTSPClient::LastFailure() const {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    return lastFailure_;
 }
 
 bool CBaseRTSPClient::ReadReply(std::string& reply) {
@@ -281,7 +382,7 @@ bool CBaseRTSPClient::ReadReply(std::string& reply) {
 }
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
-    CRTSPStreamParser stream(user_);
+    CRTSPStreamParser stream(user_, rtpChannel_, rtcpChannel_);
     uint8_t buffer[kInterleavedBufferSize];
     // The PLAY has just renewed the session.
     lastKeepAlive_ = GetCurrentFileTime();
@@ -341,8 +442,8 @@ void CBaseRTSPClient::Run() {
     try {
         if (RequestWithRetry(kRtspDescribe) && !IsStopRequested()) {
             if (user_) user_->SetMediaConfig(parser_.GetMediaConfig());
-            if (RequestWithRetry(kRtspSetup) && !IsStopRequested() && RequestWithRetry(kRtspPlay) &&
-                !IsStopRequested()) {
+            if (RequestWithRetry(kRtspSetup) && AcceptTransport() && !IsStopRequested() &&
+                RequestWithRetry(kRtspPlay) && !IsStopRequested()) {
                 while (!stopEvent_.Wait(kKeepAliveCheckMs)) KeepAlive();
             }
         }

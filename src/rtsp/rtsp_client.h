@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/socket.h"
@@ -58,6 +59,11 @@ public:
     virtual bool ReceiveInterleaved();
     // OPTIONS when half the session time-out has passed since the last one.
     void KeepAlive();
+    // Why the session failed, in words for a log ("DESCRIBE rtsp://... answered
+    // \"RTSP/1.0 404 Not Found\"", a refused transport, no connection);
+    // empty while nothing failed. Never holds a password or an Authorization
+    // value. Any thread may ask.
+    std::string LastFailure() const;
 
 protected:
     bool ConnectSocket();
@@ -69,6 +75,13 @@ protected:
     std::string ControlUrl() const;
     std::string TransportHeader() const;
     std::string AuthorizationHeader(const char* methodName, const std::string& uri) const;
+    // The URL a request goes to: the control URL for SETUP, else the base.
+    std::string RequestUrl(int32_t method) const;
+    // Checks the Transport of the SETUP reply against what was asked and
+    // takes the interleaved channels the server confirmed.
+    bool AcceptTransport();
+    // Keeps the first failure of the session.
+    void NoteFailure(const std::string& text);
     // One reply: its header block up to the empty line and exactly
     // Content-Length body bytes; bytes after it stay buffered for the next
     // read. False when nothing arrived or the reply is too large.
@@ -83,6 +96,15 @@ protected:
     IRTPReceiverUser* user_ = nullptr;
     // Received bytes not yet consumed by a reply.
     std::string pending_;
+    // Interleaved channels of RTP and RTCP, as the server confirmed them.
+    uint8_t rtpChannel_ = 0;
+    uint8_t rtcpChannel_ = 1;
+    // Digest state: the nonce last signed, its count and the client nonce.
+    mutable std::string signedNonce_;
+    mutable uint32_t nonceCount_ = 0;
+    std::string cnonce_;
+    mutable std::mutex failureLock_;
+    std::string lastFailure_;
 };
 
 }  // namespace telvaro

@@ -1,5 +1,7 @@
 #include "rtsp/rtsp_response_parser.h"
 
+#include <map>
+
 #include "psia/text.h"
 
 namespace telvaro {
@@ -65,12 +67,13 @@ bool ScanUnsigned(const std::string& text, size_t& i, uint32_t& value) {
     return true;
 }
 
-// "<prefix> %u" on a lower-cased line: the prefix at the start.
-bool ScanPrefixedUnsigned(const std::string& lower, const char* prefix, uint32_t& value) {
-    const std::string p(prefix);
-    if (lower.compare(0, p.size(), p) != 0) return false;
-    size_t i = p.size();
-    return ScanUnsigned(lower, i, value);
+// The value of a header line whose field name is name (lower case), or
+// false for a line of another field.
+bool FieldValue(const std::string& line, const char* name, std::string& value) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || ToLower(TrimBlanks(line.substr(0, colon))) != name) return false;
+    value = line.substr(colon + 1);
+    return true;
 }
 
 // The decimal number a value begins with; 0 when it begins otherwise.
@@ -85,14 +88,35 @@ uint32_t LeadingNumber(const std::string& text) {
     return static_cast<uint32_t>(v);
 }
 
-// True when the first occurrence of name in the lower-cased line starts it
-// or follows a blank.
-bool IsOfClass(const std::string& lower, const char* name) {
-    size_t at = lower.find(name);
-    if (at == std::string::npos) return false;
-    if (at == 0) return true;
-    char before = lower[at - 1];
-    return before == ' ' || before == '\t' || before == '\r' || before == '\n';
+// The auth-params of a challenge (RFC 7235 section 2.1): name=token or
+// name="quoted string", separated by commas; names in lower case, values
+// without their quotes and escapes.
+std::map<std::string, std::string> ReadAuthParams(const std::string& text) {
+    std::map<std::string, std::string> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (IsSpace(text[i]) || text[i] == ',')) ++i;
+        const size_t nameStart = i;
+        while (i < text.size() && text[i] != '=' && text[i] != ',') ++i;
+        std::string name = ToLower(TrimBlanks(text.substr(nameStart, i - nameStart)));
+        if (i >= text.size() || text[i] != '=') continue;
+        ++i;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\' && i + 1 < text.size()) ++i;
+                value += text[i];
+            }
+            if (i < text.size()) ++i;
+        } else {
+            const size_t valueStart = i;
+            while (i < text.size() && text[i] != ',') ++i;
+            value = TrimBlanks(text.substr(valueStart, i - valueStart));
+        }
+        if (!name.empty()) out[name] = value;
+    }
+    return out;
 }
 
 int Base64Value(char c) {
@@ -137,19 +161,6 @@ void StoreParameterSet(const std::string& text, std::vector<uint8_t>& target) {
     if (decoded.size() <= CRTSPResponseParser::kMaxParameterSetSize) target = std::move(decoded);
 }
 
-// The line with the first occurrence of the lower-case name written as
-// canonical, so that lookups written for the usual spelling find it in any
-// letter case.
-std::string WithCanonicalName(const std::string& line, const std::string& lower, const char* name,
-                              const char* canonical) {
-    size_t at = lower.find(name);
-    if (at == std::string::npos) return line;
-    std::string out(line);
-    const std::string c(canonical);
-    out.replace(at, c.size(), c);
-    return out;
-}
-
 const RTSPMediaDescription kNoMedia;
 
 }  // namespace
@@ -169,8 +180,10 @@ CRTSPResponseParser::ReplyExtent CRTSPResponseParser::FindReplyExtent(const std:
             return text.size() > maxSize ? ReplyExtent::TooLarge : ReplyExtent::Incomplete;
         }
         if (line.empty()) break;
-        uint32_t value = 0;
-        if (ScanPrefixedUnsigned(ToLower(line), "content-length:", value)) bodyLength = value;
+        std::string value;
+        size_t i = 0;
+        uint32_t number = 0;
+        if (FieldValue(line, "content-length", value) && ScanUnsigned(value, i, number)) bodyLength = number;
     }
     if (pos > maxSize || bodyLength > maxSize - pos) return ReplyExtent::TooLarge;
     if (text.size() - pos < bodyLength) return ReplyExtent::Incomplete;
@@ -193,6 +206,9 @@ bool CRTSPResponseParser::Parse(const std::string& reply, int32_t method) {
     if (!ScanToken(line, i, kMaxToken, version) || !ScanUnsigned(line, i, status)) return false;
     protocolVersion_ = version;
     statusCode_ = status;
+    statusLine_ = line;
+    transport_.clear();
+    digestOffered_ = false;
     if (status != 200 && status != 401) return false;
 
     for (;;) {
@@ -209,58 +225,56 @@ bool CRTSPResponseParser::Parse(const std::string& reply, int32_t method) {
 }
 
 bool CRTSPResponseParser::HandleHeader(const std::string& line) {
-    const std::string lower = ToLower(line);
-    if (IsOfClass(lower, "cseq")) return ReadCSeq(lower);
-    if (IsOfClass(lower, "date")) return true;
-    if (IsOfClass(lower, "content-base")) return ReadContentBase(line, lower);
-    if (IsOfClass(lower, "content-type")) return ReadContentType(lower);
-    if (IsOfClass(lower, "content-length")) return ReadContentLength(lower);
-    if (IsOfClass(lower, "transport")) return true;
-    if (IsOfClass(lower, "session")) return ReadSession(line, lower);
-    if (IsOfClass(lower, "range")) return true;
-    if (IsOfClass(lower, "rtp-info")) return true;
-    if (IsOfClass(lower, "server")) return true;
-    if (IsOfClass(lower, "accept-ranges")) return true;
-    if (IsOfClass(lower, "rtcp-interval")) return true;
-    if (IsOfClass(lower, "www-authenticate")) return ReadChallenge(line, lower);
-    return true;
-}
-
-bool CRTSPResponseParser::ReadCSeq(const std::string& lower) { return ScanPrefixedUnsigned(lower, "cseq:", cseq_); }
-
-bool CRTSPResponseParser::ReadContentBase(const std::string& line, const std::string& lower) {
-    size_t name = lower.find("content-base:");
-    if (name == std::string::npos) {
-        contentBase_.clear();
-        return false;
+    // A header line is known by its field name, the text before the first
+    // colon: a value may name another header ("Digest realm=\"... Server\"").
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return true;
+    const std::string name = ToLower(TrimBlanks(line.substr(0, colon)));
+    const std::string value = line.substr(colon + 1);
+    if (name == "cseq") return ReadCSeq(value);
+    if (name == "content-base") return ReadContentBase(value);
+    if (name == "content-type") return ReadContentType(value);
+    if (name == "content-length") return ReadContentLength(value);
+    if (name == "transport") {
+        transport_ = TrimBlanks(value);
+        return true;
     }
-    // The name is matched in any case; the URL is kept as received, since
-    // servers may tell paths apart by case.
-    size_t url = lower.find("rtsp://", name);
-    if (url != std::string::npos) contentBase_ = TrimBlanks(line.substr(url));
+    if (name == "session") return ReadSession(value);
+    if (name == "www-authenticate") return ReadChallenge(value);
     return true;
 }
 
-bool CRTSPResponseParser::ReadContentType(const std::string& lower) {
-    static const std::string kPrefix = "content-type:";
-    if (lower.compare(0, kPrefix.size(), kPrefix) != 0) return false;
-    size_t i = kPrefix.size();
-    std::string value;
-    if (!ScanToken(lower, i, kMaxToken, value)) return false;
-    contentType_ = value;
+bool CRTSPResponseParser::ReadCSeq(const std::string& value) {
+    size_t i = 0;
+    return ScanUnsigned(value, i, cseq_);
+}
+
+bool CRTSPResponseParser::ReadContentBase(const std::string& value) {
+    // The URL is kept as received, since servers may tell paths apart by
+    // case.
+    size_t url = ToLower(value).find("rtsp://");
+    if (url != std::string::npos) contentBase_ = TrimBlanks(value.substr(url));
     return true;
 }
 
-bool CRTSPResponseParser::ReadContentLength(const std::string& lower) {
-    return ScanPrefixedUnsigned(lower, "content-length:", contentLength_);
+bool CRTSPResponseParser::ReadContentType(const std::string& value) {
+    size_t i = 0;
+    std::string token;
+    if (!ScanToken(ToLower(value), i, kMaxToken, token)) return false;
+    contentType_ = token;
+    return true;
 }
 
-bool CRTSPResponseParser::ReadSession(const std::string& line, const std::string& lower) {
-    const std::string canonical = WithCanonicalName(line, lower, "session:", "Session:");
-    session_.clear();
-    session_ = FindHeaderParam("Session:", " ", canonical, ";\r\n");
-    if (canonical.find(';') != std::string::npos) {
-        std::string timeout = FindHeaderParam("timeout", "=", canonical, ";\r\n");
+bool CRTSPResponseParser::ReadContentLength(const std::string& value) {
+    size_t i = 0;
+    return ScanUnsigned(value, i, contentLength_);
+}
+
+bool CRTSPResponseParser::ReadSession(const std::string& value) {
+    const size_t semicolon = value.find(';');
+    session_ = TrimBlanks(value.substr(0, semicolon));
+    if (semicolon != std::string::npos) {
+        std::string timeout = FindHeaderParam("timeout", "=", value.substr(semicolon), ";\r\n");
         if (timeout.empty()) {
             session_.clear();
         } else {
@@ -271,23 +285,40 @@ bool CRTSPResponseParser::ReadSession(const std::string& line, const std::string
     return !session_.empty();
 }
 
-bool CRTSPResponseParser::ReadChallenge(const std::string& line, const std::string& lower) {
-    static const std::string kDigest = "www-authenticate: digest";
-    static const std::string kBasic = "www-authenticate: basic";
-    size_t at;
-    std::string parameters;
-    if ((at = lower.find(kDigest)) != std::string::npos) {
-        challengeScheme_ = kRtspAuthDigest;
-        parameters = line.substr(at + kDigest.size());
-    } else if ((at = lower.find(kBasic)) != std::string::npos) {
-        challengeScheme_ = kRtspAuthBasic;
-        parameters = line.substr(at + kBasic.size());
-    } else {
-        challengeScheme_ = kRtspAuthNone;
+bool CRTSPResponseParser::ReadChallenge(const std::string& value) {
+    std::string text = TrimBlanks(value);
+    const size_t blank = text.find_first_of(" \t");
+    const std::string scheme = ToLower(text.substr(0, blank));
+    const std::string parameters = blank == std::string::npos ? std::string() : text.substr(blank + 1);
+    int32_t offered = kRtspAuthNone;
+    if (scheme == "digest") {
+        offered = kRtspAuthDigest;
+    } else if (scheme == "basic") {
+        offered = kRtspAuthBasic;
     }
-    realm_ = EraseChars("\"", TrimBlanks(FindHeaderParam("realm", "=", parameters, ",\r\n")));
-    nonce_ = EraseChars("\"", TrimBlanks(FindHeaderParam("nonce", "=", parameters, ",\r\n")));
-    if (challengeScheme_ == kRtspAuthDigest) return !realm_.empty() && !nonce_.empty();
+    // Of several challenges in one reply the strongest is answered: the
+    // password goes out in the clear only to a server that offers nothing
+    // else.
+    if (digestOffered_ && offered != kRtspAuthDigest) return true;
+    const std::map<std::string, std::string> params = ReadAuthParams(parameters);
+    auto get = [&params](const char* key) {
+        auto it = params.find(key);
+        return it == params.end() ? std::string() : it->second;
+    };
+    challengeScheme_ = offered;
+    realm_ = get("realm");
+    nonce_ = get("nonce");
+    opaque_ = get("opaque");
+    // qop is a list of options (RFC 2617 section 3.2.1); "auth" is the one
+    // a request without a body can answer.
+    qopAuth_ = false;
+    for (const std::string& option : SplitText(get("qop"), ',')) {
+        if (ToLower(TrimBlanks(option)) == "auth") qopAuth_ = true;
+    }
+    if (offered == kRtspAuthDigest) {
+        digestOffered_ = true;
+        return !realm_.empty() && !nonce_.empty();
+    }
     return true;
 }
 
@@ -303,13 +334,14 @@ bool CRTSPResponseParser::ParseSessionDescription(const std::string& body) {
         ReadLine(body, pos, line);
         const std::string lower = ToLower(line);
         bool ok = true;
-        if (IsOfClass(lower, "a=control")) {
+        // Each line is known by its own type and attribute name.
+        if (lower.compare(0, 10, "a=control:") == 0) {
             ok = ReadControlLine(line, controlKind);
-        } else if (IsOfClass(lower, "a=fmtp")) {
+        } else if (lower.compare(0, 7, "a=fmtp:") == 0) {
             // Another media's parameters (an audio "config", say) must not
             // replace the decoder configuration of the one set up.
             if (section == selectedMedia_) ok = ReadFormatLine(line);
-        } else if (IsOfClass(lower, "m=")) {
+        } else if (lower.compare(0, 2, "m=") == 0) {
             ok = ReadMediaLine(line, section, controlKind);
         }
         if (!ok) return false;
@@ -362,12 +394,18 @@ bool CRTSPResponseParser::ReadFormatLine(const std::string& line) {
         mediaConfig_.config = HexToBytes(config);
         return !mediaConfig_.config.empty();
     }
+    // The sets that are there are kept: an SPS alone gives the picture size,
+    // and a missing PPS may come in the stream.
     std::vector<std::string> pieces = SplitText(sets, ',');
-    if (pieces.size() < 2) return true;
-    if (pieces[0].empty() || pieces[1].empty()) return false;
-    StoreParameterSet(pieces[0], mediaConfig_.sps);
-    StoreParameterSet(pieces[1], mediaConfig_.pps);
-    return !mediaConfig_.sps.empty() && !mediaConfig_.pps.empty();
+    pieces.resize(2);
+    std::vector<uint8_t> sps;
+    std::vector<uint8_t> pps;
+    StoreParameterSet(TrimBlanks(pieces[0]), sps);
+    StoreParameterSet(TrimBlanks(pieces[1]), pps);
+    if (sps.empty() && pps.empty()) return false;
+    mediaConfig_.sps = std::move(sps);
+    mediaConfig_.pps = std::move(pps);
+    return true;
 }
 
 }  // namespace telvaro

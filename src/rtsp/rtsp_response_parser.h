@@ -65,17 +65,25 @@ public:
     int32_t GetChallengeScheme() const { return challengeScheme_; }
     const std::string& GetRealm() const { return realm_; }
     const std::string& GetNonce() const { return nonce_; }
+    const std::string& GetOpaque() const { return opaque_; }
+    // The Digest challenge offered qop "auth" (RFC 2617 section 3.2.1).
+    bool GetQopAuth() const { return qopAuth_; }
+    // The status line of the last reply, as received.
+    const std::string& GetStatusLine() const { return statusLine_; }
+    // The Transport header of the last reply; empty when it had none.
+    const std::string& GetTransport() const { return transport_; }
     // Stays owned by the parser and unchanged after the DESCRIBE reply.
     const MediaConfig& GetMediaConfig() const { return mediaConfig_; }
 
 private:
     bool HandleHeader(const std::string& line);
-    bool ReadCSeq(const std::string& lower);
-    bool ReadContentBase(const std::string& line, const std::string& lower);
-    bool ReadContentType(const std::string& lower);
-    bool ReadContentLength(const std::string& lower);
-    bool ReadSession(const std::string& line, const std::string& lower);
-    bool ReadChallenge(const std::string& line, const std::string& lower);
+    // Each reads the value of its header, the text after the colon.
+    bool ReadCSeq(const std::string& value);
+    bool ReadContentBase(const std::string& value);
+    bool ReadContentType(const std::string& value);
+    bool ReadContentLength(const std::string& value);
+    bool ReadSession(const std::string& value);
+    bool ReadChallenge(const std::string& value);
     bool ParseSessionDescription(const std::string& body);
     bool ReadMediaLine(const std::string& line, int32_t& section, int32_t& controlKind);
     bool ReadControlLine(const std::string& line, int32_t& controlKind);
@@ -93,6 +101,12 @@ private:
     int32_t challengeScheme_ = kRtspAuthNone;
     std::string realm_;
     std::string nonce_;
+    std::string opaque_;
+    bool qopAuth_ = false;
+    // A Digest challenge was read from the reply being parsed.
+    bool digestOffered_ = false;
+    std::string statusLine_;
+    std::string transport_;
     MediaConfig mediaConfig_;
     int32_t selectedMedia_ = kRtspMediaVideo;
 };

@@ -6,15 +6,12 @@
 
 namespace telvaro {
 
-namespace {
-
-// Interleaved channel 1 carries the camera's RTCP. Its frames are passed over
-// whole: their payload must not be searched for the next frame's marker.
-constexpr uint8_t kRtcpChannel = 0x01;
-
-}  // namespace
-
-CRTSPStreamParser::CRTSPStreamParser(IRTPReceiverUser* user) : user_(user) { packet_.reserve(kMaxFrameLength); }
+// The RTCP channel's frames are passed over whole: their payload must not be
+// searched for the next frame's marker.
+CRTSPStreamParser::CRTSPStreamParser(IRTPReceiverUser* user, uint8_t rtpChannel, uint8_t rtcpChannel)
+    : marker_{0x24, rtpChannel}, rtcpChannel_(rtcpChannel), user_(user) {
+    packet_.reserve(kMaxFrameLength);
+}
 
 CRTSPStreamParser::~CRTSPStreamParser() = default;
 
@@ -40,7 +37,7 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t length) {
             if (byte == marker_[matched_]) {
                 ++matched_;
                 ++p;
-            } else if (matched_ == 1 && byte == kRtcpChannel) {
+            } else if (matched_ == 1 && byte == rtcpChannel_ && rtcpChannel_ != marker_[1]) {
                 matched_ = 2;
                 skipping_ = true;
                 ++p;

@@ -16,7 +16,8 @@ public:
     // The largest payload a frame's 16-bit length can announce.
     static constexpr size_t kMaxFrameLength = 0xFFFF;
 
-    explicit CRTSPStreamParser(IRTPReceiverUser* user);
+    // RTP comes on rtpChannel; frames of rtcpChannel are passed over whole.
+    explicit CRTSPStreamParser(IRTPReceiverUser* user, uint8_t rtpChannel = 0, uint8_t rtcpChannel = 1);
     virtual ~CRTSPStreamParser();
     CRTSPStreamParser(const CRTSPStreamParser&) = delete;
     CRTSPStreamParser& operator=(const CRTSPStreamParser&) = delete;
@@ -35,7 +36,8 @@ private:
     uint8_t lengthBytes_[2] = {0, 0};
     uint32_t lengthCount_ = 0;
     std::vector<uint8_t> packet_;  // the payload collected so far; its capacity is kept
-    const uint8_t marker_[2] = {0x24, 0x00};
+    const uint8_t marker_[2];
+    const uint8_t rtcpChannel_;
     // The current frame belongs to the RTCP channel and is passed over.
     bool skipping_ = false;
     IRTPReceiverUser* user_;

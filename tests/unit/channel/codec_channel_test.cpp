@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "rtpkit/clip.h"
 #include "support/fake_driver.h"
 #include "support/test_http_server.h"
+#include "support/test_rtsp_server.h"
 #include "support/video_decoder.h"
 #include "support/wait_until.h"
 
@@ -312,6 +314,62 @@ TEST_F(CodecChannelTest, SilenceLosesTheSignalAndFramesBringItBack) {
     EXPECT_EQ(channel.GetState(), telvaro::kStateStreaming);
     channel.Stop();
     EXPECT_EQ(driver.CountMessages("Signal was lost"), 1u);
+}
+
+// Each failed attempt tells the host why, once per cause until the channel
+// streams again, and never with the password.
+TEST_F(CodecChannelTest, FailedAttemptsSayWhyOncePerCause) {
+    struct Case {
+        const char* name;
+        std::function<void()> breakIt;
+        std::string reason;  // "" for the closed RTSP port, known only once it is found
+    } cases[] = {
+        {"silence", [this] { camera->GetFaults().silent = true; },
+         "no frame within the no-data time-out of 1500 ms"},
+        {"wrong password",
+         [this] {
+             telvaro::DEVICE_INFO info = driver.GetDeviceInfo();
+             info.password = "wrong-Secret9";
+             driver.SetDeviceInfo(info);
+         },
+         "GET /PSIA/Streaming/channels/1 answered HTTP 401"},
+        {"closed RTSP port", nullptr, ""},
+    };
+    fakes::RefusedPort refused;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        config.password = "pw-Secret9";
+        StartCamera(camsim::Codec::H264);
+        driver.ClearMessages();
+        std::string reason = c.reason;
+        if (c.breakIt) {
+            c.breakIt();
+        } else {
+            const uint16_t closed = refused.Port();
+            driver.SetParameter(2, "1;" + std::to_string(closed) + ";VBR;64;8192;20,40,60,80,100");
+            reason = "no RTSP connection to 127.0.0.1:" + std::to_string(closed);
+        }
+        telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+        ASSERT_TRUE(channel.Start(Params(640, 480)));
+        ASSERT_TRUE(fakes::WaitUntil(
+            [&] {
+                size_t gets = 0;
+                for (const auto& r : camera->Requests()) gets += r.method == "GET";
+                return gets >= 3;
+            },
+            15000));
+        channel.Stop();
+        size_t found = 0;
+        for (const auto& m : driver.Messages()) {
+            EXPECT_EQ(m.text.find("Secret9"), std::string::npos) << m.text;
+            if (m.text.find(reason) == std::string::npos) continue;
+            ++found;
+            EXPECT_EQ(m.type, 3);
+            EXPECT_EQ(m.text, "telvaro::CBaseRTPChannel::Connect: Camera 127.0.0.1: " + reason);
+        }
+        EXPECT_EQ(found, 1u);
+        camera->Stop();
+    }
 }
 
 TEST_F(CodecChannelTest, ADroppedRtspConnectionIsReconnected) {

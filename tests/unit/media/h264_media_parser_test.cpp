@@ -67,7 +67,8 @@ TEST(H264Depacketizer, PayloadsAreRebuiltWithStartCodes) {
         Bytes frame;  // without the delimiter
     } cases[] = {
         {"single NAL unit", {{0x41, 0xAA, 0xBB}}, true, {0, 0, 1, 0x41, 0xAA, 0xBB}},
-        {"single NAL unit of 2 bytes", {{0x41, 0xAA}}, false, {}},
+        {"access-unit delimiter of 2 bytes", {{0x09, 0x10}, {0x41, 0xAA}}, true, {0, 0, 1, 0x09, 0x10, 0, 0, 1, 0x41, 0xAA}},
+        {"single NAL unit of 1 byte", {{0x41}}, true, {0, 0, 1, 0x41}},
         {"byte stream payload", {{0, 0, 0, 1, 0x41, 0xAA}}, true, {0, 0, 0, 1, 0x41, 0xAA}},
         {"STAP-A 10 and 5", {Cat({{0x18, 0, 10}, ten, {0, 5}, five})}, true, Cat({Nal(ten), Nal(five)})},
         {"STAP-A with a trailing byte", {Cat({{0x18, 0, 5}, five, {0x77}})}, true, Nal(five)},
@@ -116,6 +117,7 @@ TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
     } cases[] = {
         {"FU-A start 0x85", {{0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, true},
         {"FU-A start 0x85 after an SEI", {sei, {0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, true},
+        {"FU-A start 0x85 after a delimiter", {{0x09, 0x10}, {0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, true},
         {"FU-A start and end 0xC5", {{0x7C, 0xC5, 0x88, 0x84}}, false},
         {"single NAL unit", {{0x65, 0x88, 0x84}}, false},
         {"0x85 behind a slice", {{0x41, 0x9A, 0x01}, {0x7C, 0x85, 0x88}, {0x7C, 0x45, 0x84}}, false},
@@ -134,7 +136,7 @@ TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
         ASSERT_EQ(frames.size(), c.insert ? 1u : 0u);
         if (!c.insert) continue;
         Bytes expected = Cat({Nal(k.sps), Nal(k.pps)});
-        if (c.payloads.size() == 3) expected = Cat({expected, Nal(sei)});
+        if (c.payloads.size() == 3) expected = Cat({expected, Nal(c.payloads[0])});
         expected = Cat({expected, Nal({0x65, 0x88, 0x84}), kAud});
         EXPECT_EQ(frames[0].data, expected);
         EXPECT_EQ(frames[0].fourcc, kFourCCH264);

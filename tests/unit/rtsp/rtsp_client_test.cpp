@@ -16,6 +16,7 @@
 
 #include "camsim/camera.h"
 #include "driver/config_file.h"
+#include "psia/md5.h"
 #include "rtp/rtp_packet.h"
 #include "support/test_http_server.h"
 #include "support/test_rtsp_server.h"
@@ -73,6 +74,8 @@ struct ScriptedCamera {
     std::string afterSetup;         // bytes in the same write as the SETUP reply
     std::string afterPlay;
     std::string hold;               // a method never answered
+    std::string transport;          // the SETUP reply's Transport instead of the one asked
+    bool qop = false;               // the Digest challenge offers qop "auth"
 
     bool Authorised(const RtspRequest& r) const {
         if (auth.empty()) return true;
@@ -85,6 +88,14 @@ struct ScriptedCamera {
         }
         if (value.compare(0, 7, "Digest ") != 0) return false;
         auto p = fakes::AuthParams(value.substr(7));
+        if (qop) {
+            // RFC 7616 section 3.4.1 with qop "auth".
+            const std::string ha1 = telvaro::Md5Hex(std::string(kUser) + ":" + kRealm + ":" + kPassword);
+            const std::string ha2 = telvaro::Md5Hex(r.method + ":" + r.url);
+            return p["qop"] == "auth" && p["nc"].size() == 8 && !p["cnonce"].empty() && p["uri"] == r.url &&
+                   p["response"] == telvaro::Md5Hex(ha1 + ":" + kNonce + ":" + p["nc"] + ":" + p["cnonce"] +
+                                                    ":auth:" + ha2);
+        }
         // RFC 2617 section 3.2.2: the uri is the request's own.
         return p["username"] == kUser && p["realm"] == kRealm && p["nonce"] == kNonce && p["uri"] == r.url &&
                p["response"] == fakes::DigestResponse(kUser, kRealm, kPassword, r.method, r.url, kNonce);
@@ -100,7 +111,7 @@ struct ScriptedCamera {
             std::string challenge = auth == "Basic"
                                         ? "WWW-Authenticate: Basic realm=\"" + std::string(kRealm) + "\""
                                         : "WWW-Authenticate: Digest realm=\"" + std::string(kRealm) +
-                                              "\", nonce=\"" + kNonce + "\"";
+                                              "\", nonce=\"" + kNonce + "\"" + (qop ? ", qop=\"auth\"" : "");
             return RtspAnswer(TestRtspServer::Reply(401, r.cseq, {challenge}));
         }
         if (r.method == "DESCRIBE") {
@@ -113,7 +124,9 @@ struct ScriptedCamera {
         }
         RtspAnswer a;
         if (r.method == "SETUP") {
-            a.text = TestRtspServer::Reply(200, r.cseq, {session, "Transport: RTP/AVP;unicast"});
+            // As servers do: the transport asked for, confirmed.
+            a.text = TestRtspServer::Reply(
+                200, r.cseq, {session, "Transport: " + (transport.empty() ? r.Header("Transport") : transport)});
             a.after = afterSetup;
         } else if (r.method == "PLAY") {
             a.text = TestRtspServer::Reply(200, r.cseq, {session, "Range: npt=0.000-"});
@@ -311,7 +324,8 @@ TEST(RtspClient, AuthenticationAfterA401) {
         const char* scheme;
         bool alwaysChallenge;
         size_t describes;
-    } cases[] = {{"Digest", false, 2}, {"Basic", false, 2}, {"Digest", true, 2}};
+        size_t setups;  // credentials that are refused end the attempt
+    } cases[] = {{"Digest", false, 2, 1}, {"Basic", false, 2, 1}, {"Digest", true, 2, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.scheme) + (c.alwaysChallenge ? " refused" : ""));
         ScriptedCamera camera;
@@ -319,7 +333,7 @@ TEST(RtspClient, AuthenticationAfterA401) {
         camera.alwaysChallenge = c.alwaysChallenge;
         Bench bench(camera);
         ASSERT_TRUE(bench.Open(kRtpOverUdp));
-        ASSERT_TRUE(bench.server.WaitForRequests(4, 2000));
+        ASSERT_TRUE(bench.server.WaitForRequests(c.alwaysChallenge ? 3 : 4, 2000));
         bench.client.Close();
         const std::vector<RtspRequest> describes = bench.Of("DESCRIBE");
         ASSERT_EQ(describes.size(), c.describes);
@@ -329,9 +343,12 @@ TEST(RtspClient, AuthenticationAfterA401) {
         EXPECT_EQ(describes[1].Header("Authorization").compare(0, expectedAuth.size(), expectedAuth), 0);
         // One retry only: a second 401 is not answered again.
         const std::vector<RtspRequest> setups = bench.Of("SETUP");
-        ASSERT_EQ(setups.size(), 1u);
-        EXPECT_EQ(bench.Of("PLAY").size(), 1u);
-        if (!c.alwaysChallenge) {
+        ASSERT_EQ(setups.size(), c.setups);
+        EXPECT_EQ(bench.Of("PLAY").size(), c.setups);
+        if (c.alwaysChallenge) {
+            EXPECT_EQ(bench.client.LastFailure(),
+                      "DESCRIBE " + bench.Url() + " answered \"RTSP/1.0 401 Unauthorized\"");
+        } else {
             EXPECT_TRUE(camera.Authorised(describes[1]));
             EXPECT_TRUE(camera.Authorised(setups[0]));
             EXPECT_EQ(bench.user.ConfigCalls(), 1);
@@ -374,8 +391,8 @@ TEST(RtspClient, DigestHeaderQuotesItsValues) {
         {"quote in the user", "ad\"min", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"", url, "Cam",
          "5f3a9c", "username=\"ad\\\"min\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"" + url + "\""},
         {"backslashes in user, realm and nonce", "ad\\min",
-         "WWW-Authenticate: Digest realm=\"C\\am\", nonce=\"5f\\\\3a\"", url, "C\\am", "5f\\\\3a",
-         "username=\"ad\\\\min\", realm=\"C\\\\am\", nonce=\"5f\\\\\\\\3a\", uri=\"" + url + "\""},
+         "WWW-Authenticate: Digest realm=\"C\\\\am\", nonce=\"5f\\\\3a\"", url, "C\\am", "5f\\3a",
+         "username=\"ad\\\\min\", realm=\"C\\\\am\", nonce=\"5f\\\\3a\", uri=\"" + url + "\""},
         {"quote in the uri", "admin", "WWW-Authenticate: Digest realm=\"Cam\", nonce=\"5f3a9c\"",
          "rtsp://10.0.0.5/a\"b", "Cam", "5f3a9c",
          "username=\"admin\", realm=\"Cam\", nonce=\"5f3a9c\", uri=\"rtsp://10.0.0.5/a\\\"b\""},
@@ -435,10 +452,10 @@ TEST(RtspClient, SetupTransportByMode) {
         const char* transport;
     } cases[] = {
         {kRtpOverUdp, kH264Sdp, "RTP/AVP;unicast;client_port=3556-3557"},
-        {kRtpOverRtsp, kH264Sdp, "RTP/AVP;unicast"},
+        {kRtpOverRtsp, kH264Sdp, "RTP/AVP/TCP;unicast;interleaved=0-1"},
         {kRtpOverTcp, kH264Sdp, "RTP/AVP/TCP;unicast;interleaved=0-1"},
         {kRtpOverUdp, withoutProfile, "RTP/AVP/UDP;unicast;client_port=3556-3557"},
-        {kRtpOverRtsp, withoutProfile, "RTP/AVP/TCP;unicast"},
+        {kRtpOverRtsp, withoutProfile, "RTP/AVP/TCP;unicast;interleaved=0-1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.transport);
@@ -450,6 +467,71 @@ TEST(RtspClient, SetupTransportByMode) {
         bench.client.Close();
         EXPECT_EQ(bench.Of("SETUP").at(0).Header("Transport"), c.transport);
     }
+}
+
+// The SETUP reply's Transport must give what was asked; otherwise the
+// attempt ends before PLAY with the reason, instead of waiting for media
+// that goes elsewhere.
+TEST(RtspClient, SetupReplyTransportIsChecked) {
+    struct Case {
+        int32_t mode;
+        const char* reply;  // "" echoes the request
+        bool plays;
+    } cases[] = {
+        {kRtpOverUdp, "", true},
+        {kRtpOverUdp, "RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971", true},
+        {kRtpOverUdp, "RTP/AVP;unicast;server_port=6970-6971", true},
+        {kRtpOverUdp, "RTP/AVP;unicast", false},
+        {kRtpOverUdp, "RTP/AVP;unicast;client_port=4000-4001", false},
+        {kRtpOverUdp, "RTP/AVP/TCP;unicast;interleaved=0-1", false},
+        {kRtpOverRtsp, "RTP/AVP;unicast;server_port=6970-6971;ssrc=1234", false},
+        {kRtpOverTcp, "RTP/AVP;multicast;interleaved=0-1", false},
+        {kRtpOverTcp, "RTP/AVP/TCP;unicast;interleaved=x", false},
+        {kRtpOverRtsp, "RTP/AVP/TCP;unicast;interleaved=2-3", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        ScriptedCamera camera;
+        camera.transport = c.reply;
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(c.mode));
+        ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
+        bench.client.Close();
+        EXPECT_EQ(bench.Of("PLAY").size(), c.plays ? 1u : 0u);
+        if (!c.plays) {
+            EXPECT_EQ(bench.client.LastFailure().compare(0, 6, "SETUP "), 0) << bench.client.LastFailure();
+        }
+    }
+}
+
+// Media on the interleaved channels the server confirmed; RTCP on the other
+// is passed over.
+TEST(RtspClient, InterleavedChannelsAsConfirmed) {
+    ScriptedCamera camera;
+    camera.transport = "RTP/AVP/TCP;unicast;interleaved=4-5";
+    camera.afterPlay = TestRtspServer::Interleaved(0, MakeRtp(1, 8)) + TestRtspServer::Interleaved(4, MakeRtp(2, 8)) +
+                       TestRtspServer::Interleaved(5, Bytes(8, 0x24)) + TestRtspServer::Interleaved(4, MakeRtp(3, 8));
+    Bench bench(camera);
+    ASSERT_TRUE(bench.Open(kRtpOverTcp));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return bench.user.Sequences().size() >= 2; }, 2000));
+    bench.client.Close();
+    EXPECT_EQ(bench.user.Sequences(), (std::vector<uint16_t>{2, 3}));
+}
+
+TEST(RtspClient, DigestWithQopAuth) {
+    ScriptedCamera camera;
+    camera.auth = "Digest";
+    camera.qop = true;
+    Bench bench(camera);
+    ASSERT_TRUE(bench.Open(kRtpOverUdp));
+    ASSERT_TRUE(bench.server.WaitForRequests(4, 2000));
+    bench.client.Close();
+    const std::vector<RtspRequest> setups = bench.Of("SETUP");
+    ASSERT_EQ(setups.size(), 1u);
+    EXPECT_TRUE(camera.Authorised(setups[0]));
+    const std::string describeNc = fakes::AuthParams(bench.Of("DESCRIBE").at(1).Header("Authorization").substr(7))["nc"];
+    EXPECT_EQ(describeNc, "00000001");
+    EXPECT_EQ(fakes::AuthParams(setups[0].Header("Authorization").substr(7))["nc"], "00000002");
 }
 
 TEST(RtspClient, ControlUrlJoining) {

@@ -58,10 +58,31 @@ TEST(RtspResponseParser, RepliesAndHeaders) {
              EXPECT_EQ(p.GetRealm(), "Cam");
              EXPECT_EQ(p.GetNonce(), "");
          }},
-        {"the last of several challenges decides",
+        {"Digest wins over Basic offered beside it",
          "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
-         "WWW-Authenticate: Basic realm=\"r\"\r\n\r\n",
-         kRtspDescribe, true, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetChallengeScheme(), kRtspAuthBasic); }},
+         "WWW-Authenticate: Basic realm=\"b\"\r\n\r\n",
+         kRtspDescribe, true,
+         [](const CRTSPResponseParser& p) {
+             EXPECT_EQ(p.GetChallengeScheme(), kRtspAuthDigest);
+             EXPECT_EQ(p.GetRealm(), "r");
+         }},
+        // A header is known by its field name, never by a name inside its value.
+        {"a realm that names other headers",
+         "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nWWW-Authenticate: Digest realm=\"GStreamer RTSP Server, "
+         "Session\", nonce=\"a1\", qop=\"auth,auth-int\", opaque=\"o\"\r\nServer: CSeq Session 9\r\n\r\n",
+         kRtspDescribe, true,
+         [](const CRTSPResponseParser& p) {
+             EXPECT_EQ(p.GetChallengeScheme(), kRtspAuthDigest);
+             EXPECT_EQ(p.GetRealm(), "GStreamer RTSP Server, Session");
+             EXPECT_EQ(p.GetNonce(), "a1");
+             EXPECT_TRUE(p.GetQopAuth());
+             EXPECT_EQ(p.GetOpaque(), "o");
+             EXPECT_EQ(p.GetSession(), "");
+             EXPECT_EQ(p.GetCSeq(), 1u);
+         }},
+        {"Transport of the reply", "RTSP/1.0 200 OK\r\ntransport : RTP/AVP/TCP;interleaved=2-3\r\n\r\n",
+         kRtspSetup, true,
+         [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetTransport(), "RTP/AVP/TCP;interleaved=2-3"); }},
         {"CSeq in upper case", "RTSP/1.0 200 OK\r\nCSEQ: 17\r\n\r\n", kRtspOptions, true,
          [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetCSeq(), 17u); }},
         {"cseq in lower case", "RTSP/1.0 200 OK\r\ncseq:5\r\n\r\n", kRtspOptions, true,
@@ -177,13 +198,19 @@ TEST(RtspResponseParser, SessionDescriptions) {
              EXPECT_TRUE(p.GetMediaConfig().sps.empty());
              EXPECT_EQ(p.GetMedia(kRtspMediaVideo).control, "trackID=1");
          }},
-        {"a single parameter set stores nothing",
+        {"a single parameter set is kept",
          "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=Z0IAHpWoKA9k\r\n", true,
-         [](const CRTSPResponseParser& p) { EXPECT_TRUE(p.GetMediaConfig().sps.empty()); }},
+         [](const CRTSPResponseParser& p) {
+             EXPECT_EQ(p.GetMediaConfig().sps, kSps);
+             EXPECT_TRUE(p.GetMediaConfig().pps.empty());
+         }},
+        {"a trailing comma", "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=Z0IAHpWoKA9k,\r\n", true,
+         [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetMediaConfig().sps, kSps); }},
         {"an empty first parameter set", "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=,aM48gA==\r\n",
-         false, nullptr},
+         true, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetMediaConfig().pps, kPps); }},
+        {"no usable parameter set", "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=,\r\n", false, nullptr},
         {"a parameter set beyond 256 bytes",
-         "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48gA==\r\n", false,
+         "m=video 0 RTP/AVP 96\r\na=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48gA==\r\n", true,
          [](const CRTSPResponseParser& p) {
              EXPECT_TRUE(p.GetMediaConfig().sps.empty());
              EXPECT_EQ(p.GetMediaConfig().pps, kPps);
