@@ -50,7 +50,7 @@ bool GstRtspPeer::Start(std::string* error) {
     if (access(kPython, X_OK) != 0) return fail(std::string(kPython) + " is missing");
 
     char logTemplate[] = "/tmp/gst_rtsp_peer_XXXXXX";
-    const int logFd = mkstemp(logTemplate);
+    const int logFd = mkostemp(logTemplate, O_CLOEXEC);
     if (logFd < 0) return fail(std::string("no log file: ") + strerror(errno));
     logPath_ = logTemplate;
     int out[2];
