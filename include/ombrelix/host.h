@@ -116,11 +116,15 @@ public:
     virtual IImageSize* GetSize() = 0;
 };
 
+// Three operations in the host's order; the driver calls the first and the
+// third.
 class IStreamRateConfig {
 public:
     virtual ~IStreamRateConfig() = default;
     // Milliseconds between frames.
     virtual uint16_t GetFrameInterval() = 0;
+    // Holds the place of the host's second operation; the driver never calls it.
+    virtual uint16_t GetReservedValue() = 0;
     virtual uint16_t GetQuality() = 0;
 };
 

@@ -79,16 +79,18 @@ bool CHttpSender::Send(const HttpRequest& request) {
     if (!transport_->ReceiveResponse()) return fail();
     ReadStatus();
 
-    if (statusCode_ == 401 && learnedScheme_ == 0) {
-        uint32_t used = SchemeFor(request.authScheme);
-        uint32_t offered = 0;
-        bool known = transport_->QueryAuthSchemes(offered);
-        if (known) learnedScheme_ = offered;
-        transport_->CloseRequest();
-        if (known && learnedScheme_ != 0 && learnedScheme_ != used) return Send(request);
-        return false;
-    }
+    if (statusCode_ == 401 && learnedScheme_ == 0) return LearnScheme(request) && Send(request);
     return true;
+}
+
+bool CHttpSender::LearnScheme(const HttpRequest& request) {
+    if (statusCode_ != 401 || learnedScheme_ != 0) return false;
+    uint32_t used = SchemeFor(request.authScheme);
+    uint32_t offered = 0;
+    bool known = transport_->QueryAuthSchemes(offered);
+    if (known) learnedScheme_ = offered;
+    transport_->CloseRequest();
+    return known && learnedScheme_ != 0 && learnedScheme_ != used;
 }
 
 bool CHttpSender::ReceiveResponse() {
@@ -100,7 +102,9 @@ bool CHttpSender::ReceiveResponse() {
 bool CHttpSender::WriteBody(const uint8_t* data, size_t length) {
     if (!data || length == 0 || !transport_->HasRequest()) return false;
     size_t written = 0;
-    return transport_->WriteData(data, length, written) && written == length;
+    if (transport_->WriteData(data, length, written) && written == length) return true;
+    ReadStatus();
+    return false;
 }
 
 size_t CHttpSender::ReadBody(std::vector<uint8_t>& body) {
@@ -137,15 +141,21 @@ bool HttpPut(CHttpSender& sender, const std::string& path, const std::vector<std
     HttpRequest request("PUT", path);
     request.headers = headers;
     request.announcedLength = static_cast<uint32_t>(std::min<size_t>(body.size(), 0xFFFFFFFFu));
-    output.clear();
-    if (!sender.Send(request)) return false;
-    platform::SleepMs(kPutBodyDelayMs);
-    if (body.empty()) return false;
-    if (!sender.WriteBody(reinterpret_cast<const uint8_t*>(body.data()), body.size())) return false;
-    if (!sender.ReceiveResponse()) return false;
-    if (sender.ReadBody(output) == 0 || sender.StatusCode() != 200) return false;
-    output.push_back(0);
-    return true;
+    for (;;) {
+        output.clear();
+        if (!sender.Send(request)) return false;
+        platform::SleepMs(kPutBodyDelayMs);
+        if (body.empty()) return false;
+        bool written = sender.WriteBody(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+        if (written && !sender.ReceiveResponse()) return false;
+        // The 401 may come before the body or after it; LearnScheme holds
+        // only once per sender, so the PUT is made at most twice.
+        if (sender.StatusCode() == 401 && sender.LearnScheme(request)) continue;
+        if (!written) return false;
+        if (sender.ReadBody(output) == 0 || sender.StatusCode() != 200) return false;
+        output.push_back(0);
+        return true;
+    }
 }
 
 }  // namespace Web

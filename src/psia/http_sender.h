@@ -37,9 +37,16 @@ public:
     // is deferred, receives the response headers. A first 401 teaches the
     // sender the camera's scheme; the request is then sent once more with it.
     bool Send(const HttpRequest& request);
+    // After a 401 answer to request while no scheme is learned: learns the
+    // scheme the camera names first and closes the request. True when that
+    // scheme differs from the one request went out with, so that sending it
+    // again may succeed.
+    bool LearnScheme(const HttpRequest& request);
     // Receives the response of a request whose response was deferred.
     bool ReceiveResponse();
-    // True only when every byte was written on the open request.
+    // True only when every byte was written on the open request. A camera
+    // that answers before it has read the body (a refusal such as 401) makes
+    // the write fail; that answer's status is then read.
     bool WriteBody(const uint8_t* data, size_t length);
     // Replaces body with the whole response body (see kMaxBodySize); returns
     // its size. A body cut short by the abort flag is dropped (size 0).
@@ -70,9 +77,10 @@ private:
 bool HttpGet(CHttpSender& sender, const std::string& path, std::vector<uint8_t>& output);
 
 // PUT of body with the given header lines: the headers go out first, the
-// body 100 ms later. True when the body was written, the status is 200 and
-// the response body is not empty; that body then ends with one added zero
-// byte.
+// body 100 ms later. A first 401 teaches the sender the camera's scheme, as
+// with Send, and the PUT is then made once more, body and all. True when the
+// body was written, the status is 200 and the response body is not empty;
+// that body then ends with one added zero byte.
 bool HttpPut(CHttpSender& sender, const std::string& path, const std::vector<std::string>& headers,
              const std::string& body, std::vector<uint8_t>& output);
 

@@ -161,6 +161,7 @@ TEST_F(CapabilityQueryCamsim, TheCapabilityTextLeadsTheCodecChannelToItsStream) 
     camsim::ChannelConfig channel;
     ASSERT_TRUE(camera->GetChannel(101, channel));
     EXPECT_EQ(channel.fixedQuality, 40u);
+    EXPECT_EQ(settings.reservedCalls, 0);
     EXPECT_EQ(channel.maxFrameRate, 2500u);
     EXPECT_EQ(channel.constantBitRate, 8192u);
     Lines http, rtsp;

@@ -131,7 +131,7 @@ TEST_F(ChannelEndToEnd, EveryCodecInEveryTransportMode) {
         const char* transport;  // what the SETUP asks for
     } modes[] = {{"RTPoverUDP", "RTP/AVP;unicast;client_port="},
                  {"RTPoverTCP", "RTP/AVP/TCP;unicast;interleaved=0-1"},
-                 {"RTPoverRTSP", "RTP/AVP;unicast\r\n"}};
+                 {"RTPoverRTSP", "RTP/AVP/TCP;unicast;interleaved=0-1"}};
     for (const auto& codec : codecs) {
         for (const auto& mode : modes) {
             SCOPED_TRACE(std::string(camsim::CodecName(codec.camera)) + " " + mode.name);

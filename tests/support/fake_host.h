@@ -142,7 +142,18 @@ private:
 };
 
 using FakeImageSize = hostkit::ImageSize;
-using FakeStreamConfig = hostkit::StreamConfig;
+// Answers the rate part's unused middle operation with a value far outside
+// any frame interval or quality the tests use, and counts the calls: the
+// driver must make none.
+class FakeStreamConfig : public hostkit::StreamConfig {
+public:
+    using hostkit::StreamConfig::StreamConfig;
+    uint16_t GetReservedValue() override {
+        ++reservedCalls;
+        return 4660;
+    }
+    std::atomic<int> reservedCalls{0};
+};
 
 struct IOEvent {
     bool failure;

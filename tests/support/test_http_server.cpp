@@ -179,6 +179,21 @@ void TestHttpServer::Serve(int fd, int number) {
         }
         cv_.notify_all();
 
+        std::string scheme;
+        bool stale = false;
+        bool early = RefusesBeforeBody();
+        bool authorised = !early || Authorised(request, scheme, stale);
+        if (!authorised) {
+            HttpReply refusal = Challenge(stale);
+            refusal.close = true;
+            SendReply(fd, refusal);
+            // Whatever body still comes is read and dropped, so that the
+            // client does not meet a reset before it has read the refusal.
+            shutdown(fd, SHUT_WR);
+            while (receiveMore()) pending.clear();
+            return;
+        }
+
         if (Lower(request.Header("Expect")) == "100-continue") {
             const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
             send(fd, kContinue, sizeof(kContinue) - 1, MSG_NOSIGNAL);
@@ -197,9 +212,7 @@ void TestHttpServer::Serve(int fd, int number) {
         request.body = pending.substr(0, length);
         pending.erase(0, length);
 
-        std::string scheme;
-        bool stale = false;
-        bool authorised = Authorised(request, scheme, stale);
+        if (!early) authorised = Authorised(request, scheme, stale);
         request.authorizedWith = scheme;
         request.bodyComplete = true;
         {
@@ -261,6 +274,11 @@ bool TestHttpServer::Authorised(const RecordedRequest& request, std::string& sch
         return true;
     }
     return false;
+}
+
+bool TestHttpServer::RefusesBeforeBody() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return authRequired_ && auth_.refuseBeforeBody;
 }
 
 HttpReply TestHttpServer::Challenge(bool stale) {

@@ -80,6 +80,9 @@ struct HttpAuthConfig {
     // Requests a Digest nonce is good for; then it is refused as stale
     // (0: no limit).
     int nonceUses = 0;
+    // Refuse a request as soon as its head is in and close the connection
+    // with its body unread, as lighttpd does.
+    bool refuseBeforeBody = false;
 };
 
 class TestHttpServer {
@@ -116,6 +119,7 @@ public:
 private:
     void Serve(int fd, int number);
     bool Authorised(const RecordedRequest& request, std::string& scheme, bool& stale);
+    bool RefusesBeforeBody();
     HttpReply Challenge(bool stale);
     HttpReply NextReply(const RecordedRequest& request);
     bool SendReply(int fd, const HttpReply& reply);

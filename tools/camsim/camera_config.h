@@ -47,7 +47,8 @@ struct CameraConfig {
 
     std::string user = "admin";
     std::string password = "admin";
-    std::string realm = "camsim";
+    // Blanks and a header's name in it, as real cameras' realms have.
+    std::string realm = "Camsim RTSP Server";
     // Schemes offered in a 401 answer, in this order; empty: no authentication.
     std::vector<AuthScheme> httpAuth = {AuthScheme::Digest, AuthScheme::Basic};
     std::vector<AuthScheme> rtspAuth = {AuthScheme::Digest, AuthScheme::Basic};

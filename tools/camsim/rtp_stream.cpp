@@ -53,6 +53,8 @@ std::vector<rtpkit::Bytes> RtpStream::NextFrame() {
         rtpkit::H264PacketizerOptions o;
         o.mtu = options_.mtu;
         o.dropParameterSets = !options_.parameterSetsInBand;
+        // As x264 and many cameras do.
+        o.accessUnitDelimiters = true;
         payloads = rtpkit::PacketizeH264(frame, o);
         break;
     }

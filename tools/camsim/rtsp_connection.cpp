@@ -104,8 +104,8 @@ bool ParsePair(const std::string& value, uint32_t limit, uint32_t& a, uint32_t& 
 }
 
 // The first acceptable alternative of a Transport header (RFC 2326 section
-// 12.39). A unicast RTP/AVP request without client ports gets interleaved
-// delivery: there is nowhere else to send to.
+// 12.39). A unicast RTP/AVP request without client ports gets UDP with the
+// server's ports and nowhere to send to, as GStreamer's server answers it.
 TransportChoice ChooseTransport(const std::string& header) {
     for (const std::string& alternative : Split(header, ',')) {
         std::vector<std::string> params = Split(alternative, ';');
@@ -113,7 +113,7 @@ TransportChoice ChooseTransport(const std::string& header) {
         c.profile = params[0];
         std::string profile = ToLower(c.profile);
         if (profile != "rtp/avp" && profile != "rtp/avp/udp" && profile != "rtp/avp/tcp") continue;
-        bool multicast = false, ports = false, channels = false, bad = false;
+        bool multicast = false, channels = false, bad = false;
         for (size_t i = 1; i < params.size(); ++i) {
             std::string p = ToLower(params[i]);
             uint32_t a = 0, b = 0;
@@ -123,7 +123,6 @@ TransportChoice ChooseTransport(const std::string& header) {
                 bad |= !ParsePair(p.substr(12), 0xFFFF, a, b) || a == 0;
                 c.clientRtp = static_cast<uint16_t>(a);
                 c.clientRtcp = static_cast<uint16_t>(b);
-                ports = true;
             } else if (p.compare(0, 12, "interleaved=") == 0) {
                 bad |= !ParsePair(p.substr(12), 255, a, b);
                 c.rtpChannel = static_cast<uint8_t>(a);
@@ -132,7 +131,7 @@ TransportChoice ChooseTransport(const std::string& header) {
             }
         }
         if (multicast || bad) continue;
-        c.interleaved = profile == "rtp/avp/tcp" || channels || !ports;
+        c.interleaved = profile == "rtp/avp/tcp" || channels;
         c.valid = true;
         return c;
     }
@@ -386,9 +385,10 @@ void RtspConnection::Setup(const RtspRequest& request, Reply& reply, std::string
             reply.status = 500;
             return;
         }
-        reply.headers.emplace_back("Transport", transport.profile + ";unicast;client_port=" +
-                                                    std::to_string(transport.clientRtp) + "-" +
-                                                    std::to_string(transport.clientRtcp) + ";server_port=" +
+        const std::string clientPorts = transport.clientRtp == 0 ? std::string()
+                                                                 : ";client_port=" + std::to_string(transport.clientRtp) +
+                                                                       "-" + std::to_string(transport.clientRtcp);
+        reply.headers.emplace_back("Transport", transport.profile + ";unicast" + clientPorts + ";server_port=" +
                                                     std::to_string(serverRtp) + "-" + std::to_string(serverRtcp) +
                                                     ";ssrc=" + ssrc + ";mode=\"PLAY\"");
     }

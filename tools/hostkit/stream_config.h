@@ -27,6 +27,7 @@ public:
     telvaro::ipcapture::IStreamRateConfig* GetRateConfig() override { return this; }
     telvaro::ipcapture::IImageSize* GetSize() override { return &size; }
     uint16_t GetFrameInterval() override { return frameInterval; }
+    uint16_t GetReservedValue() override { return 0; }
     uint16_t GetQuality() override { return quality; }
 
     ImageSize size;

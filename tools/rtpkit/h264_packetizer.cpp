@@ -31,6 +31,17 @@ void AppendFragments(const Bytes& nal, size_t mtu, std::vector<Bytes>& out) {
 std::vector<Bytes> PacketizeH264(const Frame& accessUnit, const H264PacketizerOptions& options) {
     std::vector<Bytes> out;
     std::vector<const Bytes*> parameterSets;
+    // primary_pic_type 7 (any slice type) and the stop bit.
+    static const Bytes kDelimiter = {0x09, 0xF0};
+    const bool hasDelimiter = !accessUnit.nals.empty() && !accessUnit.nals[0].empty() &&
+                              (accessUnit.nals[0][0] & 0x1F) == 9;
+    if (options.accessUnitDelimiters && !hasDelimiter) {
+        if (options.annexBPayloads) {
+            out.push_back({0, 0, 0, 1, kDelimiter[0], kDelimiter[1]});
+        } else {
+            out.push_back(kDelimiter);
+        }
+    }
     for (const Bytes& nal : accessUnit.nals) {
         if (nal.empty()) continue;
         uint8_t type = nal[0] & 0x1F;

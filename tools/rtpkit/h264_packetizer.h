@@ -16,6 +16,9 @@ struct H264PacketizerOptions {
     // Every NAL unit as one payload with a 4-byte start code in front, as
     // some cameras send a raw byte stream inside RTP.
     bool annexBPayloads = false;
+    // A two-byte access-unit delimiter in front of every access unit that
+    // has none, as x264 and many cameras send it.
+    bool accessUnitDelimiters = false;
 };
 
 std::vector<Bytes> PacketizeH264(const Frame& accessUnit, const H264PacketizerOptions& options);

@@ -127,10 +127,10 @@ TEST_F(CamsimRtsp, DescribeIsChallengedThenAnsweredWithTheSessionDescription) {
         EXPECT_EQ(challenge.Header("CSeq"), "1");
         auto offered = challenge.Headers("WWW-Authenticate");
         ASSERT_EQ(offered.size(), 2u);
-        EXPECT_EQ(offered[0].rfind("Digest realm=\"camsim\", nonce=\"", 0), 0u) << offered[0];
-        EXPECT_EQ(offered[1], "Basic realm=\"camsim\"");
+        EXPECT_EQ(offered[0].rfind("Digest realm=\"Camsim RTSP Server\", nonce=\"", 0), 0u) << offered[0];
+        EXPECT_EQ(offered[1], "Basic realm=\"Camsim RTSP Server\"");
 
-        std::string forged = "Digest realm=\"camsim\", nonce=\"" + std::string(32, 'a') + "\"";
+        std::string forged = "Digest realm=\"Camsim RTSP Server\", nonce=\"" + std::string(32, 'a') + "\"";
         EXPECT_EQ(client.Request("DESCRIBE", url,
                                  camsim_test::DigestAuthorization(forged, "admin", "admin", "DESCRIBE", url))
                       .status,
@@ -242,7 +242,7 @@ TEST_F(CamsimRtsp, InterleavedDeliveryOnTheChannelsAsked) {
         uint8_t rtp, rtcp;
         bool lowerCaseUrl;  // as a client that keeps the Content-Base in lower case asks
     } cases[] = {
-        {"RTP/AVP;unicast", 0, 1, true},  // the driver's interleaved request: no ports, no channels
+        {"RTP/AVP/TCP;unicast;interleaved=0-1", 0, 1, true},
         {"RTP/AVP/TCP;unicast", 0, 1, false},
         {"RTP/AVP/TCP;unicast;interleaved=4-5", 4, 5, false},
     };
@@ -281,6 +281,21 @@ TEST_F(CamsimRtsp, InterleavedDeliveryOnTheChannelsAsked) {
         }
         EXPECT_TRUE(sawReport);
     }
+}
+
+// A request that names neither ports nor channels gets UDP from the server's
+// ports and no destination, as GStreamer's server answers it.
+TEST_F(CamsimRtsp, TransportWithoutPortsGetsUdpWithoutDestination) {
+    camsim::CameraConfig config = ThreeCodecs();
+    config.rtspAuth.clear();
+    StartCamera(config);
+    RtspClient client;
+    RtspReply setup;
+    Play(client, StreamUrl(1, "H.264"), "RTP/AVP;unicast", &setup);
+    const std::string transport = setup.Header("Transport");
+    EXPECT_EQ(transport.rfind("RTP/AVP;unicast;server_port=", 0), 0u) << transport;
+    EXPECT_EQ(transport.find("interleaved"), std::string::npos);
+    EXPECT_EQ(transport.find("client_port"), std::string::npos);
 }
 
 // Only requests that name a session keep it: media flowing on an

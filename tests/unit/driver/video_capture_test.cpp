@@ -97,6 +97,7 @@ TEST_F(VideoCaptureTest, StartBuildsTheParametersFromTheHostSettings) {
     EXPECT_EQ(capture.GetChannelCount(), 4u);
     ASSERT_TRUE(capture.StartChannel(1, &sink, &config));
     EXPECT_EQ(Lines(), (std::vector<std::string>{"create channel 1#1", "start channel 1#1 40/75/1280x720"}));
+    EXPECT_EQ(config.reservedCalls, 0);
 }
 
 TEST_F(VideoCaptureTest, SecondStartDestroysTheFirstChannelBeforeMakingTheNext) {

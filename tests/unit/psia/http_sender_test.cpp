@@ -99,6 +99,45 @@ TEST_F(HttpSenderTest, DigestOfferedFirstIsLearnedAndUsedFromTheStartAfterwards)
     EXPECT_EQ(requests[3].body, kPutBody);
 }
 
+TEST_F(HttpSenderTest, APutAnswered401IsMadeOnceMoreWithTheSchemeOffered) {
+    // The camera offers Digest and refuses the first PUT having read its
+    // body, or at once with the body unread (as lighttpd does). The PUT goes
+    // once more, with Digest and its body; a camera that refuses that too
+    // (another password) is not asked a third time.
+    struct Case {
+        bool beforeBody;
+        const char* cameraPassword;
+        bool ok;
+    } cases[] = {{false, "12345", true}, {true, "12345", true}, {true, "other", false}};
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.beforeBody ? "before body, " : "after body, ") + c.cameraPassword;
+        TestHttpServer camera;
+        ASSERT_TRUE(camera.Start());
+        camera.SetHandler([](const RecordedRequest&) { return HttpReply(200, "<ResponseStatus/>"); });
+        HttpAuthConfig auth;
+        auth.userName = "admin";
+        auth.password = c.cameraPassword;
+        auth.offered = {HttpAuthScheme::Digest};
+        auth.refuseBeforeBody = c.beforeBody;
+        camera.RequireAuth(auth);
+        device.port = camera.Port();
+
+        CHttpSender sender(device);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(HttpPut(sender, "/PSIA/System/IO/outputs/0/trigger", kXmlHeaders, kPutBody, out), c.ok) << what;
+        EXPECT_EQ(out, c.ok ? Terminated("<ResponseStatus/>") : std::vector<uint8_t>()) << what;
+        EXPECT_EQ(sender.LearnedScheme(), telvaro::platform::kHttpAuthDigest) << what;
+
+        auto requests = camera.Requests();
+        ASSERT_EQ(requests.size(), 2u) << what;
+        for (const auto& r : requests) EXPECT_EQ(r.method + " " + r.target, "PUT /PSIA/System/IO/outputs/0/trigger");
+        EXPECT_EQ(requests[0].authorizedWith, "") << what;
+        EXPECT_EQ(requests[1].Header("Authorization").rfind("Digest ", 0), 0u) << what;
+        EXPECT_EQ(requests[1].authorizedWith, c.ok ? "Digest" : "") << what;
+        EXPECT_EQ(requests[1].body, c.ok ? kPutBody : "") << what;
+    }
+}
+
 TEST_F(HttpSenderTest, AStaleNonceIsRenewedWithinTheRequest) {
     HttpAuthConfig auth;
     auth.userName = "admin";
