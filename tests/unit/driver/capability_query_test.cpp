@@ -19,6 +19,7 @@
 #include "support/fake_host.h"
 #include "support/test_http_server.h"
 #include "support/wait_until.h"
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -369,6 +370,7 @@ TEST(CapabilityQuery, TerminateReachesTheRunningQuery) {
 }
 
 TEST(CapabilityQuery, UninitStopsAQueryThatOverrunsItsBound) {
+    SKIP_FORCED_STOP_UNDER_TSAN();
     Tracking tracking;
     CCapabilityQuery query(Make(Step::Hang, Step::Succeed, tracking), 300);
     fakes::FakeCapabilityCallback callback;

@@ -22,6 +22,7 @@
 #include "support/test_rtsp_server.h"
 #include "support/udp_peer.h"
 #include "support/wait_until.h"
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -659,6 +660,7 @@ TEST(RtspClient, KeepAliveFromInsideAQuietInterleavedStream) {
 // thread but leaves it the socket and the user, and the client can be
 // closed for good once the thread has ended.
 TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
+    SKIP_FORCED_STOP_UNDER_TSAN();
     ScriptedCamera camera;
     camera.afterPlay = RtpFrame(1);
     TestRtspServer server;

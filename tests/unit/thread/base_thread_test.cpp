@@ -9,6 +9,7 @@
 
 #include "platform/native_thread.h"
 #include "support/wait_until.h"
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ public:
 };
 
 TEST(BaseThread, StopEndsAStubbornThreadAfterTheBound) {
+    SKIP_FORCED_STOP_UNDER_TSAN();
     StubbornThread t;
     ASSERT_TRUE(t.Start());
     while (!t.started) telvaro::platform::SleepMs(1);
