@@ -38,7 +38,7 @@ public:
     // Makes the whole exchange: request line and headers, the body after
     // them, and the whole answer, from connecting to its last byte within
     // the settings' time-out. A 401 whose challenge gives something new to
-    // answer with (a scheme, a nonce) is answered once more at once. True
+    // answer with (a scheme, a nonce) is answered by a second exchange. True
     // when an answer came (any status); false for no answer, one beyond
     // kMaxBodySize or cut short, or a request that cannot be sent.
     bool Send(const HttpRequest& request);

@@ -66,14 +66,14 @@ struct HttpReply {
     bool hold = false;          // never reply; the connection stays open until Stop
     int delayMs = 0;            // wait before replying
     // Send the reply in pieces this many ms apart: each line of the head,
-    // then each byte of the body. Every piece renews a client's idle timer.
+    // then each byte of the body, so that no time-out between pieces ends it.
     int dribbleMs = 0;
 };
 
 // A camera that never answers: the request waits until the client gives up.
 HttpReply UnansweredReply();
 // A camera that sends its answer one piece every pieceMs (see dribbleMs),
-// with padLines filler lines in its head, so that no idle time-out ends it.
+// with padLines filler lines in its head.
 HttpReply DribbledReply(int status, const std::string& body, int pieceMs, int padLines = 0);
 
 enum class HttpAuthScheme { Basic, Digest };

@@ -417,7 +417,7 @@ TEST_F(CommonClientTest, DisconnectDuringARequestLetsItFinish) {
 
 TEST_F(CommonClientTest, AnAbortedRequestEndsTheOperationWithoutFurtherRequests) {
     // Without the abort each would go on to its fallback or its reboot once
-    // the camera's idle time-out (5 s) ends the stalled request.
+    // the device time-out (5 s) ends the stalled request.
     struct Case {
         const char* what;
         std::map<std::string, HttpReply> answers;

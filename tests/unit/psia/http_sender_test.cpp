@@ -398,9 +398,9 @@ TEST_F(HttpSenderTest, SchemesThisClientDoesNotSpeakSendNothing) {
 }
 
 TEST_F(HttpSenderTest, AnAbortedExchangeFailsAtOnceAndTheSenderWorksAgain) {
-    // Each camera keeps the exchange going for seconds: it never answers
-    // (idle time-out 5 s), or its head or body trickles in, each piece well
-    // within the idle time-out. The slow body is aborted once its head is in.
+    // Each camera keeps the exchange going until the 5 s time-out: it never
+    // answers, or its head or body trickles in. The slow body is aborted once
+    // its head is in.
     const std::string body(60, 'b');
     const HttpReply unanswered = fakes::UnansweredReply();
     const HttpReply slowHead = fakes::DribbledReply(200, body, 300, 40);
