@@ -126,14 +126,15 @@ bool CBaseRTSPClient::ConnectSocket() {
     platform::SocketError error = platform::ConnectSocket(s, remote);
     if (error == platform::SocketError::WouldBlock) {
         // At least one poll: a time-out below one poll must not wait forever.
+        // Each poll ends as soon as the connection is made or refused; a
+        // refusal fails the connect at once instead of after the time-out.
         uint32_t polls = std::max<uint32_t>(1, params_.connectTimeoutMs / kConnectPollMs);
-        bool connected = false;
-        while (!connected && polls > 0) {
-            platform::SleepMs(kConnectPollMs);
-            connected = platform::WaitConnected(s, 0) == 1;
-            if (!connected) --polls;
+        int state = 0;
+        while (state == 0 && polls > 0) {
+            state = platform::WaitConnected(s, kConnectPollMs);
+            --polls;
         }
-        if (!connected) return fail();
+        if (state != 1) return fail();
     } else if (error != platform::SocketError::None) {
         return fail();
     }
