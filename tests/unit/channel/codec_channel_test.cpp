@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +16,7 @@
 #include "channel/h264_channel_rtsp.h"
 #include "channel/jpeg_channel_rtsp.h"
 #include "channel/mpeg4_channel_rtsp.h"
+#include "platform/process.h"
 #include "rtpkit/clip.h"
 #include "support/fake_driver.h"
 #include "support/test_http_server.h"
@@ -368,6 +371,37 @@ TEST_F(CodecChannelTest, FailedAttemptsSayWhyOncePerCause) {
             EXPECT_EQ(m.text, "telvaro::CBaseRTPChannel::Connect: Camera 127.0.0.1: " + reason);
         }
         EXPECT_EQ(found, 1u);
+        camera->Stop();
+    }
+}
+
+// A camera that answers every request late, though within every time-out:
+// its RTSP set-up (DESCRIBE, 401, DESCRIBE, SETUP, PLAY) takes longer than
+// the no-data time-out, which counts from PLAY on, so it is still recorded.
+TEST_F(CodecChannelTest, ACameraSlowToSetUpIsRecordedInEachTransport) {
+    // The driver reads its configuration file, named after it, next to the
+    // test program.
+    driver.name = "OmbrelixSlowCamera";
+    const std::string file = telvaro::platform::ExecutableDirectory() + driver.name + ".xml";
+    struct RemoveFile {
+        ~RemoveFile() { std::remove(path.c_str()); }
+        std::string path;
+    } removeFile{file};
+    for (const char* mode : {"RTPoverUDP", "RTPoverTCP"}) {
+        SCOPED_TRACE(mode);
+        std::ofstream(file, std::ios::trunc) << "<Configuration><Device><VideoChannel><RTPMode>" << mode
+                                             << "</RTPMode></VideoChannel></Device></Configuration>";
+        StartCamera(camsim::Codec::H264);
+        // Four RTSP round trips of 700 ms each against 1500 ms without data.
+        camera->GetFaults().replyDelayMs = 700;
+        sink.Clear();
+        telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+        ASSERT_TRUE(channel.Start(Params(640, 480)));
+        EXPECT_TRUE(sink.WaitForFrames(5, 15000));
+        channel.Stop();
+        size_t plays = 0;
+        for (const auto& r : camera->Requests()) plays += r.method == "PLAY";
+        EXPECT_EQ(plays, 1u);
         camera->Stop();
     }
 }
