@@ -41,7 +41,9 @@ int32_t CBaseRTPChannel::Run() {
         } else if (Connect()) {
             // The no-data time-out counts from the moment the stream plays:
             // a camera that is slow to answer its set-up is still recorded.
-            if (WaitForPlay() && WaitAny(stopOrFrame, noData) == 1) {
+            const uint64_t connected = GetCurrentFileTime();
+            const bool playing = WaitForPlay();
+            if (playing && WaitAny(stopOrFrame, noData) == 1) {
                 SetState(kStateStreaming);
                 reportedFailures_.clear();
             } else if (!stopEvent_.IsSet()) {
@@ -49,6 +51,11 @@ int32_t CBaseRTPChannel::Run() {
                 if (reason.empty()) reason = attemptFailure_;
                 if (reason.empty()) reason = FormatText("no frame within the no-data time-out of %u ms", noData);
                 ReportAttemptFailure(reason);
+                // A camera that refuses the session (wrong password, say) is
+                // asked again no more often than once per no-data time-out,
+                // however fast it refused.
+                const uint32_t elapsed = ElapsedMilliseconds(connected);
+                if (!playing && elapsed < noData) stopEvent_.Wait(noData - elapsed);
             }
         } else if (!stopEvent_.IsSet()) {
             ReportAttemptFailure(attemptFailure_.empty() ? "the connection attempt failed" : attemptFailure_);

@@ -406,6 +406,39 @@ TEST_F(CodecChannelTest, ACameraSlowToSetUpIsRecordedInEachTransport) {
     }
 }
 
+// A camera that refuses the session at once is asked again only after the
+// no-data time-out, as when the wait for frames ended each attempt.
+TEST_F(CodecChannelTest, ARefusedSessionIsRetriedOncePerNoDataTimeOut) {
+    driver.name = "OmbrelixRefusedSession";
+    const std::string file = telvaro::platform::ExecutableDirectory() + driver.name + ".xml";
+    struct RemoveFile {
+        ~RemoveFile() { std::remove(path.c_str()); }
+        std::string path;
+    } removeFile{file};
+    std::ofstream(file) << "<Configuration><Device><VideoChannel><RTPMode>RTPoverTCP</RTPMode></VideoChannel>"
+                           "</Device></Configuration>";
+    StartCamera(camsim::Codec::H264);
+    fakes::TestRtspServer refusing;
+    refusing.SetHandler(
+        [](const fakes::RtspRequest& r) { return fakes::RtspAnswer(fakes::TestRtspServer::Reply(404, r.cseq)); });
+    ASSERT_TRUE(refusing.Start());
+    driver.SetParameter(2, "1;" + std::to_string(refusing.Port()) + ";VBR;64;8192;20,40,60,80,100");
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    channel.Stop();
+    std::vector<std::chrono::steady_clock::time_point> describes;
+    for (const auto& r : refusing.Requests())
+        if (r.method == "DESCRIBE") describes.push_back(r.received);
+    ASSERT_GE(describes.size(), 2u);
+    EXPECT_LE(describes.size(), 3u);
+    for (size_t i = 1; i < describes.size(); ++i) {
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(describes[i] - describes[i - 1]).count(), 1500);
+    }
+    EXPECT_EQ(driver.CountMessages("answered \"RTSP/1.0 404"), 1u);
+    refusing.Stop();
+}
+
 TEST_F(CodecChannelTest, ADroppedRtspConnectionIsReconnected) {
     StartCamera(camsim::Codec::H264);
     telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
