@@ -6,7 +6,6 @@
 
 #include "driver/config_file.h"
 #include "platform/clock.h"
-#include "platform/native_thread.h"
 #include "platform/thread_cancel.h"
 #include "psia/base64.h"
 #include "psia/md5.h"
