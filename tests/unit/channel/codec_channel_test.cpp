@@ -45,6 +45,24 @@ public:
     void Use(const CHANNEL_PARAMS& p) { this->params_ = p; }
 };
 
+// The driver's configuration file, named after the driver, next to the test
+// program: every channel gets the transport mode written; removed at the end.
+class ModeFile {
+public:
+    ModeFile(fakes::FakeDriver& driver, const std::string& name)
+        : path_(telvaro::platform::ExecutableDirectory() + name + ".xml") {
+        driver.name = name;
+    }
+    ~ModeFile() { std::remove(path_.c_str()); }
+    void Write(const char* mode) {
+        std::ofstream(path_, std::ios::trunc) << "<Configuration><Device><VideoChannel><RTPMode>" << mode
+                                              << "</RTPMode></VideoChannel></Device></Configuration>";
+    }
+
+private:
+    std::string path_;
+};
+
 class CodecChannelTest : public ::testing::Test {
 protected:
     void StartCamera(camsim::Codec codec, uint32_t width = 640, uint32_t height = 480, int jpegQ = 255) {
@@ -379,18 +397,10 @@ TEST_F(CodecChannelTest, FailedAttemptsSayWhyOncePerCause) {
 // its RTSP set-up (DESCRIBE, 401, DESCRIBE, SETUP, PLAY) takes longer than
 // the no-data time-out, which counts from PLAY on, so it is still recorded.
 TEST_F(CodecChannelTest, ACameraSlowToSetUpIsRecordedInEachTransport) {
-    // The driver reads its configuration file, named after it, next to the
-    // test program.
-    driver.name = "OmbrelixSlowCamera";
-    const std::string file = telvaro::platform::ExecutableDirectory() + driver.name + ".xml";
-    struct RemoveFile {
-        ~RemoveFile() { std::remove(path.c_str()); }
-        std::string path;
-    } removeFile{file};
+    ModeFile file(driver, "OmbrelixSlowCamera");
     for (const char* mode : {"RTPoverUDP", "RTPoverTCP"}) {
         SCOPED_TRACE(mode);
-        std::ofstream(file, std::ios::trunc) << "<Configuration><Device><VideoChannel><RTPMode>" << mode
-                                             << "</RTPMode></VideoChannel></Device></Configuration>";
+        file.Write(mode);
         StartCamera(camsim::Codec::H264);
         // Four RTSP round trips of 700 ms each against 1500 ms without data.
         camera->GetFaults().replyDelayMs = 700;
@@ -409,14 +419,8 @@ TEST_F(CodecChannelTest, ACameraSlowToSetUpIsRecordedInEachTransport) {
 // A camera that refuses the session at once is asked again only after the
 // no-data time-out, as when the wait for frames ended each attempt.
 TEST_F(CodecChannelTest, ARefusedSessionIsRetriedOncePerNoDataTimeOut) {
-    driver.name = "OmbrelixRefusedSession";
-    const std::string file = telvaro::platform::ExecutableDirectory() + driver.name + ".xml";
-    struct RemoveFile {
-        ~RemoveFile() { std::remove(path.c_str()); }
-        std::string path;
-    } removeFile{file};
-    std::ofstream(file) << "<Configuration><Device><VideoChannel><RTPMode>RTPoverTCP</RTPMode></VideoChannel>"
-                           "</Device></Configuration>";
+    ModeFile file(driver, "OmbrelixRefusedSession");
+    file.Write("RTPoverTCP");
     StartCamera(camsim::Codec::H264);
     fakes::TestRtspServer refusing;
     refusing.SetHandler(
