@@ -39,14 +39,23 @@ int32_t CBaseRTPChannel::Run() {
                 lastPeriodic_ = GetCurrentFileTime();
             }
         } else if (Connect()) {
-            if (WaitAny(stopOrFrame, noData) == 1) {
+            // The no-data time-out counts from the moment the stream plays:
+            // a camera that is slow to answer its set-up is still recorded.
+            const uint64_t connected = GetCurrentFileTime();
+            const bool playing = WaitForPlay();
+            if (playing && WaitAny(stopOrFrame, noData) == 1) {
                 SetState(kStateStreaming);
                 reportedFailures_.clear();
             } else if (!stopEvent_.IsSet()) {
-                const std::string reason = SessionFailure();
-                ReportAttemptFailure(!reason.empty() ? reason
-                                                     : FormatText("no frame within the no-data time-out of %u ms",
-                                                                  noData));
+                std::string reason = SessionFailure();
+                if (reason.empty()) reason = attemptFailure_;
+                if (reason.empty()) reason = FormatText("no frame within the no-data time-out of %u ms", noData);
+                ReportAttemptFailure(reason);
+                // A camera that refuses the session (wrong password, say) is
+                // asked again no more often than once per no-data time-out,
+                // however fast it refused.
+                const uint32_t elapsed = ElapsedMilliseconds(connected);
+                if (!playing && elapsed < noData) stopEvent_.Wait(noData - elapsed);
             }
         } else if (!stopEvent_.IsSet()) {
             ReportAttemptFailure(attemptFailure_.empty() ? "the connection attempt failed" : attemptFailure_);
@@ -84,6 +93,8 @@ bool CBaseRTPChannel::Connect() {
 }
 
 std::string CBaseRTPChannel::SessionFailure() { return std::string(); }
+
+bool CBaseRTPChannel::WaitForPlay() { return !stopEvent_.IsSet(); }
 
 void CBaseRTPChannel::NoteAttemptFailure(const std::string& reason) {
     if (attemptFailure_.empty()) attemptFailure_ = reason;

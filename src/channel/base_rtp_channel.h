@@ -44,6 +44,11 @@ public:
     // Why the session of the current attempt failed, as far as it knows;
     // empty when it does not.
     virtual std::string SessionFailure();
+    // Waits, after a successful Connect, until the attempt's stream has been
+    // set up; false when the set-up failed, ran out of its own bound or the
+    // channel is stopping. The wait for the first frame starts after it.
+    // Here there is nothing to set up.
+    virtual bool WaitForPlay();
 
     // IRTPReceiverUser.
     void OnRTPPacket(const RTPPacket* packet) override;
