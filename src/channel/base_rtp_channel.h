@@ -34,8 +34,6 @@ public:
     virtual bool OpenTransport();
     virtual void CloseTransport();
     virtual void DeleteReceiver();
-    // About once a second while streaming.
-    virtual void OnPeriodic();
     // Brings the camera in line with what the host asked for, before a
     // connection.
     virtual bool Configure() = 0;
@@ -68,6 +66,9 @@ protected:
     // Drops what an earlier attempt left, reads the transport mode and
     // prepares camera, reception and session.
     bool Connect();
+    // One connection attempt and the wait for its first frame; tells the
+    // host why when none comes.
+    void ConnectAndWait(uint32_t noData);
     // RTP travels inside the RTSP connection: no UDP port, no RTCP.
     bool Interleaved() const;
     // Feeds a packet to the depacketizer on the receiving thread, after any
@@ -81,8 +82,6 @@ protected:
 
     uint16_t rtpPort_ = 0;
     std::unique_ptr<CRTPReceiver> receiver_;
-    uint32_t periodMs_ = 1000;
-    uint64_t lastPeriodic_ = 0;
     CManualEvent dataEvent_;
     CManualEvent frameEvent_;
     const uint32_t cameraAddress_;
