@@ -5,10 +5,11 @@
 namespace Web {
 
 CHttpAuthMemory& CHttpAuthMemory::Instance() {
-    // Never destroyed: a sender on a thread left running at exit may still
-    // ask for it.
-    static CHttpAuthMemory* memory = new CHttpAuthMemory();
-    return *memory;
+    // Destroyed with the library: a host that unloads the driver gets its
+    // memory back. Every sender has finished by then, since closing the
+    // driver stops every thread that makes one.
+    static CHttpAuthMemory memory;
+    return memory;
 }
 
 std::string CHttpAuthMemory::DeviceKey(const std::string& address, uint16_t port, const std::string& userName) {
