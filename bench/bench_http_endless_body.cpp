@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "psia/http_sender.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "psia/http_challenge.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);

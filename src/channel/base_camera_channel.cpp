@@ -6,7 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "channel/camera_channel.h"
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "ombrelix/host.h"
 #include "platform/native_thread.h"
 #include "thread/event.h"

@@ -1,15 +1,16 @@
 #include "channel/base_rtp_channel.h"
 
-#include "driver/config_file.h"
+#include "core/transport_mode.h"
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/thread_cancel.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 
 namespace {
 
-uint32_t ResolveCamera(IDriver* driver) { return driver ? ResolveHost(driver->GetDeviceInfo().address) : 0; }
+uint32_t ResolveCamera(IDriver* driver) { return driver ? platform::ResolveHost(driver->GetDeviceInfo().address) : 0; }
 
 }  // namespace
 
@@ -83,7 +84,7 @@ bool CBaseRTPChannel::Connect() {
     CloseTransport();
     DeleteReceiver();
     frameEvent_.Reset();
-    transportMode_ = GetRtpMode(driver_->GetDeviceInfo(), channelNumber_, driver_->GetName());
+    transportMode_ = driver_->GetRtpMode(channelNumber_);
     if (Configure() && CreateReceiver() && OpenTransport()) return true;
     SetState(kStateStopped);
     CloseTransport();

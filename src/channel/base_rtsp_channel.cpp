@@ -1,6 +1,6 @@
 #include "channel/base_rtsp_channel.h"
 
-#include "psia/text.h"
+#include "util/text.h"
 #include "thread/kept_objects.h"
 
 namespace telvaro {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "driver/custom_creator.h"
-#include "driver/device_info.h"
-#include "driver/idriver.h"
+#include "core/device_info.h"
+#include "core/idriver.h"
 #include "driver/video_capture.h"
 #include "ombrelix/capture.h"
 
@@ -63,6 +63,7 @@ public:
     int32_t GetCustomValue() override { return customValue_; }
     int32_t GetCodecType() override { return codecType_; }
     uint32_t GetChannelCount() override { return channelCount_; }
+    int32_t GetRtpMode(uint32_t channel) override;
     std::string GetParameterText(int32_t index) override;
     int32_t GetParameterInt(int32_t index) override;
 

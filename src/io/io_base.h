@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <map>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "ombrelix/capture.h"
 #include "thread/recursive_lock.h"
 #include "thread/ticker_thread.h"

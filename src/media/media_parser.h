@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "media/time_stamp_converter.h"
 #include "ombrelix/host.h"
-#include "rtp/media_config.h"
+#include "core/media_config.h"
 #include "rtp/rtp_packet.h"
 
 namespace telvaro {

@@ -80,6 +80,9 @@ int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* f
 // First IPv4 address of a host name or dotted address, network order; 0 for
 // an empty text or a failed look-up.
 uint32_t ResolveIpv4(const std::string& host);
+// The driver's name lookup: ResolveIpv4 under the name the rest of the
+// driver knows it by.
+inline uint32_t ResolveHost(const std::string& host) { return ResolveIpv4(host); }
 // inet_addr semantics: false for anything it refuses.
 bool ParseIpv4Address(const std::string& text, uint32_t& address);
 std::string FormatIpv4(uint32_t address);

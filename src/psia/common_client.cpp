@@ -4,7 +4,7 @@
 
 #include "psia/psia_builders.h"
 #include "psia/psia_parsers.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 

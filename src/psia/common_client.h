@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "psia/http_sender.h"
 #include "psia/psia_records.h"
 #include "psia/smart_ptr.h"

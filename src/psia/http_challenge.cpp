@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace Web {
 

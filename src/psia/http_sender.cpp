@@ -2,10 +2,10 @@
 
 #include <random>
 
-#include "psia/base64.h"
+#include "util/base64.h"
 #include "psia/http_auth_memory.h"
-#include "psia/md5.h"
-#include "psia/text.h"
+#include "util/md5.h"
+#include "util/text.h"
 
 namespace Web {
 

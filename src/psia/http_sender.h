@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "platform/http_transport.h"
 #include "psia/http_challenge.h"
 #include "psia/http_request.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/thread_cancel.h"
-#include "psia/text.h"
+#include "util/text.h"
 #include "psia/xml_parser.h"
 
 namespace telvaro {

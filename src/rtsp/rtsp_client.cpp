@@ -4,12 +4,12 @@
 #include <random>
 #include <vector>
 
-#include "driver/config_file.h"
+#include "core/transport_mode.h"
 #include "platform/clock.h"
 #include "platform/thread_cancel.h"
-#include "psia/base64.h"
-#include "psia/md5.h"
-#include "psia/text.h"
+#include "util/base64.h"
+#include "util/md5.h"
+#include "util/text.h"
 #include "rtsp/rtsp_stream_parser.h"
 #include "thread/file_time.h"
 
@@ -116,7 +116,7 @@ bool CBaseRTSPClient::ConnectSocket() {
         !platform::SetReceiveTimeout(s, params_.receiveTimeoutMs)) {
         return fail();
     }
-    const uint32_t address = ResolveHost(params_.host);
+    const uint32_t address = platform::ResolveHost(params_.host);
     if (address == 0) return fail();
     if (!platform::SetNonBlocking(s, true)) return fail();
     platform::Ipv4Endpoint remote;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "rtp/media_config.h"
+#include "core/media_config.h"
 #include "rtsp/rtsp_params.h"
 
 namespace telvaro {

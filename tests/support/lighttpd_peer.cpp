@@ -17,7 +17,7 @@
 #include <thread>
 #include <utility>
 
-#include "psia/md5.h"
+#include "util/md5.h"
 
 namespace fakes {
 

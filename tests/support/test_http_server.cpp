@@ -12,8 +12,8 @@
 #include <map>
 
 #include "camsim/text_util.h"
-#include "psia/md5.h"
-#include "psia/text.h"
+#include "util/md5.h"
+#include "util/text.h"
 #include "support/fake_host.h"
 
 namespace fakes {

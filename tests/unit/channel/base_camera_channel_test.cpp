@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/socket.h"
-#include "psia/text.h"
+#include "util/text.h"
 #include "support/fake_driver.h"
 #include "support/wait_until.h"
 #include "support/sanitizers.h"

@@ -10,7 +10,7 @@
 
 #include "psia/http_auth_memory.h"
 #include "psia/smart_ptr.h"
-#include "psia/text.h"
+#include "util/text.h"
 #include "support/abort_run.h"
 #include "support/test_http_server.h"
 

@@ -16,7 +16,7 @@
 
 #include "camsim/camera.h"
 #include "driver/config_file.h"
-#include "psia/md5.h"
+#include "util/md5.h"
 #include "rtp/rtp_packet.h"
 #include "support/hostile_rtsp_peer.h"
 #include "support/test_http_server.h"
