@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -156,12 +157,20 @@ int RunRecord(const RecordOptions& given) {
 
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(options.duration));
     auto nextLine = start + std::chrono::seconds(1);
     while (!StopRequested()) {
         auto now = std::chrono::steady_clock::now();
-        if (std::chrono::duration<double>(now - start).count() >= options.duration) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (now < nextLine) continue;
+        if (now >= end) break;
+        if (now < nextLine) {
+            // Asleep until the next line or the end; a stop request is seen
+            // within 200 ms. The host's own wake-ups count in the CPU time of
+            // the process that carries the driver.
+            std::this_thread::sleep_for(std::min({nextLine - now, end - now,
+                                                  std::chrono::steady_clock::duration(std::chrono::milliseconds(200))}));
+            continue;
+        }
         nextLine += std::chrono::seconds(1);
         uint64_t frames = 0, bytes = 0;
         uint32_t streaming = 0;
