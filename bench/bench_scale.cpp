@@ -11,7 +11,8 @@
 //   bench_scale [--channels 1,16,64,128] [--modes udp,tcp] [--window SECONDS]
 //
 // The CPU figures hold only on an otherwise quiet machine: each run prints
-// the load average it started with.
+// the CPU that everything else on the machine used during its window (in
+// cores) and the load average it started with.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -191,9 +192,24 @@ private:
 
 std::string LoadAverage() {
     std::istringstream in(ReadAll("/proc/loadavg"));
-    std::string one, five;
-    in >> one >> five;
-    return one + "/" + five;
+    std::string one;
+    in >> one;
+    return one;
+}
+
+// CPU seconds the whole machine has spent busy so far (all cores).
+double OwnCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+double MachineBusySeconds() {
+    std::istringstream in(ReadAll("/proc/stat"));
+    std::string cpu;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    in >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return static_cast<double>(user + nice + system + irq + softirq + steal) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // The kernel's count of datagrams dropped for a full receive buffer, over
@@ -234,6 +250,8 @@ struct RunResult {
     double firstMean = 0;
     double firstMax = 0;
     uint64_t kernelDrops = 0;
+    double othersCores = 0;  // CPU of everything else on the machine during the window
+    double camsimCores = 0;
 };
 
 struct Setup {
@@ -359,7 +377,7 @@ RunResult RunOne(const Setup& setup, const std::string& mode, unsigned n, bool w
     Clock::time_point firstStream{}, windowStart{}, windowEnd{}, lastChange = start;
     uint64_t lastFrames = 0;
     uint64_t hostBytes0 = 0, ffmpegBytes0 = 0;
-    double hostCpu0 = 0, ffmpegCpu0 = 0;
+    double hostCpu0 = 0, ffmpegCpu0 = 0, camsimCpu0 = 0, ownCpu0 = 0, machine0 = 0;
     // Ends the window after setup.window seconds, or before the first
     // channel to stream can run out of frames.
     while (hostOpen) {
@@ -397,6 +415,9 @@ RunResult RunOne(const Setup& setup, const std::string& mode, unsigned n, bool w
                 hostBytes0 = bytes;
                 ffmpegCpu0 = ffmpeg.CpuSeconds();
                 ffmpegBytes0 = ffmpegBytes;
+                camsimCpu0 = camsim.CpuSeconds();
+                ownCpu0 = OwnCpuSeconds();
+                machine0 = MachineBusySeconds();
                 if (!allStreaming) result.note = "not every channel streamed in time";
                 continue;
             }
@@ -408,7 +429,13 @@ RunResult RunOne(const Setup& setup, const std::string& mode, unsigned n, bool w
                 const double mb = (bytes - hostBytes0) / 1e6;
                 result.windowSeconds = Seconds(windowEnd - windowStart);
                 result.driverMbps = mb / result.windowSeconds;
-                result.driverMs = mb > 0 ? (host.CpuSeconds() - hostCpu0) * 1000 / mb : 0;
+                const double hostCpu = host.CpuSeconds() - hostCpu0;
+                result.driverMs = mb > 0 ? hostCpu * 1000 / mb : 0;
+                const double camsimCpu = camsim.CpuSeconds() - camsimCpu0;
+                result.camsimCores = camsimCpu / result.windowSeconds;
+                double ours = hostCpu + camsimCpu + OwnCpuSeconds() - ownCpu0;
+                if (withFfmpeg) ours += ffmpeg.CpuSeconds() - ffmpegCpu0;
+                result.othersCores = std::max(0.0, MachineBusySeconds() - machine0 - ours) / result.windowSeconds;
                 host.Footprint(result.rssKb, result.threads);
                 if (withFfmpeg) {
                     const double fmb = (ffmpegBytes - ffmpegBytes0) / 1e6;
@@ -513,10 +540,11 @@ int main(int argc, char** argv) {
     }
     std::printf("clip: 1920x1080 H.264, %u fps, padded to %u kbit/s by camsim; measuring window %.0f s\n", kFps,
                 kBitRateKbps, setup.window);
-    std::printf("%-4s %4s %19s %6s %8s %8s %13s %11s %15s %11s %8s\n", "mode", "N", "frames delivered", "lost",
-                "MB/s", "CPU ms/MB", "RSS MB (/ch)", "threads", "first frame s", "kernel", "load");
-    std::printf("%-4s %4s %19s %6s %8s %8s %13s %11s %15s %11s %8s\n", "", "", "/ sent", "", "", "", "", "(/ch)",
-                "mean / max", "drops", "1m/5m");
+    std::printf("%-4s %4s %19s %6s %8s %8s %13s %11s %15s %7s %7s %7s %6s\n", "mode", "N", "frames delivered",
+                "lost", "MB/s", "CPU ms/MB", "RSS MB (/ch)", "threads", "first frame s", "kernel", "camsim", "others",
+                "load");
+    std::printf("%-4s %4s %19s %6s %8s %8s %13s %11s %15s %7s %7s %7s %6s\n", "", "", "/ sent", "", "", "", "", "(/ch)",
+                "mean / max", "drops", "cores", "cores", "1 min");
     bool ok = true;
     std::vector<std::string> sideBySide;
     for (const std::string& mode : modes) {
@@ -530,10 +558,10 @@ int main(int argc, char** argv) {
             std::snprintf(rss, sizeof rss, "%.0f (%.2f)", r.rssKb / 1024.0, r.rssKb / 1024.0 / n);
             std::snprintf(threads, sizeof threads, "%u (%.1f)", r.threads, static_cast<double>(r.threads) / n);
             std::snprintf(first, sizeof first, "%.2f / %.2f", r.firstMean, r.firstMax);
-            std::printf("%-4s %4u %19s %6lld %8.2f %8.2f %13s %11s %15s %11llu %8s%s%s\n", mode.c_str(), n, frames,
-                        static_cast<long long>(r.sent) - static_cast<long long>(r.delivered), r.driverMbps,
+            std::printf("%-4s %4u %19s %6lld %8.2f %8.2f %13s %11s %15s %7llu %7.2f %7.2f %6s%s%s\n", mode.c_str(),
+                        n, frames, static_cast<long long>(r.sent) - static_cast<long long>(r.delivered), r.driverMbps,
                         r.driverMs, rss, threads, first, static_cast<unsigned long long>(r.kernelDrops),
-                        r.load.c_str(), r.note.empty() ? "" : "  ", r.note.c_str());
+                        r.camsimCores, r.othersCores, r.load.c_str(), r.note.empty() ? "" : "  ", r.note.c_str());
             std::fflush(stdout);
             if (withFfmpeg) {
                 char text[200];
