@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -253,6 +254,58 @@ int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* f
         return -1;
     }
     return static_cast<int>(n);
+}
+
+int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedDatagram* out, int count, bool wait,
+                     SocketError* err) {
+    if (err) *err = SocketError::None;
+    constexpr int kMaxBatch = 64;
+    count = std::min(count, kMaxBatch);
+    if (count <= 0) return 0;
+    mmsghdr messages[kMaxBatch];
+    iovec parts[kMaxBatch];
+    sockaddr_in senders[kMaxBatch];
+    std::memset(messages, 0, sizeof(mmsghdr) * static_cast<size_t>(count));
+    std::memset(senders, 0, sizeof(sockaddr_in) * static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        parts[i].iov_base = buffer + static_cast<size_t>(i) * slotSize;
+        parts[i].iov_len = slotSize;
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // MSG_TRUNC makes the kernel report each datagram's real size. Only the
+    // wait for the first datagram opens the window for a forced stop: the
+    // datagrams behind it are taken without one.
+    const int flags = MSG_TRUNC | (wait ? MSG_WAITFORONE : MSG_DONTWAIT);
+    int n;
+    if (wait) {
+        CancelWindow window;
+        do {
+            n = recvmmsg(s, messages, static_cast<unsigned>(count), flags, nullptr);
+        } while (n < 0 && errno == EINTR);
+    } else {
+        do {
+            n = recvmmsg(s, messages, static_cast<unsigned>(count), flags, nullptr);
+        } while (n < 0 && errno == EINTR);
+    }
+    if (n < 0) {
+        if (!wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        if (err) *err = MapErrno(errno);
+        return -1;
+    }
+    for (int i = 0; i < n; ++i) {
+        const msghdr& header = messages[i].msg_hdr;
+        out[i].truncated = messages[i].msg_len > slotSize || (header.msg_flags & MSG_TRUNC) != 0;
+        out[i].length = out[i].truncated ? 0 : messages[i].msg_len;
+        out[i].from = Ipv4Endpoint();
+        if (header.msg_namelen >= sizeof(sockaddr_in)) {
+            out[i].from.address = senders[i].sin_addr.s_addr;
+            out[i].from.port = ntohs(senders[i].sin_port);
+        }
+    }
+    return n;
 }
 
 uint32_t ResolveIpv4(const std::string& host) {

@@ -77,6 +77,21 @@ int ReceiveBytes(SocketHandle s, void* buffer, size_t length, SocketError* err);
 // MessageSize.
 int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* from, SocketError* err);
 
+// One datagram of a batch taken by ReceiveDatagrams.
+struct ReceivedDatagram {
+    uint32_t length = 0;     // bytes in its slot; 0 for an empty datagram
+    bool truncated = false;  // longer than its slot: the datagram is lost
+    Ipv4Endpoint from;       // all zero when the socket was shut down
+};
+
+// Takes up to count datagrams in one call; datagram i lands in
+// buffer + i * slotSize. With wait, the first datagram is waited for (a
+// place where a forced stop may act) and the others are taken only if they
+// are already there; without it nothing is waited for, and 0 means that no
+// datagram was waiting. Returns how many were taken, or -1 with err set.
+int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedDatagram* out, int count, bool wait,
+                     SocketError* err);
+
 // First IPv4 address of a host name or dotted address, network order; 0 for
 // an empty text or a failed look-up.
 uint32_t ResolveIpv4(const std::string& host);

@@ -13,7 +13,6 @@ constexpr size_t kMaxAddressLength = 15;  // "255.255.255.255"
 constexpr uint32_t kBufferGrowth = 1024;
 // A buffer this much larger than wanted is given back.
 constexpr uint32_t kBufferSlack = 2048;
-constexpr uint32_t kSocketBufferFactor = 32;
 constexpr uint32_t kNoSocketPauseMs = 100;
 constexpr size_t kScratchSize = 1024;
 // Bounds the discarding of queued datagrams in Close even if a sender keeps
@@ -66,10 +65,10 @@ CUDPPort::OpenResult CUDPPort::OpenLocked(const std::string& address, uint16_t p
     platform::SocketHandle s = platform::OpenUdpSocket();
     if (s == platform::kInvalidSocket) return OpenResult::SocketFailed;
 
-    // A large socket buffer rides out the burst of a key frame.
-    uint64_t socketBuffer = static_cast<uint64_t>(kSocketBufferFactor) * bufferSize_.load();
-    if (socketBuffer > kMaxSocketBuffer) socketBuffer = kMaxSocketBuffer;
-    if (!platform::SetReceiveBufferSize(s, static_cast<uint32_t>(socketBuffer))) {
+    // A large socket buffer rides out the burst of a key frame while the
+    // receive thread is late; the system trims the request to its limit.
+    if (!platform::SetReceiveBufferSize(s, kSocketBufferSize) &&
+        !platform::SetReceiveBufferSize(s, kFallbackSocketBufferSize)) {
         platform::CloseSocket(s);
         return OpenResult::OptionFailed;
     }
@@ -146,7 +145,8 @@ void CUDPPort::SetSelectTimeout(uint32_t seconds, uint32_t microseconds) {
 }
 
 void CUDPPort::ReceiveLoop() {
-    std::vector<uint8_t> buffer(bufferSize_.load());
+    uint32_t slotSize = bufferSize_.load();
+    std::vector<uint8_t> slots(static_cast<size_t>(slotSize) * kBatchSize);
     while (running_.load()) {
         platform::SocketHandle s = socket_.load();
         if (s == platform::kInvalidSocket) {
@@ -176,31 +176,47 @@ void CUDPPort::ReceiveLoop() {
                 continue;
             }
         }
-
-        const uint32_t wanted = bufferSize_.load();
-        if (wanted > buffer.size() || buffer.size() - wanted > kBufferSlack) {
-            buffer.resize(wanted);
-            buffer.shrink_to_fit();
-        }
-
-        platform::Ipv4Endpoint sender;
-        int n = platform::ReceiveDatagram(s, buffer.data(), buffer.size(), &sender, &err);
-        if (!running_.load()) break;
-        if (n > 0) {
-            CallUser(user_.load(), [&](IRTPPortUser& user) {
-                user.OnPacket(this, sender, buffer.data(), static_cast<uint32_t>(n));
-            });
-        } else if (n == 0) {
-            // A shut-down socket reads as 0 without a sender. An empty
-            // datagram from a sender carries nothing and must not end
-            // reception for everyone else.
-            if (sender.address == 0 && sender.port == 0) running_.store(false);
-        } else if (err == platform::SocketError::MessageSize) {
-            // The datagram is lost; the next one of that size fits.
-            bufferSize_.store(static_cast<uint32_t>(buffer.size()) + kBufferGrowth);
-        }
+        Drain(s, slots, slotSize);
     }
     running_.store(false);
+}
+
+void CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize) {
+    platform::ReceivedDatagram datagrams[kBatchSize];
+    // The first call may wait for the datagram the wait saw (a shut-down
+    // socket answers it at once); the later ones take only what is already
+    // there, so that the thread sleeps again only on an empty socket.
+    bool first = true;
+    for (;;) {
+        const uint32_t wanted = bufferSize_.load();
+        if (wanted > slotSize || slotSize - wanted > kBufferSlack) {
+            slotSize = wanted;
+            slots.assign(static_cast<size_t>(slotSize) * kBatchSize, 0);
+            slots.shrink_to_fit();
+        }
+        platform::SocketError err = platform::SocketError::None;
+        const int n = platform::ReceiveDatagrams(s, slots.data(), slotSize, datagrams, kBatchSize, first, &err);
+        first = false;
+        for (int i = 0; i < n; ++i) {
+            if (!running_.load()) return;
+            const platform::ReceivedDatagram& d = datagrams[i];
+            if (d.truncated) {
+                // The datagram is lost; the next one of that size fits.
+                bufferSize_.store(slotSize + kBufferGrowth);
+            } else if (d.length > 0) {
+                const uint8_t* data = slots.data() + static_cast<size_t>(i) * slotSize;
+                CallUser(user_.load(), [&](IRTPPortUser& user) { user.OnPacket(this, d.from, data, d.length); });
+            } else if (d.from.address == 0 && d.from.port == 0) {
+                // A shut-down socket reads as 0 without a sender. An empty
+                // datagram from a sender carries nothing and must not end
+                // reception for everyone else.
+                running_.store(false);
+                return;
+            }
+        }
+        // Receive errors other than a lost datagram are passed over.
+        if (n < kBatchSize || !running_.load()) return;
+    }
 }
 
 }  // namespace telvaro

@@ -21,7 +21,14 @@ public:
     enum class OpenResult { Opened, AlreadyOpen, BadAddress, SocketFailed, BindFailed, OptionFailed, ThreadFailed };
 
     static constexpr uint32_t kInitialBufferSize = 4096;
-    static constexpr uint32_t kMaxSocketBuffer = 131070;
+    // What the socket is asked to queue: a few key frames of a stream of
+    // several Mbit/s, so that a receive thread that is late for a burst
+    // loses nothing. The system may grant less.
+    static constexpr uint32_t kSocketBufferSize = 2 * 1024 * 1024;
+    // Asked for when the system refuses the larger size outright.
+    static constexpr uint32_t kFallbackSocketBufferSize = 131070;
+    // Datagrams the receive thread takes from the socket in one call.
+    static constexpr int kBatchSize = 16;
 
     CUDPPort();
     ~CUDPPort() override;
@@ -41,14 +48,17 @@ public:
 
     bool IsOpen() const { return socket_.load() != platform::kInvalidSocket; }
     uint16_t GetBoundPort() const { return boundPort_.load(); }
-    // Bytes the receive thread reads a datagram into; grows by 1 KiB after
-    // each datagram that did not fit.
+    // Bytes the receive thread reads a datagram into (each of the batch's
+    // slots); grows by 1 KiB after a datagram that did not fit.
     uint32_t GetReceiveBufferSize() const { return bufferSize_.load(); }
     OpenResult GetLastOpenResult() const { return lastOpenResult_.load(); }
 
 private:
     OpenResult OpenLocked(const std::string& address, uint16_t port);
     void ReceiveLoop();
+    // Takes what waits on the socket, batch after batch, and hands it to
+    // the user; returns when the socket is empty or reception has ended.
+    void Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize);
 
     std::recursive_mutex portLock_;  // Open, Close and SetUser
     std::atomic<IRTPPortUser*> user_{nullptr};

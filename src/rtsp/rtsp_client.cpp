@@ -412,7 +412,7 @@ bool CBaseRTSPClient::ReadReply(std::string& reply, bool& tooLarge, bool* mediaF
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
     CRTSPStreamParser stream(user_, rtpChannel_, rtcpChannel_);
-    uint8_t buffer[kInterleavedBufferSize];
+    std::vector<uint8_t> buffer(kInterleavedBufferSize);
     // The PLAY has just renewed the session.
     lastKeepAlive_ = GetCurrentFileTime();
     // Media may have come in the same segment as the last reply.
@@ -447,10 +447,10 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
         const int ready = platform::WaitReadable(rtspSocket_, static_cast<uint32_t>(waitMs), &error);
         if (ready < 0) return true;
         if (ready == 0) continue;
-        const int n = platform::ReceiveBytes(rtspSocket_, buffer, sizeof(buffer), &error);
+        const int n = platform::ReceiveBytes(rtspSocket_, buffer.data(), buffer.size(), &error);
         if (n <= 0) return true;
         if (IsStopRequested()) return false;
-        stream.Feed(buffer, static_cast<size_t>(n));
+        stream.Feed(buffer.data(), static_cast<size_t>(n));
         lastData = platform::MonotonicMilliseconds();
     }
 }

@@ -24,7 +24,9 @@ class CBaseRTSPClient : public CBaseThread {
 public:
     static constexpr uint32_t kConnectPollMs = 100;
     static constexpr uint32_t kKeepAliveCheckMs = 1000;
-    static constexpr size_t kInterleavedBufferSize = 8192;
+    // Interleaved media is read in pieces of this size: a frame of a stream
+    // of several Mbit/s in one or two receives.
+    static constexpr size_t kInterleavedBufferSize = 64 * 1024;
     // Header block and body of one reply together. A reply that would grow
     // beyond it fails its request at once, so a peer that never ends its
     // reply holds at most this much (and one receive more) of the client's

@@ -104,5 +104,6 @@ uint32_t Camera::Reboots() const { return context_->reboots; }
 size_t Camera::RtspSessions() const { return rtsp_ ? rtsp_->SessionCount() : 0; }
 uint64_t Camera::RtpPacketsSent() const { return context_->rtpPacketsSent; }
 uint64_t Camera::RtcpPacketsReceived() const { return context_->rtcpPacketsReceived; }
+std::map<uint32_t, uint64_t> Camera::FramesSent() const { return context_->FramesSent(); }
 
 }  // namespace camsim

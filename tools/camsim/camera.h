@@ -5,6 +5,7 @@
 // client sent with Requests().
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     size_t RtspSessions() const;
     uint64_t RtpPacketsSent() const;
     uint64_t RtcpPacketsReceived() const;
+    // Frames sent so far, by channel id.
+    std::map<uint32_t, uint64_t> FramesSent() const;
 
 private:
     void Reboot();

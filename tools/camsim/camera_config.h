@@ -38,6 +38,12 @@ struct ChannelConfig {
     int jpegQ = 255;
     // A clip file of the clip folder to serve instead of the nearest one.
     std::string clipFile;
+    // H.264: filler data (NAL type 12) tops the stream up to this many
+    // kbit/s, as a camera in constant bit rate mode pads; 0: the clip as it is.
+    uint32_t paddedBitRateKbps = 0;
+    // Frames the channel sends in all before it falls silent, over every
+    // session; 0: no end.
+    uint64_t frameLimit = 0;
 };
 
 struct CameraConfig {

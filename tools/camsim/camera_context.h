@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "camsim/camera_config.h"
@@ -43,6 +44,22 @@ struct CameraContext {
     std::atomic<uint32_t> reboots{0};
     std::atomic<uint64_t> rtpPacketsSent{0};
     std::atomic<uint64_t> rtcpPacketsReceived{0};
+
+    // Counts a frame of the channel about to be sent; false once the
+    // channel's frame limit is spent.
+    bool TakeFrame(uint32_t channelId, uint64_t limit) {
+        std::lock_guard<std::mutex> lock(framesMutex);
+        uint64_t& sent = framesSent[channelId];
+        if (limit != 0 && sent >= limit) return false;
+        ++sent;
+        return true;
+    }
+    std::map<uint32_t, uint64_t> FramesSent() {
+        std::lock_guard<std::mutex> lock(framesMutex);
+        return framesSent;
+    }
+    std::mutex framesMutex;
+    std::map<uint32_t, uint64_t> framesSent;
 
     std::mutex stopMutex;
     std::condition_variable stopSignal;

@@ -44,6 +44,10 @@ bool SizeOfFile(const std::string& name, uint32_t& width, uint32_t& height) {
 
 }  // namespace
 
+bool ClipFileInfo(const std::string& name, Codec& codec, uint32_t& width, uint32_t& height) {
+    return CodecOfFile(name, codec) && SizeOfFile(name, width, height);
+}
+
 bool ClipLibrary::Open(const std::string& folder, std::string* error) {
     folder_ = folder;
     entries_.clear();
@@ -54,8 +58,7 @@ bool ClipLibrary::Open(const std::string& folder, std::string* error) {
     }
     while (dirent* e = readdir(dir)) {
         Entry entry{e->d_name, Codec::H264, 0, 0};
-        if (CodecOfFile(entry.file, entry.codec) && SizeOfFile(entry.file, entry.width, entry.height))
-            entries_.push_back(entry);
+        if (ClipFileInfo(entry.file, entry.codec, entry.width, entry.height)) entries_.push_back(entry);
     }
     closedir(dir);
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.file < b.file; });

@@ -24,6 +24,10 @@ struct ServedClip {
     int tablesQ = 0;
 };
 
+// Codec and picture size of a clip from its file name; false for a name
+// that does not follow <name>_<width>x<height>.h264|.m4v|.mjpeg.
+bool ClipFileInfo(const std::string& name, Codec& codec, uint32_t& width, uint32_t& height);
+
 class ClipLibrary {
 public:
     bool Open(const std::string& folder, std::string* error);

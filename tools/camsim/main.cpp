@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "camsim/camera.h"
+#include "camsim/clip_library.h"
 
 namespace {
 
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
     unsigned loss = 0;
     unsigned delay = 0;
     bool verbose = false;
+    std::string clip;
+    unsigned bitRate = 0;
+    uint64_t frameLimit = 0;
 
     app.add_option("--address", config.address, "IPv4 address to listen on")->capture_default_str();
     app.add_option("--http-port", config.httpPort, "PSIA HTTP port (0: any free port)")->capture_default_str();
@@ -60,7 +64,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--rtsp-auth", rtspAuth, "schemes offered by RTSP (default: as --auth)");
     app.add_option("--channels", channels, "number of streaming channels (ids 1..N)")
-        ->check(CLI::Range(1, 64))
+        ->check(CLI::Range(1, 256))
         ->capture_default_str();
     app.add_option("--codec", codecs, "codec per channel, comma-separated and repeated: H.264, MPEG4, MJPEG")
         ->capture_default_str();
@@ -73,6 +77,12 @@ int main(int argc, char** argv) {
     app.add_option("--clips", config.clipFolder, "clip folder (default: the project's testdata)");
     app.add_option("--session-timeout", config.sessionTimeoutSeconds, "RTSP session time-out in seconds")
         ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
+    app.add_option("--clip", clip,
+                   "serve this clip file on every channel (named <name>_<width>x<height>.h264|.m4v|.mjpeg)");
+    app.add_option("--bitrate", bitRate, "pad H.264 with filler data up to this many kbit/s (0: the clip as it is)")
+        ->capture_default_str();
+    app.add_option("--frames", frameLimit, "frames each channel sends in all, then it falls silent (0: no end)")
         ->capture_default_str();
     app.add_flag("--no-sdp-parameter-sets", noSdpParameterSets,
                  "leave H.264 sprop-parameter-sets and MPEG-4 config out of the SDP");
@@ -94,6 +104,16 @@ int main(int argc, char** argv) {
     if (std::sscanf(resolution.c_str(), "%ux%u", &width, &height) != 2 || width == 0 || height == 0) {
         std::cerr << "camsim: --resolution takes WIDTHxHEIGHT\n";
         return 2;
+    }
+    camsim::Codec clipCodec = camsim::Codec::H264;
+    if (!clip.empty()) {
+        const size_t slash = clip.rfind('/');
+        config.clipFolder = slash == std::string::npos ? "." : clip.substr(0, slash);
+        clip.erase(0, slash == std::string::npos ? 0 : slash + 1);
+        if (!camsim::ClipFileInfo(clip, clipCodec, width, height)) {
+            std::cerr << "camsim: --clip takes a file named <name>_<width>x<height>.h264|.m4v|.mjpeg\n";
+            return 2;
+        }
     }
     std::vector<camsim::Codec> codecList;
     for (size_t pos = 0; pos <= codecs.size();) {
@@ -118,6 +138,12 @@ int main(int argc, char** argv) {
         c.parameterSetsInSdp = !noSdpParameterSets;
         c.parameterSetsInBand = !noInBandParameterSets;
         c.jpegQ = jpegQ;
+        c.paddedBitRateKbps = bitRate;
+        c.frameLimit = frameLimit;
+        if (!clip.empty()) {
+            c.clipFile = clip;
+            c.codec = clipCodec;
+        }
         config.channels.push_back(c);
     }
 
@@ -165,5 +191,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "camsim: stopping" << std::endl;
     camera.Stop();
+    for (const auto& sent : camera.FramesSent())
+        std::cout << "camsim: channel " << sent.first << " sent " << sent.second << " frames" << std::endl;
     return 0;
 }

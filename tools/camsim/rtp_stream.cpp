@@ -56,6 +56,12 @@ std::vector<rtpkit::Bytes> RtpStream::NextFrame() {
         // As x264 and many cameras do.
         o.accessUnitDelimiters = true;
         payloads = rtpkit::PacketizeH264(frame, o);
+        if (options_.paddedBitRateKbps != 0) {
+            size_t frameBytes = 0;
+            for (const rtpkit::Bytes& p : payloads) frameBytes += p.size();
+            std::vector<rtpkit::Bytes> filler = Filler(frameBytes);
+            payloads.insert(payloads.end(), filler.begin(), filler.end());
+        }
         break;
     }
     case Codec::Mpeg4: {
@@ -86,6 +92,26 @@ std::vector<rtpkit::Bytes> RtpStream::NextFrame() {
                                                  ssrc_, payloads[i]));
     }
     return packets;
+}
+
+std::vector<rtpkit::Bytes> RtpStream::Filler(size_t frameBytes) {
+    const int64_t share = static_cast<int64_t>(options_.paddedBitRateKbps) * 1000 / 8 * 100 / options_.maxFrameRate;
+    paddingBalance_ += share - static_cast<int64_t>(frameBytes);
+    // A clip heavier than the rate is not held back for longer than a second.
+    const int64_t floor = -share * options_.maxFrameRate / 100;
+    if (paddingBalance_ < floor) paddingBalance_ = floor;
+    // Header byte and trailing bits; smaller gaps wait for the next frame.
+    if (paddingBalance_ < 3) return {};
+    rtpkit::Frame filler;
+    rtpkit::Bytes nal(static_cast<size_t>(paddingBalance_), 0xFF);
+    nal.front() = 0x0C;  // nal_ref_idc 0, type 12: filler data (H.264 section 7.3.2.7)
+    nal.back() = 0x80;   // rbsp_trailing_bits
+    filler.nals.push_back(std::move(nal));
+    rtpkit::H264PacketizerOptions o;
+    o.mtu = options_.mtu;
+    std::vector<rtpkit::Bytes> payloads = rtpkit::PacketizeH264(filler, o);
+    for (const rtpkit::Bytes& p : payloads) paddingBalance_ -= static_cast<int64_t>(p.size());
+    return payloads;
 }
 
 void RtpStream::CountSent(size_t packetSize) {

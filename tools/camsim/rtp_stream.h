@@ -18,12 +18,18 @@ struct StreamOptions {
     bool parameterSetsInBand = true;
     int jpegQ = 255;
     uint32_t maxFrameRate = 2500;
+    // H.264 filler data up to this rate (kbit/s); 0: none.
+    uint32_t paddedBitRateKbps = 0;
+    // Frames the channel may still send in all (0: no end); the session
+    // enforces it.
+    uint64_t frameLimit = 0;
 };
 
 class RtpStream {
 public:
     RtpStream(std::shared_ptr<const ServedClip> clip, const StreamOptions& options);
 
+    const StreamOptions& Options() const { return options_; }
     uint8_t PayloadType() const;
     uint32_t Ssrc() const { return ssrc_; }
     uint16_t NextSequence() const { return sequence_; }
@@ -39,6 +45,9 @@ public:
 
 private:
     uint32_t TimestampOfFrame(uint64_t frame) const;
+    // Filler NAL unit payloads that bring the stream up to the padded bit
+    // rate after a frame of frameBytes.
+    std::vector<rtpkit::Bytes> Filler(size_t frameBytes);
 
     std::shared_ptr<const ServedClip> clip_;
     StreamOptions options_;
@@ -49,6 +58,9 @@ private:
     uint64_t frame_ = 0;
     uint32_t packetsSent_ = 0;
     uint32_t octetsSent_ = 0;
+    // Bytes the padded rate allows beyond what was sent; negative after
+    // frames larger than the rate's share.
+    int64_t paddingBalance_ = 0;
 };
 
 }  // namespace camsim

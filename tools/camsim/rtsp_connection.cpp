@@ -366,6 +366,8 @@ void RtspConnection::Setup(const RtspRequest& request, Reply& reply, std::string
     options.parameterSetsInBand = channel.parameterSetsInBand;
     options.jpegQ = channel.jpegQ;
     options.maxFrameRate = channel.maxFrameRate;
+    options.paddedBitRateKbps = channel.paddedBitRateKbps;
+    options.frameLimit = channel.frameLimit;
     std::string id = RandomHex(4);
     for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     auto session = std::make_shared<RtspSession>(id, channel.id, std::make_unique<RtpStream>(clip, options), context_);

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <random>
 
 namespace camsim {
@@ -119,11 +121,30 @@ bool RtspSession::IdleLongerThan(std::chrono::seconds timeout) const {
     return std::chrono::steady_clock::now() - lastTouch_ > timeout;
 }
 
-bool RtspSession::SendRtp(const rtpkit::Bytes& packet) {
-    if (writer_) return writer_->SendInterleaved(rtpChannel_, packet);
-    // A refused datagram (no receiver yet) is no reason to stop: UDP goes on.
-    sendto(rtpSocket_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&clientRtp_),
-           sizeof clientRtp_);
+bool RtspSession::SendRtp(const std::vector<const rtpkit::Bytes*>& packets) {
+    if (packets.empty()) return true;
+    if (writer_) return writer_->SendInterleaved(rtpChannel_, packets);
+    // A frame's packets leave together, as a camera's burst does, in as few
+    // calls as the kernel takes them.
+    std::vector<iovec> parts(packets.size());
+    std::vector<mmsghdr> messages(packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        parts[i].iov_base = const_cast<uint8_t*>(packets[i]->data());
+        parts[i].iov_len = packets[i]->size();
+        messages[i] = mmsghdr{};
+        messages[i].msg_hdr.msg_name = &clientRtp_;
+        messages[i].msg_hdr.msg_namelen = sizeof clientRtp_;
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    size_t done = 0;
+    while (done < messages.size()) {
+        int n = sendmmsg(rtpSocket_, messages.data() + done, static_cast<unsigned>(messages.size() - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        // A refused datagram (no receiver yet) is no reason to stop: UDP
+        // goes on with the next one.
+        done += n > 0 ? static_cast<size_t>(n) : 1;
+    }
     return true;
 }
 
@@ -148,6 +169,11 @@ void RtspSession::Send() {
     const std::string cname = "camsim@" + context_.config.address;
     const auto reportInterval = std::chrono::milliseconds(context_.config.senderReportIntervalMs);
     std::minstd_rand random(static_cast<uint32_t>(Clock::now().time_since_epoch().count()));
+    uint64_t frameLimit = 0;
+    {
+        std::lock_guard<std::mutex> lock(streamMutex_);
+        frameLimit = stream_->Options().frameLimit;
+    }
     auto next = Clock::now();
     auto nextReport = next;
     for (;;) {
@@ -165,15 +191,18 @@ void RtspSession::Send() {
             frameDuration = stream_->FrameDuration();
         }
         const bool silent = context_.faults.silent;
-        if (!silent) {
+        if (!silent && context_.TakeFrame(channelId_, frameLimit)) {
             const uint32_t loss = context_.faults.rtpLossPercent;
+            std::vector<const rtpkit::Bytes*> outgoing;
+            outgoing.reserve(packets.size());
             for (const rtpkit::Bytes& p : packets) {
                 if (loss > 0 && random() % 100 < loss) continue;
-                if (!SendRtp(p)) return;  // the connection is gone
-                ++context_.rtpPacketsSent;
-                std::lock_guard<std::mutex> lock(streamMutex_);
-                stream_->CountSent(p.size());
+                outgoing.push_back(&p);
             }
+            if (!SendRtp(outgoing)) return;  // the connection is gone
+            context_.rtpPacketsSent += outgoing.size();
+            std::lock_guard<std::mutex> lock(streamMutex_);
+            for (const rtpkit::Bytes* p : outgoing) stream_->CountSent(p->size());
         }
         auto now = Clock::now();
         if (!silent && now >= nextReport) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camsim/camera_context.h"
 #include "camsim/rtp_stream.h"
@@ -44,7 +45,7 @@ public:
 
 private:
     void Send();
-    bool SendRtp(const rtpkit::Bytes& packet);
+    bool SendRtp(const std::vector<const rtpkit::Bytes*>& packets);
     void SendRtcp(const rtpkit::Bytes& packet);
     void DrainRtcp();
 

@@ -21,16 +21,26 @@ bool SocketWriter::Send(const void* data, size_t size) {
 }
 
 bool SocketWriter::SendInterleaved(uint8_t channel, const std::vector<uint8_t>& packet) {
-    if (packet.size() > 0xFFFF) return false;
-    std::vector<uint8_t> frame;
-    frame.reserve(packet.size() + 4);
-    frame.push_back('$');
-    frame.push_back(channel);
-    frame.push_back(static_cast<uint8_t>(packet.size() >> 8));
-    frame.push_back(static_cast<uint8_t>(packet.size()));
-    frame.insert(frame.end(), packet.begin(), packet.end());
+    return SendInterleaved(channel, std::vector<const std::vector<uint8_t>*>{&packet});
+}
+
+bool SocketWriter::SendInterleaved(uint8_t channel, const std::vector<const std::vector<uint8_t>*>& packets) {
+    size_t total = 0;
+    for (const std::vector<uint8_t>* packet : packets) {
+        if (packet->size() > 0xFFFF) return false;
+        total += packet->size() + 4;
+    }
+    std::vector<uint8_t> frames;
+    frames.reserve(total);
+    for (const std::vector<uint8_t>* packet : packets) {
+        frames.push_back('$');
+        frames.push_back(channel);
+        frames.push_back(static_cast<uint8_t>(packet->size() >> 8));
+        frames.push_back(static_cast<uint8_t>(packet->size()));
+        frames.insert(frames.end(), packet->begin(), packet->end());
+    }
     std::lock_guard<std::mutex> lock(mutex_);
-    return SendLocked(frame.data(), frame.size());
+    return SendLocked(frames.data(), frames.size());
 }
 
 bool SocketWriter::SendLocked(const uint8_t* data, size_t size) {

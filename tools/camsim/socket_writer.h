@@ -23,6 +23,8 @@ public:
     // error, shuts the connection down.
     bool Send(const void* data, size_t size);
     bool SendInterleaved(uint8_t channel, const std::vector<uint8_t>& packet);
+    // Several packets on one channel in one write.
+    bool SendInterleaved(uint8_t channel, const std::vector<const std::vector<uint8_t>*>& packets);
     // Unblocks the reader and every later send.
     void Shutdown();
     bool IsShutDown() const { return shutDown_; }

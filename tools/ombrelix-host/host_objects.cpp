@@ -54,7 +54,8 @@ void SampleAllocator::ReleaseSample(IMediaSample* raw) {
 }
 
 StreamSink::StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath)
-    : channel_(channel) {
+    : channel_(channel), counting_(mediaPath.empty()) {
+    if (counting_) return;
     media_ = std::fopen(mediaPath.c_str(), "wb");
     log_ = std::fopen(logPath.c_str(), "w");
     if (log_) std::fprintf(log_, "# time(UTC) fourcc bytes width x height sizeclass\n");

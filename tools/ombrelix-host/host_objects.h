@@ -95,7 +95,8 @@ struct StreamStats {
 
 // Writes one channel's frames to a file as they come (an elementary stream
 // for H.264 and MPEG-4, concatenated JPEG files for JPEG) and logs each
-// frame's time, FourCC, size and picture size.
+// frame's time, FourCC, size and picture size. Without a media path it only
+// counts them.
 class StreamSink : public IStreamSink {
 public:
     StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath);
@@ -103,10 +104,11 @@ public:
     bool OnSample(IMediaSample* sample) override;
     void OnSignalLost() override;
     StreamStats Stats();
-    bool Opened() const { return media_ != nullptr; }
+    bool Opened() const { return media_ != nullptr || counting_; }
 
 private:
     uint32_t channel_;
+    bool counting_;
     std::mutex mu_;
     FILE* media_ = nullptr;
     FILE* log_ = nullptr;

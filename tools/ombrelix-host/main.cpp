@@ -64,6 +64,9 @@ int main(int argc, char** argv) {
     rec->add_option("-d,--duration", record.duration, "seconds to record")->capture_default_str();
     rec->add_option("-o,--output", record.output, "folder for channel<N>.<ending> and channel<N>.log")->capture_default_str();
     rec->add_flag("-q,--quiet", record.quiet, "do not print the driver's messages");
+    rec->add_flag("--discard", record.discard, "count the frames without writing them");
+    rec->add_flag("--progress", record.progress,
+                  "print 'progress SECONDS CHANNELS_STREAMING FRAMES BYTES' every second, totals over all channels");
     rec->add_flag("--probe", record.probe, "run the capability query first and use its capability texts");
 
     host::ProbeOptions probe;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -143,8 +144,8 @@ int RunRecord(const RecordOptions& given) {
     std::vector<ChannelRun> runs(capture->GetChannelCount());
     for (uint32_t i = 0; i < runs.size(); ++i) {
         std::string base = options.output + "/channel" + std::to_string(i);
-        runs[i].mediaPath = base + "." + FileEnding(codec);
-        runs[i].sink.reset(new StreamSink(i, runs[i].mediaPath, base + ".log"));
+        if (!options.discard) runs[i].mediaPath = base + "." + FileEnding(codec);
+        runs[i].sink.reset(new StreamSink(i, runs[i].mediaPath, options.discard ? std::string() : base + ".log"));
         if (!runs[i].sink->Opened()) {
             std::fprintf(stderr, "cannot write %s\n", runs[i].mediaPath.c_str());
             driver.Close();  // stops the channels before their sinks go
@@ -156,15 +157,28 @@ int RunRecord(const RecordOptions& given) {
 
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(options.duration));
     auto nextLine = start + std::chrono::seconds(1);
     while (!StopRequested()) {
         auto now = std::chrono::steady_clock::now();
-        if (std::chrono::duration<double>(now - start).count() >= options.duration) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (now < nextLine) continue;
+        if (now >= end) break;
+        if (now < nextLine) {
+            // Asleep until the next line or the end; a stop request is seen
+            // within 200 ms. The host's own wake-ups count in the CPU time of
+            // the process that carries the driver.
+            std::this_thread::sleep_for(std::min({nextLine - now, end - now,
+                                                  std::chrono::steady_clock::duration(std::chrono::milliseconds(200))}));
+            continue;
+        }
         nextLine += std::chrono::seconds(1);
+        uint64_t frames = 0, bytes = 0;
+        uint32_t streaming = 0;
         for (uint32_t i = 0; i < runs.size(); ++i) {
             StreamStats s = runs[i].sink->Stats();
+            frames += s.frames;
+            bytes += s.bytes;
+            if (s.frames > 0) ++streaming;
             uint32_t state = 0, code = 0;
             capture->GetChannelStatus(i, &state, &code, nullptr, 0);
             if (terminal) {
@@ -175,7 +189,11 @@ int RunRecord(const RecordOptions& given) {
             }
             runs[i].last = s;
         }
-        if (terminal) std::fflush(stdout);
+        if (options.progress) {
+            std::printf("progress %.3f %u %llu %llu\n", std::chrono::duration<double>(now - start).count(), streaming,
+                        static_cast<unsigned long long>(frames), static_cast<unsigned long long>(bytes));
+        }
+        if (terminal || options.progress) std::fflush(stdout);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
@@ -198,11 +216,12 @@ int RunRecord(const RecordOptions& given) {
         const double rate = streaming > 0 ? (s.frames - 1) / streaming : 0.0;
         const double kbits = streaming > 0 ? s.bytes * 8 / 1000.0 / streaming : 0.0;
         const double firstAfter = s.frames ? std::chrono::duration<double>(s.first - start).count() : 0.0;
-        std::printf("  channel %u: %llu frames (%llu key), %.1f fps, %.0f kbit/s, %ux%u, first frame after %.1f s, "
-                    "last FourCC %s, signal lost %u, state %u, file %s\n",
-                    i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames), rate,
-                    kbits, s.width, s.height, firstAfter, FourccText(s.fourcc).c_str(), s.signalLost, finalStates[i],
-                    runs[i].mediaPath.c_str());
+        std::printf("  channel %u: %llu frames (%llu key), %llu bytes, %.1f fps, %.0f kbit/s, %ux%u, "
+                    "first frame after %.3f s, last FourCC %s, signal lost %u, state %u, file %s\n",
+                    i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames),
+                    static_cast<unsigned long long>(s.bytes), rate, kbits, s.width, s.height, firstAfter,
+                    FourccText(s.fourcc).c_str(), s.signalLost, finalStates[i],
+                    runs[i].mediaPath.empty() ? "none" : runs[i].mediaPath.c_str());
         if (s.frames == 0) status = 1;
     }
     if (allocator.Outstanding() != 0) {

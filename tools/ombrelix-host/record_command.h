@@ -26,6 +26,8 @@ struct RecordOptions : DeviceOptions {
     double duration = 10;
     std::string output = ".";
     bool quiet = false;
+    bool discard = false;   // count frames without writing them
+    bool progress = false;  // a machine-readable line of totals every second
     bool probe = false;  // take the capability texts from a capability query first
 };
 

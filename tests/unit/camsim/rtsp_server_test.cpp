@@ -465,4 +465,35 @@ TEST_F(CamsimRtsp, ServesSeveralClientsAndChannelsAtOnceAndStopsPromptly) {
     for (auto& c : clients) EXPECT_TRUE(c.ClosedByServer(500));
 }
 
+// A padded channel sends the bit rate asked for in valid H.264 (filler
+// NAL units a decoder accepts), and a frame limit holds over every session.
+TEST_F(CamsimRtsp, PaddedBitRateAndFrameLimit) {
+    camsim::CameraConfig config;
+    config.rtspAuth.clear();
+    config.channels[0].paddedBitRateKbps = 4000;  // 20000 bytes a frame at 25 fps
+    config.channels[0].frameLimit = 10;
+    StartCamera(config);
+    const std::string transport = "RTP/AVP;unicast;client_port=";
+    camsim_test::UdpPair udp;
+    RtspClient client;
+    const std::string session = Play(
+        client, StreamUrl(1, "H.264"), transport + std::to_string(udp.RtpPort()) + "-" + std::to_string(udp.RtpPort() + 1));
+    const auto packets = udp.Receive(800);
+    size_t payload = 0;
+    for (const Bytes& p : packets) payload += p.size() - 12;
+    const std::vector<Bytes> frames = H264Frames(packets);
+    EXPECT_EQ(frames.size(), 10u);
+    EXPECT_NEAR(static_cast<double>(payload), 10 * 20000.0, 20000.0);
+    fakes::VideoDecoder decoder(fakes::VideoDecoder::Codec::H264);
+    for (const Bytes& f : frames) ASSERT_TRUE(decoder.Decode(f)) << decoder.LastError();
+    ASSERT_TRUE(decoder.Flush());
+    EXPECT_EQ(decoder.Pictures().size(), 10u);
+    EXPECT_EQ(camera_->FramesSent().at(1), 10u);
+
+    EXPECT_EQ(client.Request("TEARDOWN", StreamUrl(1, "H.264") + "/", "Session: " + session + "\r\n").status, 200);
+    RtspClient again;
+    Play(again, StreamUrl(1, "H.264"), transport + std::to_string(udp.RtpPort()) + "-" + std::to_string(udp.RtpPort() + 1));
+    EXPECT_TRUE(udp.Receive(300).empty());
+}
+
 }  // namespace

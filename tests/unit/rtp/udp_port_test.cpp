@@ -5,11 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/native_thread.h"
 #include "platform/socket.h"
 #include "rtp/rtp_receiver.h"
 #include "support/udp_peer.h"
@@ -168,6 +170,99 @@ TEST(RTPReceiver, OversizedDatagramIsLostAndGrowsTheBuffer) {
     const std::vector<uint8_t> sent = MakeRtp(2, 200, true, 4988);
     EXPECT_EQ(packets[0].payload, std::vector<uint8_t>(sent.begin() + 12, sent.end()));
     EXPECT_EQ(port->GetReceiveBufferSize(), 5120u);
+}
+
+// Holds the receive thread in its first callback while a burst queues up
+// behind it, then lets it go.
+void SendBurstBehindAHeldPacket(RecordingUser& user, uint16_t port, fakes::UdpPeer& camera,
+                                const std::vector<std::pair<fakes::UdpPeer*, std::vector<uint8_t>>>& burst) {
+    user.hold = true;
+    ASSERT_TRUE(camera.Send(port, MakeRtp(0, 0, false, 1)));
+    ASSERT_TRUE(user.WaitForPackets(1));
+    for (const auto& datagram : burst) ASSERT_TRUE(datagram.first->Send(port, datagram.second));
+    user.Release();
+}
+
+TEST(RTPReceiver, BurstComesOutInOrderAcrossBatchesWithEachSender) {
+    RecordingUser user;
+    CRTPReceiver receiver;
+    receiver.SetUser(&user);
+    ASSERT_TRUE(receiver.Open(0, "", 0));
+    CUDPPort* port = receiver.GetPort();
+    fakes::UdpPeer a, b;
+    // Three batches' worth, two senders, and in the second batch a datagram
+    // too large for its slot and an empty one: both are passed over, and
+    // the slots are enlarged for what follows.
+    const size_t count = 3 * CUDPPort::kBatchSize;
+    const size_t oversized = CUDPPort::kBatchSize + 3, empty = CUDPPort::kBatchSize + 5;
+    std::vector<std::pair<fakes::UdpPeer*, std::vector<uint8_t>>> burst;
+    for (size_t i = 1; i <= count; ++i) {
+        const size_t payload = i == oversized ? 4988 : 100 + i;
+        burst.push_back({i % 2 ? &a : &b,
+                         i == empty ? std::vector<uint8_t>() : MakeRtp(static_cast<uint16_t>(i), 0, false, payload)});
+    }
+    SendBurstBehindAHeldPacket(user, port->GetBoundPort(), a, burst);
+    ASSERT_TRUE(user.WaitForPackets(count - 1));
+
+    auto packets = user.Packets();
+    ASSERT_EQ(packets.size(), count - 1);
+    size_t next = 1;
+    for (size_t k = 1; k < packets.size(); ++k, ++next) {
+        if (next == oversized || next == empty) ++next;
+        SCOPED_TRACE(next);
+        const std::vector<uint8_t> sent = MakeRtp(static_cast<uint16_t>(next), 0, false, 100 + next);
+        EXPECT_EQ(packets[k].sequence, next);
+        EXPECT_EQ(packets[k].sender.port, (next % 2 ? a : b).Port());
+        EXPECT_EQ(packets[k].payload, std::vector<uint8_t>(sent.begin() + 12, sent.end()));
+    }
+    EXPECT_EQ(port->GetReceiveBufferSize(), 5120u);
+}
+
+// A key frame of an 8 Mbit/s stream (about 350 KB) arriving while the
+// receive thread is busy elsewhere must wait in the socket, not be dropped.
+TEST(RTPReceiver, KeyFrameBurstWaitsInTheSocketForALateThread) {
+    uint64_t systemLimit = 0;
+    std::ifstream("/proc/sys/net/core/rmem_max") >> systemLimit;
+    if (systemLimit < CUDPPort::kSocketBufferSize)
+        GTEST_SKIP() << "net.core.rmem_max (" << systemLimit << ") holds no key-frame burst";
+    RecordingUser user;
+    CRTPReceiver receiver;
+    receiver.SetUser(&user);
+    ASSERT_TRUE(receiver.Open(0, "", 0));
+    fakes::UdpPeer camera;
+    std::vector<std::pair<fakes::UdpPeer*, std::vector<uint8_t>>> burst;
+    for (uint16_t i = 1; i <= 250; ++i) burst.push_back({&camera, MakeRtp(i, 9000, i == 250, 1388)});
+    SendBurstBehindAHeldPacket(user, receiver.GetPort()->GetBoundPort(), camera, burst);
+    ASSERT_TRUE(user.WaitForPackets(251)) << user.Packets().size() << " of 251";
+    EXPECT_EQ(user.Packets().back().sequence, 250);
+}
+
+// Only the wait for the first datagram of a batch is a place for a forced
+// stop; taking datagrams that are already there never waits.
+TEST(UDPPort, BatchReceiveWaitsOnlyWhenAskedAndAForcedStopEndsTheWait) {
+    platform::SocketHandle s = platform::OpenUdpSocket();
+    ASSERT_TRUE(platform::BindSocket(s, Ipv4Endpoint{fakes::LoopbackAddress(), 0}));
+    uint8_t slots[2 * 64];
+    platform::ReceivedDatagram datagrams[2];
+    platform::SocketError err = platform::SocketError::Other;
+    EXPECT_EQ(platform::ReceiveDatagrams(s, slots, 64, datagrams, 2, false, &err), 0);
+    EXPECT_EQ(err, platform::SocketError::None);
+
+    std::atomic<bool> waiting{false};
+    auto thread = platform::NativeThread::Start(
+        [&] {
+            platform::ReceivedDatagram d[2];
+            uint8_t buffer[2 * 64];
+            waiting = true;
+            platform::ReceiveDatagrams(s, buffer, 64, d, 2, true, nullptr);
+            ADD_FAILURE() << "the wait ended without a datagram";
+        },
+        "batch wait");
+    ASSERT_TRUE(thread);
+    ASSERT_TRUE(fakes::WaitUntil([&] { return waiting.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(thread->Terminate(2000));
+    platform::CloseSocket(s);
 }
 
 TEST(RTPReceiver, CloseFromAnotherThreadWaitsForTheReceiveThread) {
