@@ -179,6 +179,7 @@ bool FakeCapabilityCallback::WaitForCall(int timeoutMs) {
 }
 
 class FakeCapabilityResults::Field : public ITextField {
+    OMBRELIX_DESTRUCTOR_SLOT(Field)
 public:
     Field(FakeCapabilityResults* owner, uint32_t id) : owner_(owner), id_(id) {}
     void SetText(const char* text) override {
@@ -191,6 +192,7 @@ private:
 };
 
 class FakeCapabilityResults::Property : public IProperty {
+    OMBRELIX_DESTRUCTOR_SLOT(Property)
 public:
     Property(FakeCapabilityResults* owner, uint32_t index) : owner_(owner), prefix_("Property " + std::to_string(index)) {}
     void SetValue(const char* value) override { owner_->Record(prefix_ + " SetValue " + (value ? value : "(null)")); }
@@ -206,6 +208,7 @@ private:
 };
 
 class FakeCapabilityResults::Resolutions : public IResolutionList {
+    OMBRELIX_DESTRUCTOR_SLOT(Resolutions)
 public:
     explicit Resolutions(FakeCapabilityResults* owner) : owner_(owner) {}
     void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
@@ -218,6 +221,7 @@ private:
 };
 
 class FakeCapabilityResults::Intervals : public IFrameIntervalList {
+    OMBRELIX_DESTRUCTOR_SLOT(Intervals)
 public:
     explicit Intervals(FakeCapabilityResults* owner) : owner_(owner) {}
     void SetDefault(uint32_t interval) override { owner_->Record("IntervalDefault " + std::to_string(interval)); }

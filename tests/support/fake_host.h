@@ -34,6 +34,7 @@ struct DebugRecord {
 };
 
 class FakeDebugSink : public IDebugSink {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeDebugSink)
 public:
     void Receive(const CDebugInfoIf* info) override;
     std::vector<DebugRecord> Records();
@@ -51,6 +52,7 @@ private:
 };
 
 class FakeSample : public IMediaSample {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeSample)
 public:
     FakeSample(uint32_t fourcc, uint32_t capacity, std::string driverName);
     uint8_t* GetBuffer() override { return buffer_.data(); }
@@ -75,6 +77,7 @@ public:
 };
 
 class FakeSampleAllocator : public ISampleAllocator {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeSampleAllocator)
 public:
     IMediaSample* AllocateSample(uint32_t fourcc, uint32_t capacity, const char* driverName) override;
     void ReleaseSample(IMediaSample* sample) override;
@@ -118,6 +121,7 @@ struct ReceivedFrame {
 };
 
 class FakeStreamSink : public IStreamSink {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeStreamSink)
 public:
     bool OnSample(IMediaSample* sample) override;
     void OnSignalLost() override;
@@ -163,6 +167,7 @@ struct IOEvent {
 };
 
 class FakeIOEventSink : public IIOEventSink {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeIOEventSink)
 public:
     void OnInputChanged(uint32_t inputIndex, uint32_t state) override;
     void OnIOFailure() override;
@@ -178,6 +183,7 @@ private:
 };
 
 class FakeCapabilityCallback : public ICapabilityQueryCallback {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeCapabilityCallback)
 public:
     void OnSuccess() override;
     void OnFailure(int32_t code, const char* message) override;
@@ -196,6 +202,7 @@ private:
 // object, in order, as readable lines ("SetValue 0 1", "Property 1 SetName
 // Video standard", ...).
 class FakeCapabilityResults : public ICapabilityResults {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeCapabilityResults)
 public:
     FakeCapabilityResults();
     void SetValue(uint32_t key, uint32_t value) override;

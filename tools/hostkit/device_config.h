@@ -11,6 +11,7 @@
 namespace hostkit {
 
 class ModelInfo : public telvaro::ipcapture::IDeviceModelInfo {
+    OMBRELIX_DESTRUCTOR_SLOT(ModelInfo)
 public:
     const char* GetModelText() override { return model.c_str(); }
     uint32_t GetChannelCount() override { return channels; }
@@ -24,6 +25,7 @@ public:
 };
 
 class Connection : public telvaro::ipcapture::IDeviceConnection {
+    OMBRELIX_DESTRUCTOR_SLOT(Connection)
 public:
     const char* GetAddress() override { return address.c_str(); }
     uint16_t GetPort() override { return port; }
@@ -40,6 +42,7 @@ public:
 
 // Parameter 1 is "0" unless set otherwise (the driver requires an integer).
 class DeviceConfig : public telvaro::ipcapture::IDeviceConfig {
+    OMBRELIX_DESTRUCTOR_SLOT(DeviceConfig)
 public:
     DeviceConfig() { parameters[1] = "0"; }
     telvaro::ipcapture::IDeviceModelInfo* GetModelInfo() override { return &model; }

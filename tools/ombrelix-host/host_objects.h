@@ -23,6 +23,7 @@ using namespace telvaro::ipcapture;
 
 // Prints each message with its level, and keeps them for the summary.
 class DebugSink : public IDebugSink {
+    OMBRELIX_DESTRUCTOR_SLOT(DebugSink)
 public:
     explicit DebugSink(bool quiet) : quiet_(quiet) {}
     void Receive(const CDebugInfoIf* info) override;
@@ -35,6 +36,7 @@ private:
 };
 
 class Sample : public IMediaSample {
+    OMBRELIX_DESTRUCTOR_SLOT(Sample)
 public:
     explicit Sample(uint32_t capacity) : buffer(capacity) {}
     uint8_t* GetBuffer() override { return buffer.data(); }
@@ -63,6 +65,7 @@ public:
 // Recycles samples per capacity, the way the driver's capacity buckets
 // (4 KiB, 16 KiB, 32 KiB, 128 KiB, then exact sizes) intend.
 class SampleAllocator : public ISampleAllocator {
+    OMBRELIX_DESTRUCTOR_SLOT(SampleAllocator)
 public:
     ~SampleAllocator() override;
     IMediaSample* AllocateSample(uint32_t fourcc, uint32_t capacity, const char* driverName) override;
@@ -97,6 +100,7 @@ struct StreamStats {
 // for H.264 and MPEG-4, concatenated JPEG files for JPEG) and logs each
 // frame's time, FourCC, size and picture size.
 class StreamSink : public IStreamSink {
+    OMBRELIX_DESTRUCTOR_SLOT(StreamSink)
 public:
     StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath);
     ~StreamSink() override;

@@ -27,6 +27,7 @@ std::string Now() {
 }
 
 class PrintingIOSink : public IIOEventSink {
+    OMBRELIX_DESTRUCTOR_SLOT(PrintingIOSink)
 public:
     void OnInputChanged(uint32_t index, uint32_t state) override {
         std::lock_guard<std::mutex> lock(mu_);

@@ -21,6 +21,7 @@ std::string Text(const char* t) { return t ? t : ""; }
 
 // Collects everything the query writes into the host's result object.
 class Results : public ICapabilityResults, public ICapabilityQueryCallback {
+    OMBRELIX_DESTRUCTOR_SLOT(Results)
 public:
     explicit Results(ProbeResult& out) : out_(out), resolutions_(this), intervals_(this) {}
 
@@ -68,6 +69,7 @@ public:
 
 private:
     class Field : public ITextField {
+        OMBRELIX_DESTRUCTOR_SLOT(Field)
     public:
         Field(Results* owner, uint32_t id) : owner_(owner), id_(id) {}
         void SetText(const char* text) override {
@@ -80,6 +82,7 @@ private:
         uint32_t id_;
     };
     class Property : public IProperty {
+        OMBRELIX_DESTRUCTOR_SLOT(Property)
     public:
         Property(Results* owner, uint32_t index) : owner_(owner), index_(index) {}
         void SetValue(const char* v) override { Edit([&](ProbeResult::Property& p) { p.value = Text(v); }); }
@@ -97,6 +100,7 @@ private:
         uint32_t index_;
     };
     class ResolutionList : public IResolutionList {
+        OMBRELIX_DESTRUCTOR_SLOT(ResolutionList)
     public:
         explicit ResolutionList(Results* owner) : owner_(owner) {}
         void Add(const char* text, uint32_t w, uint32_t h, uint32_t interval) override {
@@ -108,6 +112,7 @@ private:
         Results* owner_;
     };
     class IntervalList : public IFrameIntervalList {
+        OMBRELIX_DESTRUCTOR_SLOT(IntervalList)
     public:
         explicit IntervalList(Results* owner) : owner_(owner) {}
         void SetDefault(uint32_t interval) override {
