@@ -70,7 +70,7 @@ protected:
     CRecursiveLock stateLock_;
     int32_t state_ = kStateStopped;
     CRecursiveLock dataLock_;
-    uint64_t lastData_ = 0;
+    uint64_t lastData_ = 0;  // monotonic milliseconds
     const uint32_t channelNumber_;
     IDriver* const driver_;
     ipcapture::IStreamSink* const sink_;

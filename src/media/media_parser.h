@@ -52,6 +52,9 @@ protected:
 
 class CRTPMediaParser {
 public:
+    // The most a sender can make a depacketizer hold: a frame that grows
+    // beyond it (a marker bit that never comes) is dropped with the
+    // overflow message.
     static constexpr size_t kMaxFrameSize = 10485760;
 
     CRTPMediaParser(IDriver* driver, const std::string& allocationName);

@@ -64,8 +64,10 @@ bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local);
 // socket); anything else: failed.
 SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote);
 // After a connect in progress: 1 when the connection is established, 0 when
-// it is not (yet) within timeoutMs, -1 on a socket error. A refused
-// connection reads as "not yet", as a Winsock writability poll sees it.
+// it is not (yet) within timeoutMs, -1 when it failed (refused, unreachable)
+// or on a socket error. Returns as soon as the outcome is known. (A Winsock
+// backend also watches the exception set: writability alone never shows a
+// refusal there.)
 int WaitConnected(SocketHandle s, uint32_t timeoutMs);
 
 // 1 readable, 0 time-out, -1 error (err set).

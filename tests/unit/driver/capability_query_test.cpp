@@ -388,8 +388,8 @@ TEST(CapabilityQuery, UninitStopsAQueryThatOverrunsItsBound) {
 }
 
 TEST(CapabilityQuery, UninitEndsAQueryWaitingOnASlowCameraWellWithinItsBound) {
-    // Each camera would hold the query for longer than the 5000 ms bound: a
-    // trickled answer renews the 5 s idle time-out with every piece.
+    // Each camera would hold its exchange until the 5 s device time-out, and
+    // the query's later requests would follow: longer than the 5000 ms bound.
     struct Case {
         const char* what;
         const char* slowTarget;
