@@ -69,8 +69,9 @@ bool SetOption(SocketHandle s, int option, DWORD value) {
     return setsockopt(Native(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
 }
 
-// select() on one socket for reading or writing, with a bound, in slices
-// so that a forced stop can act. 1 ready, 0 time-out, -1 error.
+// select() on one socket for reading, or for writing with the exception
+// set (where a failed connect shows), with a bound, in slices so that a
+// forced stop can act. 1 ready, 0 time-out, -1 error or failed connect.
 int SelectFor(SocketHandle s, bool write, uint32_t timeoutMs) {
     uint64_t start = MonotonicMilliseconds();
     CancelWindow window;
@@ -80,12 +81,16 @@ int SelectFor(SocketHandle s, bool write, uint32_t timeoutMs) {
         uint32_t left = elapsed >= timeoutMs ? 0 : static_cast<uint32_t>(timeoutMs - elapsed);
         uint32_t slice = left < kCancelSliceMs ? left : kCancelSliceMs;
         fd_set set;
+        fd_set failed;
         FD_ZERO(&set);
+        FD_ZERO(&failed);
         FD_SET(Native(s), &set);
+        FD_SET(Native(s), &failed);
         timeval tv;
         tv.tv_sec = static_cast<long>(slice / 1000);
         tv.tv_usec = static_cast<long>((slice % 1000) * 1000);
-        int r = select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, &tv);
+        int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &tv);
+        if (r > 0 && write && FD_ISSET(Native(s), &failed)) return -1;
         if (r != 0 || left == 0) return r < 0 ? -1 : r;
     }
 }
@@ -190,8 +195,8 @@ SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
 }
 
 int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
-    // Only writability counts: a refused connection is reported through
-    // the exception set, and reads as "not yet" here.
+    // Winsock shows a refused or unreachable connection in the exception
+    // set only.
     int r = SelectFor(s, true, timeoutMs);
     if (r < 0) return -1;
     return r > 0 ? 1 : 0;

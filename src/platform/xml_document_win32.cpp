@@ -50,7 +50,7 @@ private:
 };
 
 // Texts cross into the DOM through the ANSI code page, both ways.
-std::wstring Widen(const std::string& text) {
+std::wstring Widen(std::string_view text) {
     if (text.empty()) return std::wstring();
     int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (n <= 0) return std::wstring();
@@ -159,13 +159,13 @@ XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 
 XmlDocument::~XmlDocument() { Clear(); }
 
-bool XmlDocument::LoadText(const std::string& text) {
+bool XmlDocument::LoadText(std::string_view text) {
     Clear();
     if (!impl_->Create()) return false;
     // A UTF-8 byte-order mark would come through the ANSI code page as three
     // characters before the document; it is dropped, as on Linux.
-    const bool bom = text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    Bstr xml(Widen(bom ? text.substr(3) : text));
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    Bstr xml(Widen(text));
     VARIANT_BOOL ok = VARIANT_FALSE;
     if (FAILED(impl_->document->loadXML(xml.Get(), &ok)) || ok != VARIANT_TRUE) {
         impl_->Release();
