@@ -5,9 +5,12 @@
 #include <mswsock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/clock.h"
 #include "platform/thread_cancel.h"
@@ -69,6 +72,43 @@ bool SetOption(SocketHandle s, int option, DWORD value) {
     return setsockopt(Native(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
 }
 
+// What Winsock does not tell about a socket: whether it was made
+// non-blocking, and whether it was shut down for receiving. A receive that
+// is waiting does not notice a shutdown on every Winsock (Wine's does not
+// wake it), so receives wait in slices and look here between them.
+constexpr unsigned kNonBlocking = 1;
+constexpr unsigned kReceiveShut = 2;
+
+class SocketMarks {
+public:
+    void Set(SocketHandle s, unsigned mark, bool on) {
+        std::lock_guard<std::mutex> guard(lock_);
+        unsigned& marks = marks_[s];
+        marks = on ? (marks | mark) : (marks & ~mark);
+        if (marks == 0) marks_.erase(s);
+    }
+    unsigned Get(SocketHandle s) {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = marks_.find(s);
+        return it == marks_.end() ? 0 : it->second;
+    }
+    // Before the handle goes back to Winsock, which may hand it out again.
+    void Forget(SocketHandle s) {
+        std::lock_guard<std::mutex> guard(lock_);
+        marks_.erase(s);
+    }
+
+private:
+    std::mutex lock_;
+    std::unordered_map<SocketHandle, unsigned> marks_;
+};
+
+SocketMarks& Marks() {
+    // Never destroyed: sockets may be closed by threads that outlive statics.
+    static SocketMarks* marks = new SocketMarks();
+    return *marks;
+}
+
 // select() on one socket for reading, or for writing with the exception
 // set (where a failed connect shows), with a bound, in slices so that a
 // forced stop can act. 1 ready, 0 time-out, -1 error or failed connect.
@@ -76,6 +116,8 @@ int SelectFor(SocketHandle s, bool write, uint32_t timeoutMs) {
     uint64_t start = MonotonicMilliseconds();
     CancelWindow window;
     for (;;) {
+        // As on Linux, a socket shut down for receiving reads as readable.
+        if (!write && (Marks().Get(s) & kReceiveShut)) return 1;
         CancellationPoint();
         uint64_t elapsed = MonotonicMilliseconds() - start;
         uint32_t left = elapsed >= timeoutMs ? 0 : static_cast<uint32_t>(timeoutMs - elapsed);
@@ -92,6 +134,42 @@ int SelectFor(SocketHandle s, bool write, uint32_t timeoutMs) {
         int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &tv);
         if (r > 0 && write && FD_ISSET(Native(s), &failed)) return -1;
         if (r != 0 || left == 0) return r < 0 ? -1 : r;
+    }
+}
+
+// Before a blocking receive: 1 when data (or an error) is there to read, 0
+// when the socket was shut down for receiving (read as an orderly close), -1
+// when the socket's receive time-out passed (err: TimedOut) or select failed.
+int AwaitData(SocketHandle s, SocketError* err) {
+    DWORD timeoutMs = 0;  // 0: none, as SO_RCVTIMEO counts it
+    int size = sizeof(timeoutMs);
+    getsockopt(Native(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeoutMs), &size);
+    uint64_t start = MonotonicMilliseconds();
+    CancelWindow window;
+    for (;;) {
+        if (Marks().Get(s) & kReceiveShut) return 0;
+        CancellationPoint();
+        uint32_t slice = kCancelSliceMs;
+        if (timeoutMs != 0) {
+            uint64_t elapsed = MonotonicMilliseconds() - start;
+            if (elapsed >= timeoutMs) {
+                if (err) *err = SocketError::TimedOut;
+                return -1;
+            }
+            slice = static_cast<uint32_t>(std::min<uint64_t>(slice, timeoutMs - elapsed));
+        }
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(Native(s), &set);
+        timeval tv;
+        tv.tv_sec = 0;
+        tv.tv_usec = static_cast<long>(slice * 1000);
+        int r = select(0, &set, nullptr, nullptr, &tv);
+        if (r > 0) return 1;
+        if (r < 0) {
+            if (err) *err = MapError(WSAGetLastError());
+            return -1;
+        }
     }
 }
 
@@ -150,15 +228,21 @@ SocketHandle OpenUdpSocket() {
 }
 
 void CloseSocket(SocketHandle s) {
-    if (s != kInvalidSocket) closesocket(Native(s));
+    if (s == kInvalidSocket) return;
+    Marks().Forget(s);
+    closesocket(Native(s));
 }
 
 void ShutdownSocket(SocketHandle s) {
-    if (s != kInvalidSocket) shutdown(Native(s), SD_BOTH);
+    if (s == kInvalidSocket) return;
+    Marks().Set(s, kReceiveShut, true);
+    shutdown(Native(s), SD_BOTH);
 }
 
 void ShutdownReceive(SocketHandle s) {
-    if (s != kInvalidSocket) shutdown(Native(s), SD_RECEIVE);
+    if (s == kInvalidSocket) return;
+    Marks().Set(s, kReceiveShut, true);
+    shutdown(Native(s), SD_RECEIVE);
 }
 
 bool SetReceiveBufferSize(SocketHandle s, uint32_t bytes) { return SetOption(s, SO_RCVBUF, bytes); }
@@ -168,7 +252,9 @@ bool SetSendTimeout(SocketHandle s, uint32_t ms) { return SetOption(s, SO_SNDTIM
 
 bool SetNonBlocking(SocketHandle s, bool nonBlocking) {
     u_long mode = nonBlocking ? 1 : 0;
-    return ioctlsocket(Native(s), FIONBIO, &mode) == 0;
+    if (ioctlsocket(Native(s), FIONBIO, &mode) != 0) return false;
+    Marks().Set(s, kNonBlocking, nonBlocking);
+    return true;
 }
 
 bool BindSocket(SocketHandle s, const Ipv4Endpoint& local) {
@@ -226,12 +312,11 @@ int SendBytesTo(SocketHandle s, const void* data, size_t length, const Ipv4Endpo
 
 int ReceiveBytes(SocketHandle s, void* buffer, size_t length, SocketError* err) {
     if (err) *err = SocketError::None;
-    int n;
-    {
-        CancelWindow window;
-        CancellationPoint();
-        n = recv(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0);
+    if (!(Marks().Get(s) & kNonBlocking)) {
+        int ready = AwaitData(s, err);
+        if (ready <= 0) return ready;
     }
+    int n = recv(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0);
     if (n == SOCKET_ERROR) {
         if (err) *err = MapError(WSAGetLastError());
         return -1;
@@ -244,15 +329,14 @@ int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* f
     sockaddr_in sa;
     std::memset(&sa, 0, sizeof(sa));
     int len = sizeof(sa);
-    int n;
-    int e = 0;
-    {
-        CancelWindow window;
-        CancellationPoint();
-        n = recvfrom(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0,
-                     reinterpret_cast<sockaddr*>(&sa), &len);
-        if (n == SOCKET_ERROR) e = WSAGetLastError();
+    if (!(Marks().Get(s) & kNonBlocking)) {
+        int ready = AwaitData(s, err);
+        if (ready <= 0) return ready;
     }
+    int e = 0;
+    int n = recvfrom(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0,
+                     reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n == SOCKET_ERROR) e = WSAGetLastError();
     if (from && (n != SOCKET_ERROR || e == WSAEMSGSIZE)) {
         from->address = sa.sin_addr.s_addr;
         from->port = ntohs(sa.sin_port);

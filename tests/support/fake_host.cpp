@@ -178,7 +178,7 @@ bool FakeCapabilityCallback::WaitForCall(int timeoutMs) {
     return WaitFor(mu_, cv_, timeoutMs, [&] { return successes + failures > 0; });
 }
 
-class FakeCapabilityResults::Field : public ITextField {
+class FakeCapabilityResults::Field final : public ITextField {
     OMBRELIX_DESTRUCTOR_SLOT(Field)
 public:
     Field(FakeCapabilityResults* owner, uint32_t id) : owner_(owner), id_(id) {}
@@ -191,7 +191,7 @@ private:
     uint32_t id_;
 };
 
-class FakeCapabilityResults::Property : public IProperty {
+class FakeCapabilityResults::Property final : public IProperty {
     OMBRELIX_DESTRUCTOR_SLOT(Property)
 public:
     Property(FakeCapabilityResults* owner, uint32_t index) : owner_(owner), prefix_("Property " + std::to_string(index)) {}
@@ -207,7 +207,7 @@ private:
     std::string prefix_;
 };
 
-class FakeCapabilityResults::Resolutions : public IResolutionList {
+class FakeCapabilityResults::Resolutions final : public IResolutionList {
     OMBRELIX_DESTRUCTOR_SLOT(Resolutions)
 public:
     explicit Resolutions(FakeCapabilityResults* owner) : owner_(owner) {}
@@ -220,7 +220,7 @@ private:
     FakeCapabilityResults* owner_;
 };
 
-class FakeCapabilityResults::Intervals : public IFrameIntervalList {
+class FakeCapabilityResults::Intervals final : public IFrameIntervalList {
     OMBRELIX_DESTRUCTOR_SLOT(Intervals)
 public:
     explicit Intervals(FakeCapabilityResults* owner) : owner_(owner) {}

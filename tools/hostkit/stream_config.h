@@ -8,7 +8,7 @@
 
 namespace hostkit {
 
-class ImageSize : public telvaro::ipcapture::IImageSize {
+class ImageSize final : public telvaro::ipcapture::IImageSize {
     OMBRELIX_DESTRUCTOR_SLOT(ImageSize)
 public:
     ImageSize(uint16_t w = 640, uint16_t h = 480) : width(w), height(h) {}
@@ -25,6 +25,8 @@ class StreamConfig : public telvaro::ipcapture::IStreamConfig,
 public:
     StreamConfig(uint16_t w = 640, uint16_t h = 480, uint16_t interval = 40, uint16_t q = 50)
         : size(w, h), frameInterval(interval), quality(q) {}
+    // Tests derive their own.
+    virtual ~StreamConfig() = default;
     telvaro::ipcapture::IStreamImageConfig* GetImageConfig() override { return this; }
     telvaro::ipcapture::IStreamRateConfig* GetRateConfig() override { return this; }
     telvaro::ipcapture::IImageSize* GetSize() override { return &size; }

@@ -20,7 +20,7 @@ using namespace telvaro::ipcapture;
 std::string Text(const char* t) { return t ? t : ""; }
 
 // Collects everything the query writes into the host's result object.
-class Results : public ICapabilityResults, public ICapabilityQueryCallback {
+class Results final : public ICapabilityResults, public ICapabilityQueryCallback {
     OMBRELIX_DESTRUCTOR_SLOT(Results)
 public:
     explicit Results(ProbeResult& out) : out_(out), resolutions_(this), intervals_(this) {}
@@ -68,7 +68,7 @@ public:
     }
 
 private:
-    class Field : public ITextField {
+    class Field final : public ITextField {
         OMBRELIX_DESTRUCTOR_SLOT(Field)
     public:
         Field(Results* owner, uint32_t id) : owner_(owner), id_(id) {}
@@ -81,7 +81,7 @@ private:
         Results* owner_;
         uint32_t id_;
     };
-    class Property : public IProperty {
+    class Property final : public IProperty {
         OMBRELIX_DESTRUCTOR_SLOT(Property)
     public:
         Property(Results* owner, uint32_t index) : owner_(owner), index_(index) {}
@@ -99,7 +99,7 @@ private:
         Results* owner_;
         uint32_t index_;
     };
-    class ResolutionList : public IResolutionList {
+    class ResolutionList final : public IResolutionList {
         OMBRELIX_DESTRUCTOR_SLOT(ResolutionList)
     public:
         explicit ResolutionList(Results* owner) : owner_(owner) {}
@@ -111,7 +111,7 @@ private:
     private:
         Results* owner_;
     };
-    class IntervalList : public IFrameIntervalList {
+    class IntervalList final : public IFrameIntervalList {
         OMBRELIX_DESTRUCTOR_SLOT(IntervalList)
     public:
         explicit IntervalList(Results* owner) : owner_(owner) {}
