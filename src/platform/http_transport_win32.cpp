@@ -190,9 +190,10 @@ struct Job {
             if (!WinHttpReadData(h, buffer, sizeof(buffer), &read)) return Failed(!received.empty() || lengthKnown);
             if (read == 0) break;
             if (read > exchange.maxBodySize - received.size()) return HttpOutcome::kTooLarge;
-            if (received.size() + read > received.capacity()) {
+            const size_t n = read;
+            if (received.size() + n > received.capacity()) {
                 received.reserve(
-                    std::min(std::max(received.capacity() * 2, received.size() + read), exchange.maxBodySize + 1));
+                    std::min(std::max(received.capacity() * 2, received.size() + n), exchange.maxBodySize + 1));
             }
             received.insert(received.end(), buffer, buffer + read);
         }
