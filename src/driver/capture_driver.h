@@ -34,6 +34,7 @@ public:
 };
 
 class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3, public IDriver, public ICustomCreator {
+    OMBRELIX_DESTRUCTOR_SLOT(CIPCaptureDriver)
 public:
     CIPCaptureDriver();
     ~CIPCaptureDriver() override;
@@ -82,7 +83,7 @@ protected:
     int32_t customValue_ = 0;
     std::map<int32_t, std::string> parameters_;
     HostVersion hostVersion_;
-    std::unique_ptr<ICaptureIOApi> captureIO_;
+    std::unique_ptr<ICaptureIOApi, ombrelix_abi::SlotDeleter> captureIO_;
     std::unique_ptr<CIPVideoCapture> videoCapture_;
     std::unique_ptr<IAuxCapture> auxCapture_;
 };

@@ -16,6 +16,7 @@
 namespace telvaro {
 
 class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thread::CTickerThread {
+    OMBRELIX_DESTRUCTOR_SLOT(CIOBase)
 public:
     class CWorkItem : public thread::CWorkItemThread::IWorkItem {
     public:

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/http_syntax.h"
 
 namespace telvaro {
 namespace platform {
@@ -16,59 +17,6 @@ namespace {
 void InitialiseLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool IsTokenChar(char c) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-    return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
-
-bool IsToken(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
-}
-
-bool IsHostName(const std::string& host) {
-    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-' ||
-               c == '_' || c == ':';
-    });
-}
-
-// A request target with no byte that would end or split the request line.
-bool IsTarget(const std::string& target) {
-    return !target.empty() && target[0] == '/' && std::none_of(target.begin(), target.end(), [](char c) {
-        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F;
-    });
-}
-
-bool IsHeaderLine(const std::string& line) {
-    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return false;
-    size_t colon = line.find(':');
-    return colon != std::string::npos && IsToken(Trim(line.substr(0, colon)));
-}
-
-// Decimal digits within 64 bits (19 digits always are).
-bool ParseLength(const std::string& digits, uint64_t& length) {
-    length = 0;
-    if (digits.size() > 19) return false;
-    for (char c : digits) length = length * 10 + static_cast<uint64_t>(c - '0');
-    return true;
 }
 
 }  // namespace
@@ -163,8 +111,8 @@ struct HttpTransport::Impl {
         }
         size_t colon = line.find(':');
         if (colon == std::string::npos) return n;
-        std::string name = Trim(line.substr(0, colon));
-        std::string value = Trim(line.substr(colon + 1));
+        std::string name = TrimBlanks(line.substr(0, colon));
+        std::string value = TrimBlanks(line.substr(colon + 1));
         if (EqualsNoCase(name, "Content-Length") && !value.empty() &&
             value.find_first_not_of("0123456789") == std::string::npos) {
             // A number beyond 64 bits is beyond the bound as well.
@@ -244,7 +192,7 @@ struct HttpTransport::Impl {
         bool expect = false;
         std::vector<std::string> all = request.headers;
         for (const std::string& line : request.headers) {
-            std::string name = Trim(line.substr(0, line.find(':')));
+            std::string name = TrimBlanks(line.substr(0, line.find(':')));
             accept = accept || EqualsNoCase(name, "Accept");
             expect = expect || EqualsNoCase(name, "Expect");
         }

@@ -10,8 +10,14 @@
 namespace telvaro {
 namespace platform {
 
+#if defined(_WIN32)
+// Winsock's SOCKET: pointer-sized and unsigned.
+using SocketHandle = uintptr_t;
+constexpr SocketHandle kInvalidSocket = ~static_cast<uintptr_t>(0);
+#else
 using SocketHandle = int;
 constexpr SocketHandle kInvalidSocket = -1;
+#endif
 
 enum class SocketError {
     None,

@@ -1,7 +1,11 @@
 #include "device_options.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +18,38 @@ namespace {
 void TrimLineEnd(std::string& text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
 }
+
+#if defined(_WIN32)
+
+// Reads one line from the console with echo switched off.
+bool AskOnTerminal(const DeviceOptions& options, std::string& password, std::string& error) {
+    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
+        error = "--ask-password: no console to ask on";
+        return false;
+    }
+    DWORD saved = 0;
+    const bool hasMode = GetConsoleMode(input, &saved) != 0;
+    if (hasMode) SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::fprintf(stderr, "Password for %s@%s: ", options.user.c_str(), options.address.c_str());
+    std::fflush(stderr);
+    char buffer[512];
+    DWORD read = 0;
+    const bool ok = ReadFile(input, buffer, sizeof(buffer), &read, nullptr) && read > 0;
+    if (hasMode) SetConsoleMode(input, saved);
+    CloseHandle(input);
+    std::fputs("\n", stderr);
+    if (!ok) {
+        error = "--ask-password: nothing was entered";
+        return false;
+    }
+    password.assign(buffer, read);
+    TrimLineEnd(password);
+    return true;
+}
+
+#else
 
 // Reads one line from the controlling terminal with echo switched off.
 bool AskOnTerminal(const DeviceOptions& options, std::string& password, std::string& error) {
@@ -47,6 +83,8 @@ bool AskOnTerminal(const DeviceOptions& options, std::string& password, std::str
     TrimLineEnd(password);
     return true;
 }
+
+#endif
 
 }  // namespace
 
