@@ -9,7 +9,10 @@
 // set side by side.
 //
 //   bench_scale [--channels 1,16,64,128] [--modes udp,tcp] [--window SECONDS]
+//               [--quiet-wait SECONDS]
 //
+// --quiet-wait lets each run first wait, up to that long, for the rest of the
+// machine to fall quiet (less than a sixth of a core for a second).
 // The CPU figures hold only on an otherwise quiet machine: each run prints
 // the CPU that everything else on the machine used during its window (in
 // cores) and the load average it started with.
@@ -259,7 +262,19 @@ struct Setup {
     std::string clip;
     std::string hostCopy;
     double window = 8;
+    double quietWait = 0;  // seconds a run may wait for the rest of the machine to go quiet
 };
+
+// Waits until the machine spends less than a sixth of a core in a second,
+// or the time is up.
+void WaitForQuiet(double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        const double before = MachineBusySeconds() - OwnCpuSeconds();
+        usleep(1000000);
+        if (MachineBusySeconds() - OwnCpuSeconds() - before < 1.0 / 6) return;
+    }
+}
 
 bool MakeClip(const Setup& setup) {
     Child ffmpeg;
@@ -516,6 +531,8 @@ int main(int argc, char** argv) {
             while (std::getline(in, m, ',')) modes.push_back(m);
         } else if (option == "--window") {
             setup.window = std::atof(argv[i + 1]);
+        } else if (option == "--quiet-wait") {
+            setup.quietWait = std::atof(argv[i + 1]);
         }
     }
     signal(SIGPIPE, SIG_IGN);
@@ -550,6 +567,7 @@ int main(int argc, char** argv) {
     for (const std::string& mode : modes) {
         for (unsigned n : counts) {
             const bool withFfmpeg = n == 1;
+            if (setup.quietWait > 0) WaitForQuiet(setup.quietWait);
             RunResult r = RunOne(setup, mode, n, withFfmpeg);
             ok = ok && r.ok;
             char frames[40], rss[40], threads[40], first[40];
