@@ -9,8 +9,10 @@
 // set side by side.
 //
 //   bench_scale [--channels 1,16,64,128] [--modes udp,tcp] [--window SECONDS]
-//               [--quiet-wait SECONDS]
+//               [--quiet-wait SECONDS] [--library libombrelix.so]
 //
+// --library measures another build of the driver (the default is the one
+// built with the bench).
 // --quiet-wait lets each run first wait, up to that long, for the rest of the
 // machine to fall quiet (less than a sixth of a core for a second).
 // The CPU figures hold only on an otherwise quiet machine: each run prints
@@ -263,6 +265,7 @@ struct Setup {
     std::string hostCopy;
     double window = 8;
     double quietWait = 0;  // seconds a run may wait for the rest of the machine to go quiet
+    std::string library = OMBRELIX_LIBRARY;
 };
 
 // Waits until the machine spends less than a sixth of a core in a second,
@@ -360,7 +363,7 @@ RunResult RunOne(const Setup& setup, const std::string& mode, unsigned n, bool w
 
     Child host;
     const double hostLimit = startAllowance + frames / static_cast<double>(kFps) + 20;
-    std::vector<std::string> hostArgs = {setup.hostCopy, "record", "--library", OMBRELIX_LIBRARY, "-a", "127.0.0.1",
+    std::vector<std::string> hostArgs = {setup.hostCopy, "record", "--library", setup.library, "-a", "127.0.0.1",
                                          "-p", std::to_string(httpPort), "-u", "admin", "-w", "admin", "-n",
                                          std::to_string(n), "--codec", "h264", "--width", "1920", "--height", "1080",
                                          "--interval", std::to_string(1000 / kFps), "-d", std::to_string(hostLimit),
@@ -533,6 +536,8 @@ int main(int argc, char** argv) {
             setup.window = std::atof(argv[i + 1]);
         } else if (option == "--quiet-wait") {
             setup.quietWait = std::atof(argv[i + 1]);
+        } else if (option == "--library") {
+            setup.library = argv[i + 1];
         }
     }
     signal(SIGPIPE, SIG_IGN);
