@@ -1,22 +1,18 @@
-// Arbitrary bytes as the header lines the HTTP and RTSP clients read: status
-// lines, Content-Length values, WWW-Authenticate challenges, Session and
-// RTP-Info parameters, SDP hex configuration.
+// Arbitrary bytes as the header lines the HTTP and RTSP clients read:
+// WWW-Authenticate challenges, Session and RTP-Info parameters, SDP hex
+// configuration.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/http_transport.h"
-#include "psia/text.h"
+#include "psia/http_challenge.h"
+#include "util/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
-    uint32_t value = 0;
-    telvaro::platform::ParseHttpStatusLine(text, value);
-    telvaro::platform::ParseContentLengthValue(text, value);
-
     std::vector<std::string> lines = telvaro::SplitText(text, '\n');
-    telvaro::platform::FirstOfferedAuthScheme(lines.data(), lines.size(), value);
+    for (const Web::HttpChallenge& challenge : Web::ParseChallenges(lines)) challenge.Answerable();
     for (const std::string& line : lines) {
         std::string trimmed = telvaro::TrimBlanks(telvaro::EraseChars("\r", line));
         telvaro::FindHeaderParam("nonce", "=", trimmed, ", ");

@@ -11,7 +11,7 @@ namespace telvaro {
 // Digital I/O of the opened device.
 class ICaptureIOApi {
 public:
-    virtual ~ICaptureIOApi() = default;
+    OMBRELIX_INTERFACE(ICaptureIOApi)
     virtual bool SetEventSink(ipcapture::IIOEventSink* sink) = 0;
     virtual bool Start() = 0;
     virtual bool Stop() = 0;
@@ -24,7 +24,7 @@ namespace ipcapture {
 
 class IIPVideoCapture {
 public:
-    virtual ~IIPVideoCapture() = default;
+    OMBRELIX_INTERFACE(IIPVideoCapture)
     virtual uint32_t GetChannelCount() = 0;
     virtual bool StartChannel(uint32_t channel, IStreamSink* sink, IStreamConfig* settings) = 0;
     virtual bool StopChannel(uint32_t channel) = 0;
@@ -45,7 +45,7 @@ public:
 
 class IIPCaptureDriver {
 public:
-    virtual ~IIPCaptureDriver() = default;
+    OMBRELIX_INTERFACE(IIPCaptureDriver)
     virtual bool Open(IDebugSink* debugSink, ISampleAllocator* allocator, IDeviceConfig* device) = 0;
     virtual void Close() = 0;
     virtual IIPVideoCapture* GetVideoCapture() = 0;

@@ -6,8 +6,26 @@
 
 #include <cstdint>
 
-#if defined(_WIN32)
+#include "ombrelix/abi.h"
+
+#if defined(_MSC_VER)
 #include <windows.h>
+#elif defined(_WIN32)
+// The Win32 record under the guard that the system headers use for it, so
+// that either may come first.
+#ifndef _SYSTEMTIME_
+#define _SYSTEMTIME_
+typedef struct _SYSTEMTIME {
+    uint16_t wYear;
+    uint16_t wMonth;
+    uint16_t wDayOfWeek;
+    uint16_t wDay;
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+#endif
 #else
 // Same layout as the Win32 record: a UTC calendar time.
 struct SYSTEMTIME {
@@ -25,7 +43,7 @@ struct SYSTEMTIME {
 // A debug message as the host's sink receives it.
 class CDebugInfoIf {
 public:
-    virtual ~CDebugInfoIf() = default;
+    OMBRELIX_INTERFACE(CDebugInfoIf)
     virtual uint8_t GetLevel() const = 0;
     // Null when the message text is empty.
     virtual const char* GetText() const = 0;
@@ -36,14 +54,14 @@ namespace ipcapture {
 
 class IDebugSink {
 public:
-    virtual ~IDebugSink() = default;
+    OMBRELIX_INTERFACE(IDebugSink)
     // The sink copies level and text during the call if it keeps them.
     virtual void Receive(const CDebugInfoIf* info) = 0;
 };
 
 class IMediaSample {
 public:
-    virtual ~IMediaSample() = default;
+    OMBRELIX_INTERFACE(IMediaSample)
     // At least the capacity asked for at allocation.
     virtual uint8_t* GetBuffer() = 0;
     virtual void SetLength(uint32_t length) = 0;
@@ -56,7 +74,7 @@ public:
 
 class ISampleAllocator {
 public:
-    virtual ~ISampleAllocator() = default;
+    OMBRELIX_INTERFACE(ISampleAllocator)
     // Null when no sample can be given.
     virtual IMediaSample* AllocateSample(uint32_t fourcc, uint32_t capacity,
                                          const char* driverName) = 0;
@@ -65,7 +83,7 @@ public:
 
 class IDeviceModelInfo {
 public:
-    virtual ~IDeviceModelInfo() = default;
+    OMBRELIX_INTERFACE(IDeviceModelInfo)
     virtual const char* GetModelText() = 0;
     virtual uint32_t GetChannelCount() = 0;
     virtual uint32_t GetInputCount() = 0;
@@ -77,7 +95,7 @@ enum : int32_t { kCodecJpeg = 1, kCodecMpeg4 = 2, kCodecH264 = 3 };
 
 class IDeviceConnection {
 public:
-    virtual ~IDeviceConnection() = default;
+    OMBRELIX_INTERFACE(IDeviceConnection)
     virtual const char* GetAddress() = 0;
     virtual uint16_t GetPort() = 0;
     virtual int32_t GetCodecType() = 0;
@@ -87,7 +105,7 @@ public:
 
 class IDeviceConfig {
 public:
-    virtual ~IDeviceConfig() = default;
+    OMBRELIX_INTERFACE(IDeviceConfig)
     virtual IDeviceModelInfo* GetModelInfo() = 0;
     virtual IDeviceConnection* GetConnection() = 0;
     // Device parameter by index counted from 1; null when there is none.
@@ -96,7 +114,7 @@ public:
 
 class IStreamSink {
 public:
-    virtual ~IStreamSink() = default;
+    OMBRELIX_INTERFACE(IStreamSink)
     // True accepts the frame; a thrown exception counts as false.
     virtual bool OnSample(IMediaSample* sample) = 0;
     // Frames have stayed away for longer than twice the no-data time-out.
@@ -105,14 +123,14 @@ public:
 
 class IImageSize {
 public:
-    virtual ~IImageSize() = default;
+    OMBRELIX_INTERFACE(IImageSize)
     virtual uint16_t GetWidth() = 0;
     virtual uint16_t GetHeight() = 0;
 };
 
 class IStreamImageConfig {
 public:
-    virtual ~IStreamImageConfig() = default;
+    OMBRELIX_INTERFACE(IStreamImageConfig)
     virtual IImageSize* GetSize() = 0;
 };
 
@@ -120,7 +138,7 @@ public:
 // third.
 class IStreamRateConfig {
 public:
-    virtual ~IStreamRateConfig() = default;
+    OMBRELIX_INTERFACE(IStreamRateConfig)
     // Milliseconds between frames.
     virtual uint16_t GetFrameInterval() = 0;
     // Holds the place of the host's second operation; the driver never calls it.
@@ -130,7 +148,7 @@ public:
 
 class IStreamConfig {
 public:
-    virtual ~IStreamConfig() = default;
+    OMBRELIX_INTERFACE(IStreamConfig)
     virtual IStreamImageConfig* GetImageConfig() = 0;
     virtual IStreamRateConfig* GetRateConfig() = 0;
 };
@@ -140,27 +158,27 @@ enum : uint32_t { kInputInactive = 1, kInputActive = 2 };
 
 class IIOEventSink {
 public:
-    virtual ~IIOEventSink() = default;
+    OMBRELIX_INTERFACE(IIOEventSink)
     virtual void OnInputChanged(uint32_t inputIndex, uint32_t state) = 0;
     virtual void OnIOFailure() = 0;
 };
 
 class ICapabilityQueryCallback {
 public:
-    virtual ~ICapabilityQueryCallback() = default;
+    OMBRELIX_INTERFACE(ICapabilityQueryCallback)
     virtual void OnSuccess() = 0;
     virtual void OnFailure(int32_t code, const char* message) = 0;
 };
 
 class ITextField {
 public:
-    virtual ~ITextField() = default;
+    OMBRELIX_INTERFACE(ITextField)
     virtual void SetText(const char* text) = 0;
 };
 
 class IProperty {
 public:
-    virtual ~IProperty() = default;
+    OMBRELIX_INTERFACE(IProperty)
     virtual void SetValue(const char* value) = 0;
     virtual void SetKind(uint32_t kind) = 0;
     virtual void SetName(const char* name) = 0;
@@ -169,20 +187,20 @@ public:
 
 class IResolutionList {
 public:
-    virtual ~IResolutionList() = default;
+    OMBRELIX_INTERFACE(IResolutionList)
     virtual void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) = 0;
 };
 
 class IFrameIntervalList {
 public:
-    virtual ~IFrameIntervalList() = default;
+    OMBRELIX_INTERFACE(IFrameIntervalList)
     virtual void SetDefault(uint32_t interval) = 0;
     virtual void Add(uint32_t interval) = 0;
 };
 
 class ICapabilityResults {
 public:
-    virtual ~ICapabilityResults() = default;
+    OMBRELIX_INTERFACE(ICapabilityResults)
     virtual void SetValue(uint32_t key, uint32_t value) = 0;
     virtual void SetName(const char* name) = 0;
     // Fields 1 to 4: address, port, user name, password.

@@ -1,11 +1,12 @@
 #include "channel/base_camera_channel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
-#include "psia/text.h"
-#include "thread/file_time.h"
+#include "util/text.h"
 
 namespace telvaro {
 
@@ -93,17 +94,19 @@ void CBaseCameraChannel::SetState(int32_t state) {
     state_ = state;
 }
 
+// The no-data clock is monotonic: a step of the wall clock must neither
+// drop a healthy stream nor keep a dead one.
 void CBaseCameraChannel::TouchData() {
-    uint64_t now = GetCurrentFileTime();
+    uint64_t now = platform::MonotonicMilliseconds();
     CLockScope scope(dataLock_);
     lastData_ = now;
 }
 
 uint32_t CBaseCameraChannel::MillisecondsSinceData() {
-    uint64_t now = GetCurrentFileTime();
+    uint64_t now = platform::MonotonicMilliseconds();
     CLockScope scope(dataLock_);
     if (now <= lastData_) return 0;
-    return static_cast<uint32_t>((now - lastData_) / 10000);
+    return static_cast<uint32_t>(std::min<uint64_t>(now - lastData_, 0xFFFFFFFFu));
 }
 
 void CBaseCameraChannel::SetCameraState(bool online) {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "channel/camera_channel.h"
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "ombrelix/host.h"
 #include "platform/native_thread.h"
 #include "thread/event.h"
@@ -49,7 +49,6 @@ public:
     // must never be freed and is not started again.
     bool ThreadAbandoned() const { return abandoned_.load(); }
 
-    uint32_t GetChannelNumber() const { return channelNumber_; }
     CHANNEL_PARAMS GetParams() const { return params_; }
     bool IsOnline() const { return online_.load(); }
 
@@ -71,7 +70,7 @@ protected:
     CRecursiveLock stateLock_;
     int32_t state_ = kStateStopped;
     CRecursiveLock dataLock_;
-    uint64_t lastData_ = 0;
+    uint64_t lastData_ = 0;  // monotonic milliseconds
     const uint32_t channelNumber_;
     IDriver* const driver_;
     ipcapture::IStreamSink* const sink_;

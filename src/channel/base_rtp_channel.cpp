@@ -1,15 +1,16 @@
 #include "channel/base_rtp_channel.h"
 
-#include "driver/config_file.h"
+#include "core/transport_mode.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/thread_cancel.h"
-#include "psia/text.h"
-#include "thread/file_time.h"
+#include "util/text.h"
 
 namespace telvaro {
 
 namespace {
 
-uint32_t ResolveCamera(IDriver* driver) { return driver ? ResolveHost(driver->GetDeviceInfo().address) : 0; }
+uint32_t ResolveCamera(IDriver* driver) { return driver ? platform::ResolveHost(driver->GetDeviceInfo().address) : 0; }
 
 }  // namespace
 
@@ -28,29 +29,37 @@ void CBaseRTPChannel::OnThreadForced() {
 
 bool CBaseRTPChannel::Interleaved() const { return transportMode_ == kRtpOverRtsp || transportMode_ == kRtpOverTcp; }
 
+void CBaseRTPChannel::ConnectAndWait(uint32_t noData) {
+    CEvent* stopOrFrame[2] = {&stopEvent_, &frameEvent_};
+    if (Connect()) {
+        // The no-data time-out counts from the moment the stream plays:
+        // a camera that is slow to answer its set-up is still recorded.
+        const uint64_t connected = platform::MonotonicMilliseconds();
+        const bool playing = WaitForPlay();
+        if (playing && WaitAny(stopOrFrame, noData) == 1) {
+            SetState(kStateStreaming);
+            reportedFailures_.clear();
+        } else if (!stopEvent_.IsSet()) {
+            std::string reason = SessionFailure();
+            if (reason.empty()) reason = attemptFailure_;
+            if (reason.empty()) reason = FormatText("no frame within the no-data time-out of %u ms", noData);
+            ReportAttemptFailure(reason);
+            // A camera that refuses the session (wrong password, say) is
+            // asked again no more often than once per no-data time-out,
+            // however fast it refused.
+            const uint64_t elapsed = platform::MonotonicMilliseconds() - connected;
+            if (!playing && elapsed < noData) stopEvent_.Wait(static_cast<uint32_t>(noData - elapsed));
+        }
+    } else if (!stopEvent_.IsSet()) {
+        ReportAttemptFailure(attemptFailure_.empty() ? "the connection attempt failed" : attemptFailure_);
+    }
+}
+
 int32_t CBaseRTPChannel::Run() {
     TouchData();
-    CEvent* stopOrFrame[2] = {&stopEvent_, &frameEvent_};
     for (;;) {
         const uint32_t noData = driver_->GetDeviceInfo().noDataTimeout;
-        if (GetState() == kStateStreaming) {
-            if (ElapsedMilliseconds(lastPeriodic_) > periodMs_) {
-                OnPeriodic();
-                lastPeriodic_ = GetCurrentFileTime();
-            }
-        } else if (Connect()) {
-            if (WaitAny(stopOrFrame, noData) == 1) {
-                SetState(kStateStreaming);
-                reportedFailures_.clear();
-            } else if (!stopEvent_.IsSet()) {
-                const std::string reason = SessionFailure();
-                ReportAttemptFailure(!reason.empty() ? reason
-                                                     : FormatText("no frame within the no-data time-out of %u ms",
-                                                                  noData));
-            }
-        } else if (!stopEvent_.IsSet()) {
-            ReportAttemptFailure(attemptFailure_.empty() ? "the connection attempt failed" : attemptFailure_);
-        }
+        if (GetState() != kStateStreaming) ConnectAndWait(noData);
         const bool stopping = stopEvent_.Wait(1000);
         if (MillisecondsSinceData() <= noData) {
             if (stopping) break;
@@ -75,7 +84,7 @@ bool CBaseRTPChannel::Connect() {
     CloseTransport();
     DeleteReceiver();
     frameEvent_.Reset();
-    transportMode_ = GetRtpMode(driver_->GetDeviceInfo(), channelNumber_, driver_->GetName());
+    transportMode_ = driver_->GetRtpMode(channelNumber_);
     if (Configure() && CreateReceiver() && OpenTransport()) return true;
     SetState(kStateStopped);
     CloseTransport();
@@ -84,6 +93,8 @@ bool CBaseRTPChannel::Connect() {
 }
 
 std::string CBaseRTPChannel::SessionFailure() { return std::string(); }
+
+bool CBaseRTPChannel::WaitForPlay() { return !stopEvent_.IsSet(); }
 
 void CBaseRTPChannel::NoteAttemptFailure(const std::string& reason) {
     if (attemptFailure_.empty()) attemptFailure_ = reason;
@@ -112,8 +123,6 @@ void CBaseRTPChannel::DeleteReceiver() {
     receiver_->SetUser(nullptr);
     receiver_.reset();
 }
-
-void CBaseRTPChannel::OnPeriodic() {}
 
 void CBaseRTPChannel::OnRTPPacket(const RTPPacket* packet) {
     dataEvent_.Set();

@@ -34,8 +34,6 @@ public:
     virtual bool OpenTransport();
     virtual void CloseTransport();
     virtual void DeleteReceiver();
-    // About once a second while streaming.
-    virtual void OnPeriodic();
     // Brings the camera in line with what the host asked for, before a
     // connection.
     virtual bool Configure() = 0;
@@ -44,6 +42,11 @@ public:
     // Why the session of the current attempt failed, as far as it knows;
     // empty when it does not.
     virtual std::string SessionFailure();
+    // Waits, after a successful Connect, until the attempt's stream has been
+    // set up; false when the set-up failed, ran out of its own bound or the
+    // channel is stopping. The wait for the first frame starts after it.
+    // Here there is nothing to set up.
+    virtual bool WaitForPlay();
 
     // IRTPReceiverUser.
     void OnRTPPacket(const RTPPacket* packet) override;
@@ -56,7 +59,6 @@ public:
     bool OnFrame(ipcapture::IMediaSample* sample) override;
     std::pair<uint32_t, uint32_t> GetResolution() override;
 
-    int32_t GetTransportMode() const { return transportMode_; }
     uint16_t GetRtpPort() const { return rtpPort_; }
     uint32_t GetCameraAddress() const { return cameraAddress_; }
 
@@ -64,6 +66,9 @@ protected:
     // Drops what an earlier attempt left, reads the transport mode and
     // prepares camera, reception and session.
     bool Connect();
+    // One connection attempt and the wait for its first frame; tells the
+    // host why when none comes.
+    void ConnectAndWait(uint32_t noData);
     // RTP travels inside the RTSP connection: no UDP port, no RTCP.
     bool Interleaved() const;
     // Feeds a packet to the depacketizer on the receiving thread, after any
@@ -77,8 +82,6 @@ protected:
 
     uint16_t rtpPort_ = 0;
     std::unique_ptr<CRTPReceiver> receiver_;
-    uint32_t periodMs_ = 1000;
-    uint64_t lastPeriodic_ = 0;
     CManualEvent dataEvent_;
     CManualEvent frameEvent_;
     const uint32_t cameraAddress_;

@@ -1,6 +1,6 @@
 #include "channel/base_rtsp_channel.h"
 
-#include "psia/text.h"
+#include "util/text.h"
 #include "thread/kept_objects.h"
 
 namespace telvaro {
@@ -60,6 +60,17 @@ bool CBaseRTSPChannel::OpenTransport() {
 }
 
 std::string CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure() : std::string(); }
+
+bool CBaseRTSPChannel::WaitForPlay() {
+    if (!client_) return false;
+    CEvent* stopOrSetUp[2] = {&stopEvent_, &client_->SetupEnded()};
+    const uint32_t bound = client_->SetupBoundMs();
+    const int woke = WaitAny(stopOrSetUp, bound);
+    if (woke == 0) return false;
+    if (client_->Playing()) return true;
+    if (woke == -1) NoteAttemptFailure(FormatText("the RTSP session was not set up within %u ms", bound));
+    return false;
+}
 
 void CBaseRTSPChannel::CloseTransport() {
     if (client_) client_->Close();

@@ -30,8 +30,10 @@ public:
     // Lets the codec channel fill the server port and the URL path.
     virtual void PrepareSession(RtspParams& params);
     std::string SessionFailure() override;
+    // Until the camera answered PLAY, bounded by the client's set-up bound
+    // (every set-up request answered just within the receive time-out).
+    bool WaitForPlay() override;
 
-    uint16_t GetRtcpPort() const { return rtcpPort_; }
 
 protected:
     // Finds a free even port whose stream is quiet, with RTCP on the next one.

@@ -1,6 +1,6 @@
 #include "driver/camera_properties_ex.h"
 
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "driver/camera_properties.h"
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "ombrelix/host.h"
 
 namespace telvaro {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "driver/camera_properties_ex.h"
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "ombrelix/host.h"
 #include "platform/native_thread.h"
 

@@ -6,10 +6,11 @@
 #include "channel/h264_channel_rtsp.h"
 #include "channel/jpeg_channel_rtsp.h"
 #include "channel/mpeg4_channel_rtsp.h"
+#include "driver/config_file.h"
 #include "driver/debug_info.h"
 #include "platform/process.h"
 #include "platform/thread_cancel.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 
@@ -168,6 +169,10 @@ ICameraChannel* CIPCaptureDriver::CreateChannel(uint32_t channel, ipcapture::ISt
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+int32_t CIPCaptureDriver::GetRtpMode(uint32_t channel) {
+    return telvaro::GetRtpMode(GetDeviceInfo(), channel, GetName());
 }
 
 }  // namespace telvaro

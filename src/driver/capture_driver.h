@@ -8,8 +8,8 @@
 #include <string>
 
 #include "driver/custom_creator.h"
-#include "driver/device_info.h"
-#include "driver/idriver.h"
+#include "core/device_info.h"
+#include "core/idriver.h"
 #include "driver/video_capture.h"
 #include "ombrelix/capture.h"
 
@@ -34,6 +34,7 @@ public:
 };
 
 class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3, public IDriver, public ICustomCreator {
+    OMBRELIX_DESTRUCTOR_SLOT(CIPCaptureDriver)
 public:
     CIPCaptureDriver();
     ~CIPCaptureDriver() override;
@@ -63,13 +64,13 @@ public:
     int32_t GetCustomValue() override { return customValue_; }
     int32_t GetCodecType() override { return codecType_; }
     uint32_t GetChannelCount() override { return channelCount_; }
+    int32_t GetRtpMode(uint32_t channel) override;
     std::string GetParameterText(int32_t index) override;
     int32_t GetParameterInt(int32_t index) override;
 
     // ICustomCreator.
     ICameraChannel* CreateChannel(uint32_t channel, ipcapture::IStreamSink* sink) override;
 
-    const HostVersion& GetHostVersion() const { return hostVersion_; }
 
 protected:
     ipcapture::IDebugSink* debugSink_ = nullptr;
@@ -82,7 +83,7 @@ protected:
     int32_t customValue_ = 0;
     std::map<int32_t, std::string> parameters_;
     HostVersion hostVersion_;
-    std::unique_ptr<ICaptureIOApi> captureIO_;
+    std::unique_ptr<ICaptureIOApi, ombrelix_abi::SlotDeleter> captureIO_;
     std::unique_ptr<CIPVideoCapture> videoCapture_;
     std::unique_ptr<IAuxCapture> auxCapture_;
 };

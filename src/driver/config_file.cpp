@@ -1,6 +1,6 @@
 #include "driver/config_file.h"
 
-#include "psia/text.h"
+#include "util/text.h"
 #include "psia/xml_parser.h"
 
 namespace telvaro {

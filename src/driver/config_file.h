@@ -5,13 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
+#include "core/transport_mode.h"
 
 namespace telvaro {
-
-constexpr int32_t kRtpOverUdp = 0;
-constexpr int32_t kRtpOverTcp = 1;
-constexpr int32_t kRtpOverRtsp = 2;
 
 // Transport mode for a device's channel (zero-based). Reads the file afresh
 // at every call; a missing or unreadable file, or an unknown mode text, gives

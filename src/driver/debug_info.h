@@ -8,9 +8,10 @@
 namespace telvaro {
 
 class CDebugInfo : public CDebugInfoIf {
+    OMBRELIX_DESTRUCTOR_SLOT(CDebugInfo)
 public:
     CDebugInfo(uint8_t level, const char* text);
-    ~CDebugInfo() override;
+    virtual ~CDebugInfo();
     CDebugInfo(const CDebugInfo&) = delete;
     CDebugInfo& operator=(const CDebugInfo&) = delete;
 

@@ -19,7 +19,7 @@ telvaro::COmbrelixDriver* NewDriver() {
 
 void DeleteDriver(telvaro::ipcapture::IIPCaptureDriver* driver) {
     try {
-        delete driver;
+        if (driver) ombrelix_abi::DeleteObject(driver);
     } catch (...) {
         telvaro::platform::SwallowUnlessCancelled();
     }

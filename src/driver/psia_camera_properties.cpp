@@ -7,7 +7,7 @@
 
 #include "psia/capability_text.h"
 #include "psia/common_client.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 

@@ -15,9 +15,10 @@
 namespace telvaro {
 
 class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx {
+    OMBRELIX_DESTRUCTOR_SLOT(CIPVideoCapture)
 public:
     CIPVideoCapture(uint32_t channelCount, ICustomCreator* factory);
-    ~CIPVideoCapture() override;
+    virtual ~CIPVideoCapture();
 
     uint32_t GetChannelCount() override;
     bool StartChannel(uint32_t channel, ipcapture::IStreamSink* sink, ipcapture::IStreamConfig* settings) override;

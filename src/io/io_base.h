@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <map>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "ombrelix/capture.h"
 #include "thread/recursive_lock.h"
 #include "thread/ticker_thread.h"
@@ -16,6 +16,7 @@
 namespace telvaro {
 
 class CIOBase : public ICaptureIOApi, public thread::CWorkItemThread, public thread::CTickerThread {
+    OMBRELIX_DESTRUCTOR_SLOT(CIOBase)
 public:
     class CWorkItem : public thread::CWorkItemThread::IWorkItem {
     public:

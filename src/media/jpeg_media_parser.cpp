@@ -60,21 +60,36 @@ bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
         // left behind would end up inside this one's scan.
         ClearStored();
         if (length > 11) headerLength_ = HasRestartMarkers(payload[4]) ? 12 : 8;
+        // A frame whose headers or tables cannot be known is dropped whole.
+        Layout layout;
+        if (!ReadLayout(payload, length, layout)) {
+            Reset();
+            return false;
+        }
+        if (layout.tablesInPacket && layout.q < 255) {
+            tablesOfQ_[layout.q - 128].assign(layout.tables, layout.tables + layout.tableBytes);
+        }
         // The scan data is copied once more, behind the rebuilt header: a few
         // bytes in front of the stored frame put it at the same place within
         // 16 bytes as its destination, which keeps that copy at full speed.
         static const uint8_t kZeros[16] = {};
-        Layout layout;
-        alignPad_ = ReadLayout(payload, length, layout) ? (layout.headerLength - layout.dataPos) % 16 : 0;
+        alignPad_ = (layout.headerLength - layout.dataPos) % 16;
         AppendToFrame(kZeros, alignPad_);
         AppendToFrame(payload, length);
+        expectedOffset_ = static_cast<uint32_t>(length - layout.dataPos);
         waiting_ = false;
     } else {
-        if (waiting_) {
+        // Fragments must follow each other without gap or overlap (RFC 2435
+        // section 3.1.2): a frame with a hole or a part written twice would
+        // only give the host a picture decoders reject.
+        if (waiting_ || offset != expectedOffset_) {
             Reset();
             return false;
         }
-        if (length > headerLength_) AppendToFrame(payload + headerLength_, length - headerLength_);
+        if (length > headerLength_) {
+            AppendToFrame(payload + headerLength_, length - headerLength_);
+            expectedOffset_ += static_cast<uint32_t>(length - headerLength_);
+        }
     }
     if (waiting_ || !CheckBufferSize()) {
         Reset();
@@ -105,7 +120,7 @@ const uint8_t* CJpegRTPMediaParser::TablesForQ(int q) {
     return qTables_;
 }
 
-bool CJpegRTPMediaParser::ReadLayout(const uint8_t* frame, size_t length, Layout& layout) {
+bool CJpegRTPMediaParser::ReadLayout(const uint8_t* frame, size_t length, Layout& layout) const {
     if (length <= kMainHeaderLength) return false;
     layout.type = frame[4];
     layout.q = frame[5];
@@ -118,27 +133,34 @@ bool CJpegRTPMediaParser::ReadLayout(const uint8_t* frame, size_t length, Layout
     }
     layout.tables = nullptr;
     layout.tableBytes = 2 * kTableLength;
+    layout.tablesInPacket = false;
     if (layout.q < 128) {
         // Tables from Q (RFC 2435 section 4.2) and no JFIF segment.
         layout.headerLength = kHeaderFromQ + (layout.restartInterval ? 6 : 0);
         return true;
     }
     // Q 128 to 255: the first packet carries the tables (RFC 2435 section
-    // 3.1.8), unless its length is 0.
+    // 3.1.8). A length of 0 refers to tables sent before for the same Q,
+    // which Q 255 never does; a header whose MBZ byte is set is not one this
+    // parser can read.
     if (length < layout.dataPos + kQuantizationHeaderLength) return false;
     const uint8_t* quantization = frame + layout.dataPos;
-    if (quantization[0] == 0) {
-        const size_t announced = static_cast<size_t>(quantization[2]) << 8 | quantization[3];
-        layout.dataPos += kQuantizationHeaderLength;
-        if (length < layout.dataPos + announced) return false;
-        if (announced != 0) {
-            // Baseline JPEG holds 8-bit tables of 64 entries: one shared
-            // table or one for luminance and one for chrominance.
-            if (announced != kTableLength && announced != 2 * kTableLength) return false;
-            layout.tables = frame + layout.dataPos;
-            layout.tableBytes = announced;
-            layout.dataPos += announced;
-        }
+    if (quantization[0] != 0) return false;
+    const size_t announced = static_cast<size_t>(quantization[2]) << 8 | quantization[3];
+    layout.dataPos += kQuantizationHeaderLength;
+    if (length < layout.dataPos + announced) return false;
+    if (announced != 0) {
+        // Baseline JPEG holds 8-bit tables of 64 entries: one shared table
+        // or one for luminance and one for chrominance.
+        if (announced != kTableLength && announced != 2 * kTableLength) return false;
+        layout.tables = frame + layout.dataPos;
+        layout.tableBytes = announced;
+        layout.tablesInPacket = true;
+        layout.dataPos += announced;
+    } else {
+        if (layout.q == 255 || tablesOfQ_[layout.q - 128].empty()) return false;
+        layout.tables = tablesOfQ_[layout.q - 128].data();
+        layout.tableBytes = tablesOfQ_[layout.q - 128].size();
     }
     const bool twoTables = layout.tableBytes > kTableLength;
     layout.headerLength = (layout.tableBytes & ~size_t(1)) + 501 - (layout.restartInterval ? 0 : 6) -
@@ -171,7 +193,7 @@ size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
         header.HuffmanTables();
         header.StartOfScan(0);
     } else {
-        const uint8_t* tables = layout.tables ? layout.tables : TablesForQ(layout.q);
+        const uint8_t* tables = layout.tables;
         const bool twoTables = layout.tableBytes > kTableLength;
         header.StartOfImage();
         header.Jfif();

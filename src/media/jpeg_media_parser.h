@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "media/media_parser.h"
 
@@ -33,11 +34,16 @@ private:
         int q = 0;
         uint16_t restartInterval = 0;
         size_t dataPos = 0;            // first byte of scan data
-        const uint8_t* tables = nullptr;  // in-band tables, or none
+        const uint8_t* tables = nullptr;  // Q 128 to 255: the tables; none for Q below 128
         size_t tableBytes = 0;
+        bool tablesInPacket = false;      // rather than received with an earlier frame
         size_t headerLength = 0;       // of the rebuilt JPEG header
     };
-    static bool ReadLayout(const uint8_t* frame, size_t length, Layout& layout);
+    // False when the headers are cut short or malformed, or the frame's
+    // quantization tables are unknown: Q 255 without tables in the packet,
+    // or Q 128 to 254 with none in it and none received for that Q before
+    // (RFC 2435 section 3.1.8).
+    bool ReadLayout(const uint8_t* frame, size_t length, Layout& layout) const;
 
     bool Append(const uint8_t* payload, size_t length);
     // Empties the stored frame and forgets its padding.
@@ -52,6 +58,12 @@ private:
 
     // Continuation packets are refused until a frame's first packet came.
     bool waiting_ = true;
+    // The fragment offset the next packet of the frame must carry: the scan
+    // data received so far. Anything else is a gap or an overlap.
+    uint32_t expectedOffset_ = 0;
+    // In-band tables last received for Q 128 to 254, which later frames of
+    // the same Q may leave out; at most 127 x 128 bytes.
+    std::vector<uint8_t> tablesOfQ_[127];
     // RTP/JPEG headers stripped from every packet but the first of a frame.
     size_t headerLength_ = 8;
     // Bytes in front of the stored first packet (see Append).

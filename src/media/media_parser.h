@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "media/time_stamp_converter.h"
 #include "ombrelix/host.h"
-#include "rtp/media_config.h"
+#include "core/media_config.h"
 #include "rtp/rtp_packet.h"
 
 namespace telvaro {
@@ -52,6 +52,9 @@ protected:
 
 class CRTPMediaParser {
 public:
+    // The most a sender can make a depacketizer hold: a frame that grows
+    // beyond it (a marker bit that never comes) is dropped with the
+    // overflow message.
     static constexpr size_t kMaxFrameSize = 10485760;
 
     CRTPMediaParser(IDriver* driver, const std::string& allocationName);
@@ -66,7 +69,6 @@ public:
     virtual void SetMediaConfig(const MediaConfig& config);
 
     void SetClient(IMediaParserClient* client) { client_ = client; }
-    IMediaParserClient* GetClient() const { return client_; }
     uint32_t GetWidth() const { return width_; }
     uint32_t GetHeight() const { return height_; }
     const MediaConfig& GetMediaConfig() const { return config_; }

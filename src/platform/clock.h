@@ -4,18 +4,11 @@
 
 #include <cstdint>
 
-#include "ombrelix/host.h"
-
 namespace telvaro {
 namespace platform {
 
 // Current UTC time as a FILETIME value; 0 if the clock cannot be read.
 uint64_t CurrentFileTime();
-// Calendar form of a FILETIME value; false for values beyond the range the
-// calendar conversion accepts (above 0x7FFFFFFFFFFFFFFF).
-bool FileTimeToSystemTime(uint64_t fileTime, SYSTEMTIME& out);
-// Current UTC time in calendar form.
-SYSTEMTIME CurrentSystemTime();
 // Milliseconds of a clock that never jumps; only differences mean anything.
 uint64_t MonotonicMilliseconds();
 

@@ -1,9 +1,9 @@
-// HTTP/1.1 client transport with the steps of the Windows HTTP stack: a
-// session (user agent, time-outs, connection pool), a connection (server
-// and port), and one request at a time on it (credentials, options, header
-// lines, send with an optional separately written body, response headers,
-// body reads). The request's connection is kept alive and reused by the
-// next request while the server keeps it open.
+// One HTTP/1.1 exchange at a time with one server: the request line and the
+// header lines exactly as the caller gives them, an optional body written
+// after the headers, then the whole answer (status, header lines, body).
+// The connection is kept and reused by the next exchange while the server
+// keeps it open. Authentication is the caller's: the transport sends only
+// the lines it is given and never answers a 401 itself.
 #pragma once
 
 #include <atomic>
@@ -11,87 +11,74 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace telvaro {
 namespace platform {
 
-// Server authentication schemes, valued as the Windows HTTP stack values
-// them.
-constexpr uint32_t kHttpAuthBasic = 0x1;
-constexpr uint32_t kHttpAuthNtlm = 0x2;
-constexpr uint32_t kHttpAuthPassport = 0x4;
-constexpr uint32_t kHttpAuthDigest = 0x8;
-constexpr uint32_t kHttpAuthNegotiate = 0x10;
+struct HttpExchange {
+    std::string method;  // a token such as "GET" or "PUT"
+    std::string host;    // host name or address
+    uint16_t port = 0;
+    std::string target;  // path and query, sent as given (already escaped)
+    // Complete "Name: value" lines, sent in this order after the Host line.
+    std::vector<std::string> headers;
+    // Every method but GET carries a body, also an empty one, with its length
+    // announced. It leaves bodyDelayMs after the headers did.
+    const uint8_t* body = nullptr;
+    size_t bodySize = 0;
+    uint32_t bodyDelayMs = 0;
+    // The whole exchange, from connecting to the last byte of the answer,
+    // ends within timeoutMs (0: no bound).
+    uint32_t timeoutMs = 0;
+    // An answer whose body is larger (announced or received) is refused.
+    size_t maxBodySize = 0;
+};
 
-// Status code of an "HTTP/x.y nnn reason" line; false for anything else.
-bool ParseHttpStatusLine(const std::string& line, uint32_t& status);
-// Scheme named first by a list of WWW-Authenticate values, in the order the
-// server sent them; false when none names a known scheme.
-bool FirstOfferedAuthScheme(const std::string* values, size_t count, uint32_t& scheme);
-// A Content-Length value (decimal, blanks around it allowed) within 32 bits.
-bool ParseContentLengthValue(const std::string& value, uint32_t& length);
+struct HttpAnswer {
+    uint32_t status = 0;
+    std::vector<std::pair<std::string, std::string>> headers;  // name and trimmed value, in order
+    std::vector<uint8_t> body;
+};
+
+enum class HttpOutcome {
+    kAnswered,  // a whole answer, within the bounds
+    kRefused,   // the request could not be sent as given: nothing went out
+    kNoAnswer,  // no connection, or it failed before the answer was whole
+    kTimedOut,  // the exchange ran out of time
+    kTooLarge,  // the answer's head or body is beyond its bound
+    kCut,       // the body ended before its announced end
+    kAborted,   // the abort flag ended it
+};
 
 class HttpTransport {
 public:
+    // How often a waiting exchange looks at the abort flag.
     static constexpr uint32_t kAbortCheckMs = 50;
+    // Bound on an answer's status line and header lines together.
+    static constexpr size_t kMaxHeadSize = 64 * 1024;
 
     HttpTransport();
     ~HttpTransport();
     HttpTransport(const HttpTransport&) = delete;
     HttpTransport& operator=(const HttpTransport&) = delete;
 
-    // Every network step (resolve, connect, send, wait for the response,
-    // each receive) gives up after timeoutMs without progress.
-    bool OpenSession(const std::string& userAgent, uint32_t timeoutMs, uint32_t maxConnectionsPerServer);
-    bool HasSession() const;
-
-    // While *flag is set, every network step fails at once, also one that is
-    // waiting (it looks at the flag at least every kAbortCheckMs): the request
-    // is given up and its connection closed, so the next request starts on a
-    // new one. The flag belongs to the caller and must outlive the transport
-    // or be replaced first; null removes it. May be called from any thread.
+    // While *flag is set, an exchange fails at once, also one that is
+    // waiting (within kAbortCheckMs), and its connection is closed. The flag
+    // belongs to the caller and must outlive the transport or be replaced
+    // first; null removes it. May be called from any thread.
     void SetAbortFlag(const std::atomic<bool>* flag);
     bool AbortRequested() const;
-    // True when a step of the open request was given up for the abort flag.
-    bool RequestAborted() const;
 
-    // Chooses the server; no traffic yet. False without a session or for a
-    // host text that is no host name or address.
-    bool Connect(const std::string& host, uint16_t port);
-    bool HasConnection() const;
+    // answer is emptied first; it holds what came only for kAnswered. Any
+    // outcome but kAnswered leaves no connection to reuse. A method, host or
+    // header line that would break the request (CR, LF, NUL, a blank in the
+    // method, a host that is no host name or address) is refused.
+    HttpOutcome Exchange(const HttpExchange& request, HttpAnswer& answer);
 
-    // Starts a request description. objectName is the path with its query;
-    // with escapeQuery false the query's non-ASCII bytes go out unescaped.
-    bool OpenRequest(const std::string& verb, const std::string& objectName, bool secure, bool escapeQuery);
-    bool HasRequest() const;
-    // Credentials for exactly one scheme; false for a scheme this build
-    // cannot speak.
-    bool SetCredentials(uint32_t scheme, const std::string& userName, const std::string& password);
-    // Accept any server certificate (unknown authority, wrong usage or
-    // name, expired).
-    bool IgnoreCertificateErrors();
-    bool DisableRedirects();
-    // "Name: value", added or replacing an earlier line of that name; an
-    // empty value removes it.
-    bool AddHeader(const std::string& line);
-
-    // Sends the request line, the headers and the first length bytes of a
-    // body of totalLength bytes. Returns once they are sent; the rest of the
-    // body follows through WriteData.
-    bool SendRequest(const uint8_t* body, size_t length, uint64_t totalLength);
-    // Waits for the final response's headers.
-    bool ReceiveResponse();
-    bool QueryStatusCode(uint32_t& status) const;
-    bool QueryContentLength(uint32_t& length) const;
-    bool QueryAuthSchemes(uint32_t& firstScheme) const;
-    // Sends body bytes of an open request; written tells how many were sent.
-    bool WriteData(const uint8_t* data, size_t length, size_t& written);
-    // Up to size body bytes; read = 0 at the end of the body.
-    bool ReadData(uint8_t* buffer, size_t size, size_t& read);
-
-    void CloseRequest();
-    void CloseConnection();
-    void CloseSession();
+    // Closes the kept connection.
+    void Close();
 
 private:
     struct Impl;

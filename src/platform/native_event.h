@@ -29,11 +29,15 @@ public:
     static int WaitAny(NativeEvent* first, NativeEvent* second, uint32_t timeoutMs, bool cancellable = true);
 
 private:
+    const bool manual_;
+#if defined(_WIN32)
+    void* handle_;  // the kernel event
+#else
     bool TryConsumeLocked();
 
-    const bool manual_;
     std::atomic<bool> signalled_;
     std::vector<Waiter*> waiters_;  // guarded by the process-wide event mutex
+#endif
 };
 
 }  // namespace platform

@@ -8,7 +8,11 @@
 namespace telvaro {
 namespace platform {
 
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
 constexpr char kPathSeparator = '/';
+#endif
 
 // Directory of the running executable, ending in the path separator; empty
 // when it cannot be read.

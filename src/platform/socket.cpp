@@ -171,7 +171,8 @@ int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
     int error = 0;
     socklen_t len = sizeof(error);
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return -1;
-    if (error != 0 || !(revents & POLLOUT)) return 0;
+    if (error != 0) return -1;
+    if (!(revents & POLLOUT)) return 0;
     // Reading SO_ERROR clears it, so a refused socket polled again looks
     // writable without an error; only a peer address proves the connection.
     sockaddr_in peer;

@@ -10,8 +10,14 @@
 namespace telvaro {
 namespace platform {
 
+#if defined(_WIN32)
+// Winsock's SOCKET: pointer-sized and unsigned.
+using SocketHandle = uintptr_t;
+constexpr SocketHandle kInvalidSocket = ~static_cast<uintptr_t>(0);
+#else
 using SocketHandle = int;
 constexpr SocketHandle kInvalidSocket = -1;
+#endif
 
 enum class SocketError {
     None,
@@ -58,8 +64,10 @@ bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local);
 // socket); anything else: failed.
 SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote);
 // After a connect in progress: 1 when the connection is established, 0 when
-// it is not (yet) within timeoutMs, -1 on a socket error. A refused
-// connection reads as "not yet", as a Winsock writability poll sees it.
+// it is not (yet) within timeoutMs, -1 when it failed (refused, unreachable)
+// or on a socket error. Returns as soon as the outcome is known. (A Winsock
+// backend also watches the exception set: writability alone never shows a
+// refusal there.)
 int WaitConnected(SocketHandle s, uint32_t timeoutMs);
 
 // 1 readable, 0 time-out, -1 error (err set).
@@ -93,6 +101,9 @@ int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedD
 // First IPv4 address of a host name or dotted address, network order; 0 for
 // an empty text or a failed look-up.
 uint32_t ResolveIpv4(const std::string& host);
+// The driver's name lookup: ResolveIpv4 under the name the rest of the
+// driver knows it by.
+inline uint32_t ResolveHost(const std::string& host) { return ResolveIpv4(host); }
 // inet_addr semantics: false for anything it refuses.
 bool ParseIpv4Address(const std::string& text, uint32_t& address);
 std::string FormatIpv4(uint32_t address);

@@ -110,7 +110,7 @@ XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 
 XmlDocument::~XmlDocument() = default;
 
-bool XmlDocument::LoadText(const std::string& text) {
+bool XmlDocument::LoadText(std::string_view text) {
     Clear();
     pugi::xml_parse_result result =
         impl_->document.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace telvaro {
@@ -21,7 +22,7 @@ public:
     // Parses text as given, without consulting its encoding declaration;
     // comments, processing instructions and blank text nodes are kept.
     // False, with nothing loaded, when the text is not well-formed.
-    bool LoadText(const std::string& text);
+    bool LoadText(std::string_view text);
     // Reads and parses a file, honouring its byte-order mark and encoding
     // declaration.
     bool LoadFile(const std::string& path);

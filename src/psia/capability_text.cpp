@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 

@@ -4,7 +4,7 @@
 
 #include "psia/psia_builders.h"
 #include "psia/psia_parsers.h"
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 
@@ -36,12 +36,13 @@ private:
     TSmartPtr<Web::CHttpSender> copy_;
 };
 
-// The response as a terminated text: everything before the first zero byte.
-std::string TextOf(const std::vector<uint8_t>& output) {
-    if (output.empty()) return std::string();
+// The answer as the text the parsers read, without a copy: everything before
+// the first zero byte (HttpGet and HttpPut end the body with one).
+std::string_view TextOf(const std::vector<uint8_t>& output) {
+    if (output.empty()) return std::string_view();
     const void* end = std::memchr(output.data(), 0, output.size());
     size_t length = end ? static_cast<size_t>(static_cast<const uint8_t*>(end) - output.data()) : output.size();
-    return std::string(reinterpret_cast<const char*>(output.data()), length);
+    return std::string_view(reinterpret_cast<const char*>(output.data()), length);
 }
 
 std::vector<std::string> XmlHeaders(const std::string& body) {
@@ -75,30 +76,36 @@ void CCommonClient::Disconnect() {
     sender_.Release();
 }
 
-bool CCommonClient::Get(const std::string& path, std::string& text) {
-    text.clear();
+bool CCommonClient::Get(const std::string& path, std::vector<uint8_t>& answer) {
+    answer.clear();
     SenderCopy sender(lock_, sender_);
     if (!sender.Get()) return false;
-    std::vector<uint8_t> output;
-    const bool ok = Web::HttpGet(*sender.Get(), path, output);
-    if (ok) text = TextOf(output);
-    return Judge("GET", path, sender.Get()->StatusCode(), ok && !text.empty());
+    const bool ok = Web::HttpGet(*sender.Get(), path, answer) && !TextOf(answer).empty();
+    return Judge("GET", path, *sender.Get(), ok);
 }
 
-bool CCommonClient::Put(const std::string& path, const std::string& body, std::string& text) {
-    text.clear();
+bool CCommonClient::Put(const std::string& path, const std::string& body, std::vector<uint8_t>& answer) {
+    answer.clear();
     SenderCopy sender(lock_, sender_);
     if (!sender.Get()) return false;
-    std::vector<uint8_t> output;
-    const bool ok = Web::HttpPut(*sender.Get(), path, XmlHeaders(body), body, output);
-    if (ok) text = TextOf(output);
-    return Judge("PUT", path, sender.Get()->StatusCode(), ok && !text.empty());
+    const bool ok = Web::HttpPut(*sender.Get(), path, XmlHeaders(body), body, answer) && !TextOf(answer).empty();
+    return Judge("PUT", path, *sender.Get(), ok);
 }
 
-bool CCommonClient::Judge(const char* method, const std::string& path, uint32_t status, bool ok) {
+bool CCommonClient::Judge(const char* method, const std::string& path, const Web::CHttpSender& sender, bool ok) {
     if (ok) return true;
+    using platform::HttpOutcome;
+    const uint32_t status = sender.StatusCode();
     std::string reason;
-    if (status == 0) {
+    if (sender.LastOutcome() == HttpOutcome::kTooLarge) {
+        reason = FormatText("%s %s: the answer is larger than %u bytes", method, path.c_str(),
+                            static_cast<unsigned>(Web::kMaxBodySize));
+    } else if (sender.LastOutcome() == HttpOutcome::kCut) {
+        reason = FormatText("%s %s: the answer was cut short", method, path.c_str());
+    } else if (sender.LastOutcome() == HttpOutcome::kTimedOut) {
+        reason = FormatText("%s %s: no whole answer within %u ms", method, path.c_str(),
+                            static_cast<unsigned>(settings_.timeout));
+    } else if (status == 0) {
         reason = FormatText("%s %s: no answer from %s:%u", method, path.c_str(), settings_.address.c_str(),
                             static_cast<unsigned>(settings_.port));
     } else if (status != 200) {
@@ -117,37 +124,37 @@ std::string CCommonClient::LastFailure() {
 }
 
 bool CCommonClient::QueryDeviceInfo(PsiaDeviceInfo& info) {
-    std::string text;
-    return Get("/PSIA/System/deviceInfo", text) && ParseDeviceInfo(text, info);
+    std::vector<uint8_t> answer;
+    return Get("/PSIA/System/deviceInfo", answer) && ParseDeviceInfo(TextOf(answer), info);
 }
 
 bool CCommonClient::Reboot() {
-    std::string text;
-    return Get("/PSIA/System/reboot", text);
+    std::vector<uint8_t> answer;
+    return Get("/PSIA/System/reboot", answer);
 }
 
 bool CCommonClient::GetStreamingChannels(std::vector<StreamingChannelSettings>& channels) {
-    std::string text;
-    return Get(kChannelsPath, text) && ParseStreamingChannelList(text, channels);
+    std::vector<uint8_t> answer;
+    return Get(kChannelsPath, answer) && ParseStreamingChannelList(TextOf(answer), channels);
 }
 
 bool CCommonClient::GetStreamingChannel(uint32_t channelId, StreamingChannelSettings& settings) {
-    std::string text;
+    std::vector<uint8_t> answer;
     const std::string path = FormatText("%s/%u", kChannelsPath, channelId);
-    if (!Get(path, text)) return false;
-    if (ParseStreamingChannel(text, settings)) return true;
+    if (!Get(path, answer)) return false;
+    if (ParseStreamingChannel(TextOf(answer), settings)) return true;
     CLockScope scope(lock_);
     lastFailure_ = FormatText("GET %s: the answer is not a streaming channel document", path.c_str());
     return false;
 }
 
 bool CCommonClient::GetChannelCapabilities(uint32_t channelId, ChannelCapabilities& capabilities) {
-    std::string text;
-    return Get(FormatText("%s/%u/capabilities", kChannelsPath, channelId), text) &&
-           ParseCapabilities(text, capabilities);
+    std::vector<uint8_t> answer;
+    return Get(FormatText("%s/%u/capabilities", kChannelsPath, channelId), answer) &&
+           ParseCapabilities(TextOf(answer), capabilities);
 }
 
-bool CCommonClient::JudgeChannelStatus(const std::string& text) {
+bool CCommonClient::JudgeChannelStatus(std::string_view text) {
     ResponseStatus status;
     if (!ParseResponseStatus(text, status)) return false;
     if (status.statusCode == kPsiaStatusRebootRequired) return Reboot();
@@ -155,12 +162,12 @@ bool CCommonClient::JudgeChannelStatus(const std::string& text) {
 }
 
 bool CCommonClient::SetStreamingChannel(const StreamingChannelSettings& settings) {
-    std::string text;
-    if (Put(FormatText("%s/%u", kChannelsPath, settings.id), BuildStreamingChannel(settings), text)) {
-        return JudgeChannelStatus(text);
+    std::vector<uint8_t> answer;
+    if (Put(FormatText("%s/%u", kChannelsPath, settings.id), BuildStreamingChannel(settings), answer)) {
+        return JudgeChannelStatus(TextOf(answer));
     }
     // Some cameras only take channel changes as a whole list.
-    if (Put(kChannelsPath, BuildStreamingChannelList(settings), text)) return JudgeChannelStatus(text);
+    if (Put(kChannelsPath, BuildStreamingChannelList(settings), answer)) return JudgeChannelStatus(TextOf(answer));
     return false;
 }
 
@@ -178,27 +185,28 @@ bool CCommonClient::GetIOPorts(IOPortLists& ports) {
     // The fallback below succeeds whatever the camera answers; without a
     // sender there is no camera to ask, and that must not read as success.
     if (!Connected()) return false;
-    std::string text;
-    if (Get("/PSIA/System/IO", text)) return ParseIOPortList(text, ports);
+    std::vector<uint8_t> answer;
+    if (Get("/PSIA/System/IO", answer)) return ParseIOPortList(TextOf(answer), ports);
     // Cameras without the combined list may still publish each half.
     ports.inputs.clear();
     ports.outputs.clear();
-    if (Get("/PSIA/System/IO/inputs", text)) ParseIOInputPortList(text, ports);
-    if (Get("/PSIA/System/IO/outputs", text)) ParseIOOutputPortList(text, ports);
+    if (Get("/PSIA/System/IO/inputs", answer)) ParseIOInputPortList(TextOf(answer), ports);
+    if (Get("/PSIA/System/IO/outputs", answer)) ParseIOOutputPortList(TextOf(answer), ports);
     // Lists that were not asked for are no answer.
     return !AbortRequested();
 }
 
 bool CCommonClient::GetInputInactive(uint32_t inputId, bool& inactive) {
-    std::string text;
-    return Get(FormatText("/PSIA/System/IO/inputs/%u/status", inputId), text) && ParseIOPortStatus(text, inactive);
+    std::vector<uint8_t> answer;
+    return Get(FormatText("/PSIA/System/IO/inputs/%u/status", inputId), answer) &&
+           ParseIOPortStatus(TextOf(answer), inactive);
 }
 
 bool CCommonClient::TriggerOutput(uint32_t outputId, bool high) {
-    std::string text;
+    std::vector<uint8_t> answer;
     ResponseStatus status;
-    if (!Put(FormatText("/PSIA/System/IO/outputs/%u/trigger", outputId), BuildIOPortData(high), text)) return false;
-    if (!ParseResponseStatus(text, status)) return false;
+    if (!Put(FormatText("/PSIA/System/IO/outputs/%u/trigger", outputId), BuildIOPortData(high), answer)) return false;
+    if (!ParseResponseStatus(TextOf(answer), status)) return false;
     return status.statusCode == kPsiaStatusOk || status.statusCode == kPsiaStatusRebootRequired;
 }
 

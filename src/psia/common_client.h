@@ -6,9 +6,10 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "psia/http_sender.h"
 #include "psia/psia_records.h"
 #include "psia/smart_ptr.h"
@@ -60,13 +61,14 @@ public:
 private:
     bool Connected();
     bool AbortRequested();
-    // The response body up to its terminating zero; true when non-empty.
-    bool Get(const std::string& path, std::string& text);
-    bool Put(const std::string& path, const std::string& body, std::string& text);
+    // The answer's body with its terminating zero; true when its text (up to
+    // the first zero) is not empty.
+    bool Get(const std::string& path, std::vector<uint8_t>& answer);
+    bool Put(const std::string& path, const std::string& body, std::vector<uint8_t>& answer);
     // Passes ok through; a failure is remembered with its reason.
-    bool Judge(const char* method, const std::string& path, uint32_t status, bool ok);
+    bool Judge(const char* method, const std::string& path, const Web::CHttpSender& sender, bool ok);
     // Result of a PUT's ResponseStatus: 1 succeeds, 7 reboots.
-    bool JudgeChannelStatus(const std::string& text);
+    bool JudgeChannelStatus(std::string_view text);
 
     CRecursiveLock lock_;  // guards sender_ and abortFlag_
     TSmartPtr<Web::CHttpSender> sender_;

@@ -1,8 +1,11 @@
 #include "psia/http_sender.h"
 
-#include <algorithm>
+#include <random>
 
-#include "platform/native_thread.h"
+#include "util/base64.h"
+#include "psia/http_auth_memory.h"
+#include "util/md5.h"
+#include "util/text.h"
 
 namespace Web {
 
@@ -10,152 +13,195 @@ namespace platform = telvaro::platform;
 
 namespace {
 
-const char kUserAgent[] = "Telvaro::HttpClient";
-constexpr uint32_t kMaxConnectionsPerServer = 16;
-constexpr size_t kReadPiece = 8192;
+const char kUserAgentLine[] = "User-Agent: Telvaro::HttpClient";
 constexpr uint32_t kPutBodyDelayMs = 100;
+
+// The request target: bytes that cannot stand in a request line (blanks,
+// controls, "#" which would end the URL) escaped, and non-ASCII bytes of the
+// path; the query goes out as given.
+std::string EscapeTarget(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out = path[0] == '/' ? std::string() : std::string("/");
+    bool inQuery = false;
+    for (char ch : path) {
+        auto c = static_cast<unsigned char>(ch);
+        inQuery = inQuery || c == '?';
+        if (c <= 0x20 || c == 0x7F || c == '#' || (c >= 0x80 && !inQuery)) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// The quoted-string of RFC 7230 section 3.2.6, so that the camera reads back
+// the value that went into the digest.
+std::string Quoted(const std::string& value) {
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+// RFC 7616 section 3.4: a value of the client's own, new per sender.
+std::string MakeClientNonce() {
+    std::random_device device;
+    return telvaro::FormatText("%08x%08x", static_cast<unsigned>(device()), static_cast<unsigned>(device()));
+}
+
+// RFC 7617 for Basic; RFC 7616 section 3.4 (RFC 2617 section 3.2.2) for
+// Digest with MD5, with qop "auth" when the camera offered it and in the
+// RFC 2069 form otherwise. uri is the request target exactly as sent.
+std::string AuthorizationLine(const HttpAuthRecord& record, const telvaro::DEVICE_INFO& settings,
+                              const std::string& method, const std::string& uri, const std::string& clientNonce) {
+    if (record.scheme == kHttpAuthBasic) {
+        std::string credential;
+        telvaro::MakeBasicCredential(settings.userName, settings.password, credential);
+        return "Authorization: Basic " + credential;
+    }
+    const std::string ha1 = telvaro::Md5Hex(settings.userName + ":" + record.realm + ":" + settings.password);
+    const std::string ha2 = telvaro::Md5Hex(method + ":" + uri);
+    std::string line = "Authorization: Digest username=" + Quoted(settings.userName) + ", realm=" +
+                       Quoted(record.realm) + ", nonce=" + Quoted(record.nonce) + ", uri=" + Quoted(uri);
+    if (record.qopAuth) {
+        const std::string nc = telvaro::FormatText("%08x", record.nonceCount);
+        line += ", response=" + Quoted(telvaro::Md5Hex(ha1 + ":" + record.nonce + ":" + nc + ":" + clientNonce +
+                                                       ":auth:" + ha2)) +
+                ", qop=auth, nc=" + nc + ", cnonce=" + Quoted(clientNonce);
+    } else {
+        line += ", response=" + Quoted(telvaro::Md5Hex(ha1 + ":" + record.nonce + ":" + ha2));
+    }
+    if (!record.opaque.empty()) line += ", opaque=" + Quoted(record.opaque);
+    if (record.algorithmNamed) line += ", algorithm=MD5";
+    return line;
+}
 
 }  // namespace
 
 uint32_t CHttpSender::SchemeFor(uint32_t authScheme) {
-    if (authScheme & 0x4) return platform::kHttpAuthNegotiate;
-    if ((authScheme & 0x3) == 0x3) return platform::kHttpAuthDigest;
-    if (authScheme & 0x2) return platform::kHttpAuthPassport;
-    if (authScheme & 0x1) return platform::kHttpAuthNtlm;
-    return platform::kHttpAuthBasic;
+    if (authScheme & 0x4) return kHttpAuthNegotiate;
+    if ((authScheme & 0x3) == 0x3) return kHttpAuthDigest;
+    if (authScheme & 0x2) return kHttpAuthPassport;
+    if (authScheme & 0x1) return kHttpAuthNtlm;
+    return kHttpAuthBasic;
 }
 
 CHttpSender::CHttpSender(const telvaro::DEVICE_INFO& settings)
-    : settings_(settings), transport_(std::make_unique<platform::HttpTransport>()) {
-    OpenSession();
-}
+    : settings_(settings),
+      device_(CHttpAuthMemory::DeviceKey(settings.address, settings.port, settings.userName)),
+      clientNonce_(MakeClientNonce()),
+      transport_(std::make_unique<platform::HttpTransport>()) {}
 
 CHttpSender::~CHttpSender() { Close(); }
 
-bool CHttpSender::OpenSession() {
-    if (transport_->HasSession()) return true;
-    return transport_->OpenSession(kUserAgent, settings_.timeout, kMaxConnectionsPerServer);
-}
-
 void CHttpSender::SetAbortFlag(const std::atomic<bool>* flag) { transport_->SetAbortFlag(flag); }
 
-void CHttpSender::ReadStatus() {
-    statusCode_ = 0;
-    contentLength_ = 0;
-    if (transport_->QueryStatusCode(statusCode_)) transport_->QueryContentLength(contentLength_);
-}
+uint32_t CHttpSender::LearnedScheme() const { return CHttpAuthMemory::Instance().Scheme(device_); }
 
 bool CHttpSender::Send(const HttpRequest& request) {
-    if (transport_->HasRequest()) transport_->CloseRequest();
-    if (transport_->AbortRequested()) return false;
-    if (!transport_->HasConnection() && !transport_->Connect(settings_.address, settings_.port)) return false;
-
+    statusCode_ = 0;
+    contentLength_ = 0;
+    answer_ = platform::HttpAnswer();
+    outcome_ = platform::HttpOutcome::kRefused;
     if (request.verb.empty() || request.path.empty()) return false;
-    if (!transport_->OpenRequest(request.verb, request.path, request.secure == 1,
-                                 (request.options & kOptionQueryNotEscaped) == 0)) {
-        return false;
-    }
+    const bool credentials = !settings_.userName.empty() && request.authScheme != kNoCredentials;
+    const uint32_t preferred = SchemeFor(request.authScheme);
+    if (credentials && preferred != kHttpAuthBasic && preferred != kHttpAuthDigest) return false;
 
-    auto fail = [this] {
-        transport_->CloseRequest();
-        return false;
-    };
-    if (!settings_.userName.empty() && request.authScheme != kNoCredentials) {
-        uint32_t scheme = learnedScheme_ != 0 ? learnedScheme_ : SchemeFor(request.authScheme);
-        if (!transport_->SetCredentials(scheme, settings_.userName, settings_.password)) return fail();
-    }
-    if (request.secure == 1 && (request.options & kOptionAnyCertificate) && !transport_->IgnoreCertificateErrors()) {
-        return fail();
-    }
-    if ((request.options & kOptionNoRedirects) && !transport_->DisableRedirects()) return fail();
-    for (const std::string& line : request.headers) {
-        if (!transport_->AddHeader(line)) return fail();
-    }
+    const std::string target = EscapeTarget(request.path);
+    CHttpAuthMemory& memory = CHttpAuthMemory::Instance();
+    // Credentials only for a device that has asked for them, in its scheme.
+    HttpAuthRecord sent;
+    const bool answering = credentials && memory.Next(device_, sent);
+    std::string authorization =
+        answering ? AuthorizationLine(sent, settings_, request.verb, target, clientNonce_) : std::string();
+    if (!Exchange(request, target, authorization)) return false;
+    if (statusCode_ != 401 || !credentials) return true;
 
-    uint64_t total = std::max<uint64_t>(request.body.size(), request.announcedLength);
-    if (!transport_->SendRequest(request.body.data(), request.body.size(), total)) return fail();
-    if (request.body.size() < request.announcedLength || (request.options & kOptionDeferResponse)) return true;
-
-    if (!transport_->ReceiveResponse()) return fail();
-    ReadStatus();
-
-    if (statusCode_ == 401 && learnedScheme_ == 0) return LearnScheme(request) && Send(request);
+    std::vector<std::string> values;
+    for (const auto& header : answer_.headers) {
+        if (telvaro::ToLower(header.first) == "www-authenticate") values.push_back(header.second);
+    }
+    for (const HttpChallenge& challenge : ParseChallenges(values)) {
+        if (!challenge.Answerable()) continue;
+        memory.Learn(device_, challenge);
+        // Once more only with something new to say: credentials at all, another
+        // scheme, or a fresh nonce (a stale one, RFC 7616 section 3.3).
+        const bool fresh = !answering || challenge.scheme != sent.scheme ||
+                           (challenge.scheme == kHttpAuthDigest && challenge.Param("nonce") != sent.nonce);
+        HttpAuthRecord next;
+        if (!fresh || !memory.Next(device_, next)) return true;
+        return Exchange(request, target, AuthorizationLine(next, settings_, request.verb, target, clientNonce_));
+    }
     return true;
 }
 
-bool CHttpSender::LearnScheme(const HttpRequest& request) {
-    if (statusCode_ != 401 || learnedScheme_ != 0) return false;
-    uint32_t used = SchemeFor(request.authScheme);
-    uint32_t offered = 0;
-    bool known = transport_->QueryAuthSchemes(offered);
-    if (known) learnedScheme_ = offered;
-    transport_->CloseRequest();
-    return known && learnedScheme_ != 0 && learnedScheme_ != used;
-}
-
-bool CHttpSender::ReceiveResponse() {
-    if (!transport_->HasRequest() || !transport_->ReceiveResponse()) return false;
-    ReadStatus();
-    return true;
-}
-
-bool CHttpSender::WriteBody(const uint8_t* data, size_t length) {
-    if (!data || length == 0 || !transport_->HasRequest()) return false;
-    size_t written = 0;
-    if (transport_->WriteData(data, length, written) && written == length) return true;
-    ReadStatus();
-    return false;
+bool CHttpSender::Exchange(const HttpRequest& request, const std::string& target, const std::string& authorization) {
+    platform::HttpExchange exchange;
+    exchange.method = request.verb;
+    exchange.host = settings_.address;
+    exchange.port = settings_.port;
+    exchange.target = target;
+    exchange.headers.emplace_back(kUserAgentLine);
+    if (!authorization.empty()) exchange.headers.push_back(authorization);
+    exchange.headers.insert(exchange.headers.end(), request.headers.begin(), request.headers.end());
+    exchange.body = request.body.data();
+    exchange.bodySize = request.body.size();
+    exchange.bodyDelayMs = request.bodyDelayMs;
+    exchange.timeoutMs = settings_.timeout;
+    exchange.maxBodySize = kMaxBodySize;
+    outcome_ = transport_->Exchange(exchange, answer_);
+    statusCode_ = answer_.status;
+    contentLength_ = 0;
+    for (const auto& header : answer_.headers) {
+        int32_t length = 0;
+        if (telvaro::ToLower(header.first) == "content-length" && telvaro::ParseDecimal(header.second, length)) {
+            contentLength_ = static_cast<uint32_t>(length);
+        }
+    }
+    return outcome_ == platform::HttpOutcome::kAnswered;
 }
 
 size_t CHttpSender::ReadBody(std::vector<uint8_t>& body) {
     body.clear();
-    uint8_t piece[kReadPiece];
-    while (transport_->HasRequest()) {
-        size_t read = 0;
-        if (!transport_->ReadData(piece, sizeof(piece), read) || read == 0) break;
-        body.insert(body.end(), piece, piece + read);
-        if (body.size() > kMaxBodySize) break;
-    }
-    // Part of a body is no answer to go by.
-    if (transport_->RequestAborted()) body.clear();
+    body.swap(answer_.body);
     return body.size();
 }
 
-void CHttpSender::Close() {
-    transport_->CloseRequest();
-    transport_->CloseConnection();
-    transport_->CloseSession();
-}
+void CHttpSender::Close() { transport_->Close(); }
 
-bool HttpGet(CHttpSender& sender, const std::string& path, std::vector<uint8_t>& output) {
-    HttpRequest request("GET", path);
-    output.clear();
-    if (!sender.Send(request)) return false;
-    if (sender.ReadBody(output) == 0 || sender.StatusCode() != 200) return false;
+namespace {
+
+bool TakeAnswer(CHttpSender& sender, std::vector<uint8_t>& output) {
+    if (sender.ReadBody(output) == 0 || sender.StatusCode() != 200) {
+        output.clear();
+        return false;
+    }
     output.push_back(0);
     return true;
+}
+
+}  // namespace
+
+bool HttpGet(CHttpSender& sender, const std::string& path, std::vector<uint8_t>& output) {
+    output.clear();
+    return sender.Send(HttpRequest("GET", path)) && TakeAnswer(sender, output);
 }
 
 bool HttpPut(CHttpSender& sender, const std::string& path, const std::vector<std::string>& headers,
              const std::string& body, std::vector<uint8_t>& output) {
     HttpRequest request("PUT", path);
     request.headers = headers;
-    request.announcedLength = static_cast<uint32_t>(std::min<size_t>(body.size(), 0xFFFFFFFFu));
-    for (;;) {
-        output.clear();
-        if (!sender.Send(request)) return false;
-        platform::SleepMs(kPutBodyDelayMs);
-        if (body.empty()) return false;
-        bool written = sender.WriteBody(reinterpret_cast<const uint8_t*>(body.data()), body.size());
-        if (written && !sender.ReceiveResponse()) return false;
-        // The 401 may come before the body or after it; LearnScheme holds
-        // only once per sender, so the PUT is made at most twice.
-        if (sender.StatusCode() == 401 && sender.LearnScheme(request)) continue;
-        if (!written) return false;
-        if (sender.ReadBody(output) == 0 || sender.StatusCode() != 200) return false;
-        output.push_back(0);
-        return true;
-    }
+    request.body.assign(body.begin(), body.end());
+    // Some cameras read a request's head before they take its body.
+    request.bodyDelayMs = kPutBodyDelayMs;
+    output.clear();
+    return sender.Send(request) && !body.empty() && TakeAnswer(sender, output);
 }
 
 }  // namespace Web

@@ -1,5 +1,7 @@
-// The driver's HTTP client: one camera, one request at a time, with server
-// authentication learned from the camera's first 401 answer.
+// The driver's HTTP client: one camera, one exchange at a time. It sends no
+// credentials until the camera asks for them; then it answers the scheme the
+// camera names first (Basic, or Digest signed here), and remembers per
+// device what was asked, so that later senders answer at once.
 #pragma once
 
 #include <atomic>
@@ -9,14 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "platform/http_transport.h"
+#include "psia/http_challenge.h"
 #include "psia/http_request.h"
 
 namespace Web {
 
-// Bodies are read up to this size; the rest of a larger body is left unread.
-constexpr size_t kMaxBodySize = 0x0FFFFFFF;
+// An answer whose body is larger, announced or as it arrives, is refused:
+// PSIA documents are a few KiB, and a camera that never ends its answer must
+// not fill the host's memory.
+constexpr size_t kMaxBodySize = 1024 * 1024;
 
 class CHttpSender {
 public:
@@ -25,62 +30,57 @@ public:
     CHttpSender(const CHttpSender&) = delete;
     CHttpSender& operator=(const CHttpSender&) = delete;
 
-    // Opens the session once: user agent "Telvaro::HttpClient" and the
-    // settings' time-out for every network step.
-    bool OpenSession();
     // While *flag is set, requests fail at once, also one under way (within
-    // the transport's check interval), as a transport failure would; nothing
-    // more goes out. The flag belongs to the caller and must outlive the
-    // sender or be replaced first; null removes it.
+    // the transport's check interval), and nothing more goes out. The flag
+    // belongs to the caller and must outlive the sender or be replaced
+    // first; null removes it.
     void SetAbortFlag(const std::atomic<bool>* flag);
-    // Sends the request and, unless more body is announced or the response
-    // is deferred, receives the response headers. A first 401 teaches the
-    // sender the camera's scheme; the request is then sent once more with it.
+    // Makes the whole exchange: request line and headers, the body after
+    // them, and the whole answer, from connecting to its last byte within
+    // the settings' time-out. A 401 whose challenge gives something new to
+    // answer with (a scheme, a nonce) is answered by a second exchange. True
+    // when an answer came (any status); false for no answer, one beyond
+    // kMaxBodySize or cut short, or a request that cannot be sent.
     bool Send(const HttpRequest& request);
-    // After a 401 answer to request while no scheme is learned: learns the
-    // scheme the camera names first and closes the request. True when that
-    // scheme differs from the one request went out with, so that sending it
-    // again may succeed.
-    bool LearnScheme(const HttpRequest& request);
-    // Receives the response of a request whose response was deferred.
-    bool ReceiveResponse();
-    // True only when every byte was written on the open request. A camera
-    // that answers before it has read the body (a refusal such as 401) makes
-    // the write fail; that answer's status is then read.
-    bool WriteBody(const uint8_t* data, size_t length);
-    // Replaces body with the whole response body (see kMaxBodySize); returns
-    // its size. A body cut short by the abort flag is dropped (size 0).
+    // Hands over the body of the last answer (nothing is copied); returns
+    // its size.
     size_t ReadBody(std::vector<uint8_t>& body);
+    // Closes the kept connection.
     void Close();
 
-    // Of the last response; 0 when none was read.
+    // Of the last answer; 0 when none came.
     uint32_t StatusCode() const { return statusCode_; }
     uint32_t ContentLength() const { return contentLength_; }
-    // The scheme the camera named first in a 401 answer; 0 until then.
-    uint32_t LearnedScheme() const { return learnedScheme_; }
+    // How the last exchange ended.
+    telvaro::platform::HttpOutcome LastOutcome() const { return outcome_; }
+    // The scheme the device asked for, in a 401 to this sender or an earlier
+    // one; 0 while it has asked for none.
+    uint32_t LearnedScheme() const;
 
     // Scheme for an HttpRequest authScheme value.
     static uint32_t SchemeFor(uint32_t authScheme);
 
 private:
-    void ReadStatus();
+    bool Exchange(const HttpRequest& request, const std::string& target, const std::string& authorization);
 
     telvaro::DEVICE_INFO settings_;
-    uint32_t learnedScheme_ = 0;
+    std::string device_;  // key of the device's remembered authentication
+    std::string clientNonce_;
     uint32_t statusCode_ = 0;
     uint32_t contentLength_ = 0;
+    telvaro::platform::HttpOutcome outcome_ = telvaro::platform::HttpOutcome::kNoAnswer;
+    telvaro::platform::HttpAnswer answer_;
     std::unique_ptr<telvaro::platform::HttpTransport> transport_;
 };
 
-// GET of path. True when the request was sent, the status is 200 and the
-// body is not empty; the body then ends with one added zero byte.
+// GET of path. True when the request was answered with status 200 and a
+// body; the body then ends with one added zero byte. output is empty on
+// failure.
 bool HttpGet(CHttpSender& sender, const std::string& path, std::vector<uint8_t>& output);
 
-// PUT of body with the given header lines: the headers go out first, the
-// body 100 ms later. A first 401 teaches the sender the camera's scheme, as
-// with Send, and the PUT is then made once more, body and all. True when the
-// body was written, the status is 200 and the response body is not empty;
-// that body then ends with one added zero byte.
+// PUT of body with the given header lines; the body follows the headers
+// after 100 ms. True when the answer has status 200 and a body, which then
+// ends with one added zero byte. An empty body fails once it is sent.
 bool HttpPut(CHttpSender& sender, const std::string& path, const std::vector<std::string>& headers,
              const std::string& body, std::vector<uint8_t>& output);
 

@@ -1,6 +1,6 @@
 #include "psia/psia_builders.h"
 
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/thread_cancel.h"
-#include "psia/text.h"
+#include "util/text.h"
 #include "psia/xml_parser.h"
 
 namespace telvaro {
@@ -27,7 +27,7 @@ constexpr uint32_t kDefaultQualityMax = 100;
 // not well-formed XML or a query fails; read fills its results only after
 // its last query, so a failure leaves the caller's record alone.
 template <typename Read>
-bool ReadDocument(const std::string& body, Read read) {
+bool ReadDocument(std::string_view body, Read read) {
     try {
         std::unique_ptr<CXMLParser> parser = CXMLParser::ParseDocument(body);
         if (!parser) return false;
@@ -158,7 +158,7 @@ std::vector<uint32_t> Numbers(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-bool ParseStreamingChannel(const std::string& body, StreamingChannelSettings& settings) {
+bool ParseStreamingChannel(std::string_view body, StreamingChannelSettings& settings) {
     return ReadDocument(body, [&settings](CXMLParser& p) {
         StreamingChannelSettings s;
         s.id = NumberAt(p, "StreamingChannel/id");
@@ -178,7 +178,7 @@ bool ParseStreamingChannel(const std::string& body, StreamingChannelSettings& se
     });
 }
 
-bool ParseStreamingChannelList(const std::string& body, std::vector<StreamingChannelSettings>& channels) {
+bool ParseStreamingChannelList(std::string_view body, std::vector<StreamingChannelSettings>& channels) {
     return ReadDocument(body, [&channels](CXMLParser& p) {
         std::vector<StreamingChannelSettings> list;
         for (const std::string& id : p.NodeTexts("StreamingChannelList/StreamingChannel/id")) {
@@ -189,7 +189,7 @@ bool ParseStreamingChannelList(const std::string& body, std::vector<StreamingCha
     });
 }
 
-bool ParseCapabilities(const std::string& body, ChannelCapabilities& capabilities) {
+bool ParseCapabilities(std::string_view body, ChannelCapabilities& capabilities) {
     return ReadDocument(body, [&capabilities](CXMLParser& p) {
         ChannelCapabilities c = capabilities;
         c.rtspPort = NumberAt(p, "StreamingChannel/Transport/rtspPortNo");
@@ -213,7 +213,7 @@ bool ParseCapabilities(const std::string& body, ChannelCapabilities& capabilitie
     });
 }
 
-bool ParseDeviceInfo(const std::string& body, PsiaDeviceInfo& info) {
+bool ParseDeviceInfo(std::string_view body, PsiaDeviceInfo& info) {
     return ReadDocument(body, [&info](CXMLParser& p) {
         PsiaDeviceInfo i;
         i.deviceName = p.NodeText("DeviceInfo/deviceName");
@@ -226,7 +226,7 @@ bool ParseDeviceInfo(const std::string& body, PsiaDeviceInfo& info) {
     });
 }
 
-bool ParseResponseStatus(const std::string& body, ResponseStatus& status) {
+bool ParseResponseStatus(std::string_view body, ResponseStatus& status) {
     return ReadDocument(body, [&status](CXMLParser& p) {
         ResponseStatus s;
         ParseDecimal(p.NodeText("ResponseStatus/statusCode"), s.statusCode);
@@ -236,14 +236,14 @@ bool ParseResponseStatus(const std::string& body, ResponseStatus& status) {
     });
 }
 
-bool ParseIOPortStatus(const std::string& body, bool& inactive) {
+bool ParseIOPortStatus(std::string_view body, bool& inactive) {
     return ReadDocument(body, [&inactive](CXMLParser& p) {
         inactive = p.NodeText("IOPortStatus/ioState") == "inactive";
         return true;
     });
 }
 
-bool ParseIOPortList(const std::string& body, IOPortLists& ports) {
+bool ParseIOPortList(std::string_view body, IOPortLists& ports) {
     ports.inputs.clear();
     ports.outputs.clear();
     return ReadDocument(body, [&ports](CXMLParser& p) {
@@ -255,7 +255,7 @@ bool ParseIOPortList(const std::string& body, IOPortLists& ports) {
     });
 }
 
-bool ParseIOInputPortList(const std::string& body, IOPortLists& ports) {
+bool ParseIOInputPortList(std::string_view body, IOPortLists& ports) {
     ports.inputs.clear();
     return ReadDocument(body, [&ports](CXMLParser& p) {
         ports.inputs = Numbers(p.NodeTexts("IOInputPortList/IOInputPort/id"));
@@ -263,7 +263,7 @@ bool ParseIOInputPortList(const std::string& body, IOPortLists& ports) {
     });
 }
 
-bool ParseIOOutputPortList(const std::string& body, IOPortLists& ports) {
+bool ParseIOOutputPortList(std::string_view body, IOPortLists& ports) {
     ports.outputs.clear();
     return ReadDocument(body, [&ports](CXMLParser& p) {
         ports.outputs = Numbers(p.NodeTexts("IOOutputPortList/IOOutputPort/id"));

@@ -7,35 +7,36 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "psia/psia_records.h"
 
 namespace telvaro {
 
-bool ParseStreamingChannel(const std::string& body, StreamingChannelSettings& settings);
+bool ParseStreamingChannel(std::string_view body, StreamingChannelSettings& settings);
 
 // One list entry (ListEntry defaults) per channel id, in document order.
-bool ParseStreamingChannelList(const std::string& body, std::vector<StreamingChannelSettings>& channels);
+bool ParseStreamingChannelList(std::string_view body, std::vector<StreamingChannelSettings>& channels);
 
 // A capabilities document, whose "opt", "min" and "max" attributes carry the
 // offered values. Fills rtspPort, qualityControlTypes, the bit-rate range and
 // fixedQualityOptions in any case; true only when at least one known codec,
 // one resolution and one frame rate result. channelId is left to the caller.
-bool ParseCapabilities(const std::string& body, ChannelCapabilities& capabilities);
+bool ParseCapabilities(std::string_view body, ChannelCapabilities& capabilities);
 
-bool ParseDeviceInfo(const std::string& body, PsiaDeviceInfo& info);
+bool ParseDeviceInfo(std::string_view body, PsiaDeviceInfo& info);
 
-bool ParseResponseStatus(const std::string& body, ResponseStatus& status);
+bool ParseResponseStatus(std::string_view body, ResponseStatus& status);
 
 // inactive: ioState is exactly "inactive".
-bool ParseIOPortStatus(const std::string& body, bool& inactive);
+bool ParseIOPortStatus(std::string_view body, bool& inactive);
 
 // Both lists of an IOPortList document.
-bool ParseIOPortList(const std::string& body, IOPortLists& ports);
+bool ParseIOPortList(std::string_view body, IOPortLists& ports);
 // The inputs of an IOInputPortList document; the outputs are left alone.
-bool ParseIOInputPortList(const std::string& body, IOPortLists& ports);
+bool ParseIOInputPortList(std::string_view body, IOPortLists& ports);
 // The outputs of an IOOutputPortList document; the inputs are left alone.
-bool ParseIOOutputPortList(const std::string& body, IOPortLists& ports);
+bool ParseIOOutputPortList(std::string_view body, IOPortLists& ports);
 
 }  // namespace telvaro

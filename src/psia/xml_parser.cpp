@@ -8,13 +8,13 @@ CXMLParser::CXMLParser() = default;
 
 CXMLParser::~CXMLParser() { Unload(); }
 
-std::unique_ptr<CXMLParser> CXMLParser::ParseDocument(const std::string& text) {
+std::unique_ptr<CXMLParser> CXMLParser::ParseDocument(std::string_view text) {
     auto parser = std::make_unique<CXMLParser>();
     if (!parser->LoadText(text, std::string())) return nullptr;
     return parser;
 }
 
-bool CXMLParser::LoadText(const std::string& text, const std::string& namespaces) {
+bool CXMLParser::LoadText(std::string_view text, const std::string& namespaces) {
     CLockScope scope(lock_);
     if (loaded_) return false;
     if (!namespaces.empty()) return false;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/xml_document.h"
@@ -21,12 +22,12 @@ public:
 
     // A parser holding the document, or null when the text is not
     // well-formed XML.
-    static std::unique_ptr<CXMLParser> ParseDocument(const std::string& text);
+    static std::unique_ptr<CXMLParser> ParseDocument(std::string_view text);
 
     // False, keeping what is loaded, when a document is loaded already. A
     // non-empty namespace declaration (prefix bindings for the paths) is
     // refused: paths are written without prefixes.
-    bool LoadText(const std::string& text, const std::string& namespaces);
+    bool LoadText(std::string_view text, const std::string& namespaces);
     // Loads a file named relative to the executable's directory.
     bool LoadFile(const std::string& fileName);
     // Full path of a file name: the executable's directory followed by the

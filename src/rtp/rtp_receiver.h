@@ -28,7 +28,6 @@ public:
 
     // Set before Open; the user must stay alive until Close returns.
     void SetUser(IRTPReceiverUser* user) { user_.store(user); }
-    IRTPReceiverUser* GetUser() const { return user_.load(); }
     // Null when closed.
     CUDPPort* GetPort() const { return port_.get(); }
 

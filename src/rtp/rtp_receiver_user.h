@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/socket.h"
-#include "rtp/media_config.h"
+#include "core/media_config.h"
 #include "rtp/rtp_packet.h"
 
 namespace telvaro {

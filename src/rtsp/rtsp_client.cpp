@@ -4,13 +4,12 @@
 #include <random>
 #include <vector>
 
-#include "driver/config_file.h"
+#include "core/transport_mode.h"
 #include "platform/clock.h"
-#include "platform/native_thread.h"
 #include "platform/thread_cancel.h"
-#include "psia/base64.h"
-#include "psia/md5.h"
-#include "psia/text.h"
+#include "util/base64.h"
+#include "util/md5.h"
+#include "util/text.h"
 #include "rtsp/rtsp_stream_parser.h"
 #include "thread/file_time.h"
 
@@ -117,7 +116,7 @@ bool CBaseRTSPClient::ConnectSocket() {
         !platform::SetReceiveTimeout(s, params_.receiveTimeoutMs)) {
         return fail();
     }
-    const uint32_t address = ResolveHost(params_.host);
+    const uint32_t address = platform::ResolveHost(params_.host);
     if (address == 0) return fail();
     if (!platform::SetNonBlocking(s, true)) return fail();
     platform::Ipv4Endpoint remote;
@@ -126,14 +125,15 @@ bool CBaseRTSPClient::ConnectSocket() {
     platform::SocketError error = platform::ConnectSocket(s, remote);
     if (error == platform::SocketError::WouldBlock) {
         // At least one poll: a time-out below one poll must not wait forever.
+        // Each poll ends as soon as the connection is made or refused; a
+        // refusal fails the connect at once instead of after the time-out.
         uint32_t polls = std::max<uint32_t>(1, params_.connectTimeoutMs / kConnectPollMs);
-        bool connected = false;
-        while (!connected && polls > 0) {
-            platform::SleepMs(kConnectPollMs);
-            connected = platform::WaitConnected(s, 0) == 1;
-            if (!connected) --polls;
+        int state = 0;
+        while (state == 0 && polls > 0) {
+            state = platform::WaitConnected(s, kConnectPollMs);
+            --polls;
         }
-        if (!connected) return fail();
+        if (state != 1) return fail();
     } else if (error != platform::SocketError::None) {
         return fail();
     }
@@ -294,15 +294,28 @@ bool CBaseRTSPClient::Request(int32_t method) {
         NoteFailure(FormatText("%s %s: the request could not be sent", MethodName(method), RequestUrl(method).c_str()));
         return false;
     }
-    // In the interleaved modes the PLAY reply arrives in the media stream
-    // and is passed over there.
-    if (method == kRtspPlay && transportMode_ != kRtpOverUdp) return ReceiveInterleaved();
+    // In the interleaved modes the media follows the PLAY reply on the same
+    // connection; a camera that sends media first plays, and its reply is
+    // passed over inside the stream.
+    const bool interleavedPlay = method == kRtspPlay && transportMode_ != kRtpOverUdp;
     std::string reply;
-    if (!ReadReply(reply)) {
-        NoteFailure(FormatText("%s %s: no reply", MethodName(method), RequestUrl(method).c_str()));
+    bool tooLarge = false;
+    bool mediaFirst = false;
+    if (!ReadReply(reply, tooLarge, interleavedPlay ? &mediaFirst : nullptr)) {
+        NoteFailure(tooLarge ? FormatText("%s %s: a reply longer than %u bytes", MethodName(method),
+                                          RequestUrl(method).c_str(), static_cast<unsigned>(kMaxReplySize))
+                             : FormatText("%s %s: no reply", MethodName(method), RequestUrl(method).c_str()));
         return false;
     }
-    if (parser_.Parse(reply, method)) return true;
+    if (mediaFirst) {
+        MarkPlaying();
+        return ReceiveInterleaved();
+    }
+    if (parser_.Parse(reply, method)) {
+        if (method != kRtspPlay || parser_.GetStatusCode() != 200) return true;
+        MarkPlaying();
+        return interleavedPlay ? ReceiveInterleaved() : true;
+    }
     NoteFailure(FormatText("%s %s answered \"%s\"%s", MethodName(method), RequestUrl(method).c_str(),
                            parser_.GetStatusLine().c_str(),
                            parser_.GetStatusCode() == 200 || parser_.GetStatusCode() == 401
@@ -342,8 +355,19 @@ std::string CBaseRTSPClient::LastFailure() const {
     return lastFailure_;
 }
 
-bool CBaseRTSPClient::ReadReply(std::string& reply) {
+void CBaseRTSPClient::MarkPlaying() {
+    playing_ = true;
+    setupEnded_.Set();
+}
+
+uint32_t CBaseRTSPClient::SetupBoundMs() const {
+    const uint64_t perReply = params_.receiveTimeoutMs != 0 ? params_.receiveTimeoutMs : RtspParams().receiveTimeoutMs;
+    return static_cast<uint32_t>(std::min<uint64_t>(kSetupRequests * perReply, kWaitForever - 1));
+}
+
+bool CBaseRTSPClient::ReadReply(std::string& reply, bool& tooLarge, bool* mediaFirst) {
     reply.clear();
+    tooLarge = false;
     const uint32_t timeoutMs = params_.receiveTimeoutMs;
     const uint64_t start = platform::MonotonicMilliseconds();
     char buffer[4096];
@@ -351,6 +375,10 @@ bool CBaseRTSPClient::ReadReply(std::string& reply) {
         // Empty lines between replies are not a reply.
         size_t lead = pending_.find_first_not_of("\r\n");
         pending_.erase(0, lead == std::string::npos ? pending_.size() : lead);
+        if (mediaFirst && !pending_.empty() && pending_[0] == '$') {
+            *mediaFirst = true;
+            return true;
+        }
         size_t length = 0;
         switch (CRTSPResponseParser::FindReplyExtent(pending_, kMaxReplySize, length)) {
             case CRTSPResponseParser::ReplyExtent::Complete:
@@ -359,6 +387,7 @@ bool CBaseRTSPClient::ReadReply(std::string& reply) {
                 return true;
             case CRTSPResponseParser::ReplyExtent::TooLarge:
                 pending_.clear();
+                tooLarge = true;
                 return false;
             case CRTSPResponseParser::ReplyExtent::Incomplete:
                 break;
@@ -447,8 +476,11 @@ void CBaseRTSPClient::Run() {
                 while (!stopEvent_.Wait(kKeepAliveCheckMs)) KeepAlive();
             }
         }
+        // A set-up that failed ends the channel's wait for it too.
+        setupEnded_.Set();
         RequestWithRetry(kRtspTeardown);
     } catch (...) {
+        setupEnded_.Set();
         platform::SwallowUnlessCancelled();
     }
 }

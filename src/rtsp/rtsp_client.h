@@ -5,6 +5,7 @@
 // to the user and keeps the session alive from inside that stream.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "rtsp/rtsp_params.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "thread/base_thread.h"
+#include "thread/event.h"
 
 namespace telvaro {
 
@@ -25,8 +27,14 @@ public:
     // Interleaved media is read in pieces of this size: a frame of a stream
     // of several Mbit/s in one or two receives.
     static constexpr size_t kInterleavedBufferSize = 64 * 1024;
-    // Header block and body of one reply together.
+    // Header block and body of one reply together. A reply that would grow
+    // beyond it fails its request at once, so a peer that never ends its
+    // reply holds at most this much (and one receive more) of the client's
+    // memory.
     static constexpr size_t kMaxReplySize = 64 * 1024;
+    // Requests a set-up may need: DESCRIBE, SETUP and PLAY, each once more
+    // after a 401.
+    static constexpr uint32_t kSetupRequests = 6;
 
     CBaseRTSPClient();
     ~CBaseRTSPClient() override;
@@ -66,6 +74,15 @@ public:
     // empty while nothing failed. Never holds a password or an Authorization
     // value. Any thread may ask.
     std::string LastFailure() const;
+    // Set when the set-up has ended, either way: the camera answered PLAY
+    // (Playing() is then true) or a step of it failed.
+    CEvent& SetupEnded() { return setupEnded_; }
+    // The camera answered PLAY with 200; in the interleaved modes also when
+    // its media came before the reply.
+    bool Playing() const { return playing_.load(); }
+    // The longest a set-up can take while the camera answers every request
+    // just within the receive time-out (the default one when none is set).
+    uint32_t SetupBoundMs() const;
 
 protected:
     bool ConnectSocket();
@@ -86,8 +103,11 @@ protected:
     void NoteFailure(const std::string& text);
     // One reply: its header block up to the empty line and exactly
     // Content-Length body bytes; bytes after it stay buffered for the next
-    // read. False when nothing arrived or the reply is too large.
-    bool ReadReply(std::string& reply);
+    // read. False when nothing arrived or the reply is too large
+    // (tooLarge set). With mediaFirst given, a stream that begins with an
+    // interleaved frame instead sets it and returns true with no reply.
+    bool ReadReply(std::string& reply, bool& tooLarge, bool* mediaFirst = nullptr);
+    void MarkPlaying();
     bool IsStopRequested() const;
 
     RtspParams params_;
@@ -107,6 +127,8 @@ protected:
     std::string cnonce_;
     mutable std::mutex failureLock_;
     std::string lastFailure_;
+    CManualEvent setupEnded_;
+    std::atomic<bool> playing_{false};
 };
 
 }  // namespace telvaro

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "rtp/media_config.h"
+#include "core/media_config.h"
 #include "rtsp/rtsp_params.h"
 
 namespace telvaro {
@@ -56,7 +56,6 @@ public:
     // As received, letter case kept.
     const std::string& GetContentBase() const { return contentBase_; }
     const std::string& GetContentType() const { return contentType_; }
-    uint32_t GetContentLength() const { return contentLength_; }
     const std::string& GetSession() const { return session_; }
     // Seconds; 0 while the server announced none.
     uint32_t GetSessionTimeout() const { return sessionTimeout_; }

@@ -13,7 +13,8 @@ namespace telvaro {
 
 class CRTSPStreamParser {
 public:
-    // The largest payload a frame's 16-bit length can announce.
+    // The largest payload a frame's 16-bit length can announce, and with it
+    // the most of the stream the parser ever holds.
     static constexpr size_t kMaxFrameLength = 0xFFFF;
 
     // RTP comes on rtpChannel; frames of rtcpChannel are passed over whole.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,9 +179,10 @@ TEST_F(CapabilityQueryCamsim, TheCapabilityTextLeadsTheCodecChannelToItsStream) 
 
 #ifdef OMBRELIX_HOST_PATH
 
-// Runs ombrelix-host with arguments; its standard output and exit status.
-std::string RunHost(const std::string& arguments, int& status) {
-    std::string command = std::string(OMBRELIX_HOST_PATH) + " " + arguments + " 2>/dev/null";
+// Runs ombrelix-host with arguments, after environment assignments if any;
+// its standard output and exit status.
+std::string RunHost(const std::string& arguments, int& status, const std::string& environment = std::string()) {
+    std::string command = environment + " " + OMBRELIX_HOST_PATH + " " + arguments + " 2>/dev/null";
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {
@@ -230,6 +232,39 @@ TEST_F(CapabilityQueryCamsim, ProbePrintsWhatTheHostReceived) {
     ASSERT_FALSE(j.is_discarded()) << output;
     EXPECT_EQ(j["succeeded"], false);
     EXPECT_EQ(j["failure"], nlohmann::json::parse(R"({"code": 3, "message": "Failed to get camera properties"})"));
+}
+
+// The password from the environment or a file rather than the command
+// line, where every local user could read it.
+TEST_F(CapabilityQueryCamsim, ProbeTakesThePasswordFromOutsideTheCommandLine) {
+    const fs::path file = clips / "password";
+    std::ofstream(file) << "admin\n";
+    const std::string probe = std::string("probe --library ") + OMBRELIX_LIBRARY_PATH + " -a 127.0.0.1 -u admin -p " +
+                              std::to_string(camera->HttpPort()) + " --json";
+    struct Case {
+        const char* name;
+        std::string environment;
+        std::string options;
+        bool succeeds;
+    } cases[] = {
+        {"environment", "OMBRELIX_PASSWORD=admin", "", true},
+        {"file", "OMBRELIX_PASSWORD=wrong", " --password-file " + file.string(), true},
+        {"wrong password in the environment", "OMBRELIX_PASSWORD=wrong", "", false},
+        {"a file that cannot be read", "", " --password-file " + (clips / "missing").string(), false},
+        {"-w and a file together", "", " -w admin --password-file " + file.string(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int status = 0;
+        const std::string output = RunHost(probe + c.options, status, c.environment);
+        EXPECT_EQ(status == 0, c.succeeds) << output;
+        const nlohmann::json j = nlohmann::json::parse(output, nullptr, false);
+        EXPECT_EQ(j.is_object() && j.value("succeeded", false), c.succeeds) << output;
+    }
+    int status = 0;
+    const std::string help = RunHost("probe --help", status);
+    EXPECT_NE(help.find("OMBRELIX_PASSWORD"), std::string::npos) << help;
+    EXPECT_NE(help.find("--ask-password"), std::string::npos) << help;
 }
 
 #endif

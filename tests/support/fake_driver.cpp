@@ -2,7 +2,8 @@
 
 #include <cstdarg>
 
-#include "psia/text.h"
+#include "driver/config_file.h"
+#include "util/text.h"
 
 namespace fakes {
 
@@ -74,5 +75,7 @@ void FakeDriver::ClearMessages() {
     std::lock_guard<std::mutex> lock(mu_);
     messages_.clear();
 }
+
+int32_t FakeDriver::GetRtpMode(uint32_t channel) { return telvaro::GetRtpMode(GetDeviceInfo(), channel, name); }
 
 }  // namespace fakes

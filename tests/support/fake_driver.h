@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
 #include "support/fake_host.h"
 
 namespace fakes {
@@ -30,6 +30,8 @@ public:
     int32_t GetCustomValue() override { return customValue; }
     int32_t GetCodecType() override { return codec; }
     uint32_t GetChannelCount() override { return channels; }
+    // As the driver does: from the configuration file next to the executable.
+    int32_t GetRtpMode(uint32_t channel) override;
     std::string GetParameterText(int32_t index) override;
     int32_t GetParameterInt(int32_t index) override;
 

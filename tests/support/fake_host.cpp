@@ -178,7 +178,8 @@ bool FakeCapabilityCallback::WaitForCall(int timeoutMs) {
     return WaitFor(mu_, cv_, timeoutMs, [&] { return successes + failures > 0; });
 }
 
-class FakeCapabilityResults::Field : public ITextField {
+class FakeCapabilityResults::Field final : public ITextField {
+    OMBRELIX_DESTRUCTOR_SLOT(Field)
 public:
     Field(FakeCapabilityResults* owner, uint32_t id) : owner_(owner), id_(id) {}
     void SetText(const char* text) override {
@@ -190,7 +191,8 @@ private:
     uint32_t id_;
 };
 
-class FakeCapabilityResults::Property : public IProperty {
+class FakeCapabilityResults::Property final : public IProperty {
+    OMBRELIX_DESTRUCTOR_SLOT(Property)
 public:
     Property(FakeCapabilityResults* owner, uint32_t index) : owner_(owner), prefix_("Property " + std::to_string(index)) {}
     void SetValue(const char* value) override { owner_->Record(prefix_ + " SetValue " + (value ? value : "(null)")); }
@@ -205,7 +207,8 @@ private:
     std::string prefix_;
 };
 
-class FakeCapabilityResults::Resolutions : public IResolutionList {
+class FakeCapabilityResults::Resolutions final : public IResolutionList {
+    OMBRELIX_DESTRUCTOR_SLOT(Resolutions)
 public:
     explicit Resolutions(FakeCapabilityResults* owner) : owner_(owner) {}
     void Add(const char* text, uint32_t width, uint32_t height, uint32_t interval) override {
@@ -217,7 +220,8 @@ private:
     FakeCapabilityResults* owner_;
 };
 
-class FakeCapabilityResults::Intervals : public IFrameIntervalList {
+class FakeCapabilityResults::Intervals final : public IFrameIntervalList {
+    OMBRELIX_DESTRUCTOR_SLOT(Intervals)
 public:
     explicit Intervals(FakeCapabilityResults* owner) : owner_(owner) {}
     void SetDefault(uint32_t interval) override { owner_->Record("IntervalDefault " + std::to_string(interval)); }

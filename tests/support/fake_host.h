@@ -33,7 +33,8 @@ struct DebugRecord {
     std::string text;  // "(null)" when the driver passed no text
 };
 
-class FakeDebugSink : public IDebugSink {
+class FakeDebugSink final : public IDebugSink {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeDebugSink)
 public:
     void Receive(const CDebugInfoIf* info) override;
     std::vector<DebugRecord> Records();
@@ -50,7 +51,8 @@ private:
     std::vector<DebugRecord> records_;
 };
 
-class FakeSample : public IMediaSample {
+class FakeSample final : public IMediaSample {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeSample)
 public:
     FakeSample(uint32_t fourcc, uint32_t capacity, std::string driverName);
     uint8_t* GetBuffer() override { return buffer_.data(); }
@@ -74,7 +76,8 @@ public:
     uint32_t sizeClass_ = 0;
 };
 
-class FakeSampleAllocator : public ISampleAllocator {
+class FakeSampleAllocator final : public ISampleAllocator {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeSampleAllocator)
 public:
     IMediaSample* AllocateSample(uint32_t fourcc, uint32_t capacity, const char* driverName) override;
     void ReleaseSample(IMediaSample* sample) override;
@@ -117,7 +120,8 @@ struct ReceivedFrame {
     SYSTEMTIME time{};
 };
 
-class FakeStreamSink : public IStreamSink {
+class FakeStreamSink final : public IStreamSink {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeStreamSink)
 public:
     bool OnSample(IMediaSample* sample) override;
     void OnSignalLost() override;
@@ -162,7 +166,8 @@ struct IOEvent {
     std::chrono::steady_clock::time_point when;
 };
 
-class FakeIOEventSink : public IIOEventSink {
+class FakeIOEventSink final : public IIOEventSink {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeIOEventSink)
 public:
     void OnInputChanged(uint32_t inputIndex, uint32_t state) override;
     void OnIOFailure() override;
@@ -177,7 +182,8 @@ private:
     std::vector<IOEvent> events_;
 };
 
-class FakeCapabilityCallback : public ICapabilityQueryCallback {
+class FakeCapabilityCallback final : public ICapabilityQueryCallback {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeCapabilityCallback)
 public:
     void OnSuccess() override;
     void OnFailure(int32_t code, const char* message) override;
@@ -195,7 +201,8 @@ private:
 // Records every call the capability query makes on the host's result
 // object, in order, as readable lines ("SetValue 0 1", "Property 1 SetName
 // Video standard", ...).
-class FakeCapabilityResults : public ICapabilityResults {
+class FakeCapabilityResults final : public ICapabilityResults {
+    OMBRELIX_DESTRUCTOR_SLOT(FakeCapabilityResults)
 public:
     FakeCapabilityResults();
     void SetValue(uint32_t key, uint32_t value) override;

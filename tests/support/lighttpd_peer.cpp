@@ -15,8 +15,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
-#include "psia/md5.h"
+#include "util/md5.h"
 
 namespace fakes {
 
@@ -103,7 +104,8 @@ bool Listens(uint16_t port) {
 
 }  // namespace
 
-LighttpdPeer::LighttpdPeer(uint32_t inputs, uint32_t outputs) : inputs_(inputs), outputs_(outputs) {}
+LighttpdPeer::LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method)
+    : inputs_(inputs), outputs_(outputs), method_(std::move(method)) {}
 
 LighttpdPeer::~LighttpdPeer() {
     Kill();
@@ -141,7 +143,7 @@ bool LighttpdPeer::WriteSite() {
          << "mimetype.assign = (\".xml\" => \"application/xml\")\n"
          << "auth.backend = \"htdigest\"\n"
          << "auth.backend.htdigest.userfile = \"" << dir_ << "/users\"\n"
-         << "auth.require = (\"/\" => (\"method\" => \"digest\", \"realm\" => \"" << kRealm
+         << "auth.require = (\"/\" => (\"method\" => \"" << method_ << "\", \"realm\" => \"" << kRealm
          << "\", \"require\" => \"valid-user\"))\n"
          << "$HTTP[\"request-method\"] == \"PUT\" {\n"
          << "  url.rewrite-once = (\"^/PSIA/\" => \"/put.cgi\")\n"

@@ -1,5 +1,6 @@
 // A PSIA camera this project did not write: lighttpd behind HTTP Digest
-// authentication (qop="auth", an htdigest user file), serving the PSIA
+// authentication (qop="auth", an htdigest user file), or Basic from the same
+// user file, serving the PSIA
 // documents from files and taking every PUT through a CGI script that
 // records it and answers a ResponseStatus with statusCode 1.
 //
@@ -28,7 +29,8 @@ public:
         std::string body;
     };
 
-    LighttpdPeer(uint32_t inputs, uint32_t outputs);
+    // method: "digest" or "basic".
+    LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method = "digest");
     // Stops the server and removes its files.
     ~LighttpdPeer();
     LighttpdPeer(const LighttpdPeer&) = delete;
@@ -52,6 +54,7 @@ private:
 
     uint32_t inputs_;
     uint32_t outputs_;
+    std::string method_;
     std::string dir_;
     uint16_t port_ = 0;
     pid_t pid_ = -1;

@@ -7,7 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/idriver.h"
+#include "core/idriver.h"
+#include "core/transport_mode.h"
 
 namespace fakes {
 
@@ -23,6 +24,7 @@ public:
     int32_t GetCustomValue() override { return 0; }
     int32_t GetCodecType() override { return 0; }
     uint32_t GetChannelCount() override { return 1; }
+    int32_t GetRtpMode(uint32_t) override { return telvaro::kRtpOverUdp; }
     std::string GetParameterText(int32_t) override { return ""; }
     int32_t GetParameterInt(int32_t) override { return telvaro::kNoParameterInt; }
 

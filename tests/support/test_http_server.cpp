@@ -7,12 +7,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
 #include "camsim/text_util.h"
-#include "psia/md5.h"
-#include "psia/text.h"
+#include "util/md5.h"
+#include "util/text.h"
 #include "support/fake_host.h"
 
 namespace fakes {
@@ -199,6 +200,7 @@ void TestHttpServer::Serve(int fd, int number) {
             send(fd, kContinue, sizeof(kContinue) - 1, MSG_NOSIGNAL);
         }
 
+        const auto headIn = std::chrono::steady_clock::now();
         std::string lengthText = request.Header("Content-Length");
         size_t length = lengthText.empty() ? 0 : static_cast<size_t>(std::strtoull(lengthText.c_str(), nullptr, 10));
         while (pending.size() < length) {
@@ -215,6 +217,8 @@ void TestHttpServer::Serve(int fd, int number) {
         if (!early) authorised = Authorised(request, scheme, stale);
         request.authorizedWith = scheme;
         request.bodyComplete = true;
+        request.bodyAfterHeadMs = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - headIn).count());
         {
             std::lock_guard<std::mutex> lock(mu_);
             requests_[index] = request;
@@ -229,7 +233,7 @@ void TestHttpServer::Serve(int fd, int number) {
         }
         if (reply.delayMs > 0) WaitStopping(reply.delayMs);
         if (!SendReply(fd, reply)) return;
-        if (reply.close || Lower(request.Header("Connection")) == "close") return;
+        if (reply.close || reply.cut || Lower(request.Header("Connection")) == "close") return;
     }
 }
 
@@ -255,14 +259,17 @@ bool TestHttpServer::Authorised(const RecordedRequest& request, std::string& sch
     if (kind == "digest" && Contains(accepted, HttpAuthScheme::Digest)) {
         // RFC 2617 section 3.2.2 with qop="auth".
         auto p = AuthParams(rest);
+        const bool qopRight = auth_.qopAuth ? p["qop"] == "auth" && !p["nc"].empty() && !p["cnonce"].empty()
+                                            : p.count("qop") == 0 && p.count("nc") == 0;
         if (p["username"] != auth_.userName || p["realm"] != auth_.realm || p["uri"] != request.target ||
-            p["qop"] != "auth" || p["nc"].empty() || p["cnonce"].empty() || nonceUses_.count(p["nonce"]) == 0) {
+            !qopRight || p["opaque"] != auth_.opaque || nonceUses_.count(p["nonce"]) == 0) {
             return false;
         }
         std::string ha1 = telvaro::Md5Hex(auth_.userName + ":" + auth_.realm + ":" + auth_.password);
         std::string ha2 = telvaro::Md5Hex(request.method + ":" + p["uri"]);
         std::string expected =
-            telvaro::Md5Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
+            auth_.qopAuth ? telvaro::Md5Hex(ha1 + ":" + p["nonce"] + ":" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2)
+                          : telvaro::Md5Hex(ha1 + ":" + p["nonce"] + ":" + ha2);
         if (p["response"] != expected) return false;
         int& uses = nonceUses_[p["nonce"]];
         if (auth_.nonceUses > 0 && uses >= auth_.nonceUses) {
@@ -290,8 +297,11 @@ HttpReply TestHttpServer::Challenge(bool stale) {
         } else {
             std::string nonce = telvaro::Md5Hex("nonce" + std::to_string(++nonceCounter_) + auth_.realm);
             nonceUses_[nonce] = 0;
-            reply.headers.push_back("WWW-Authenticate: Digest realm=\"" + auth_.realm + "\", qop=\"auth\", nonce=\"" +
-                                    nonce + "\", stale=\"" + (stale ? "TRUE" : "FALSE") + "\"");
+            std::string challenge = "WWW-Authenticate: Digest realm=\"" + auth_.realm + "\", ";
+            if (auth_.qopAuth) challenge += "qop=\"auth\", ";
+            if (!auth_.opaque.empty()) challenge += "opaque=\"" + auth_.opaque + "\", algorithm=MD5, ";
+            challenge += "nonce=\"" + nonce + "\", stale=\"" + (stale ? "TRUE" : "FALSE") + "\"";
+            reply.headers.push_back(challenge);
         }
     }
     return reply;
@@ -316,11 +326,27 @@ bool TestHttpServer::SendReply(int fd, const HttpReply& reply) {
     std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " " +
                        (reply.reason.empty() ? ReasonFor(reply.status) : reply.reason) + "\r\n";
     for (const auto& line : reply.headers) text += line + "\r\n";
-    if (reply.contentLength) text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+    if (reply.chunked) {
+        text += "Transfer-Encoding: chunked\r\n";
+    } else if (reply.contentLength) {
+        std::string length = reply.announcedLength.empty() ? std::to_string(reply.body.size()) : reply.announcedLength;
+        text += "Content-Length: " + length + "\r\n";
+    }
     if (reply.close) text += "Connection: close\r\n";
     text += "\r\n";
     const size_t headSize = text.size();
-    text += reply.body;
+    if (!reply.chunked) {
+        text += reply.body;
+    } else {
+        const size_t kChunk = 4096;
+        for (size_t at = 0; at < reply.body.size(); at += kChunk) {
+            std::string chunk = reply.body.substr(at, kChunk);
+            char size[16];
+            std::snprintf(size, sizeof(size), "%zx\r\n", chunk.size());
+            text += size + chunk + "\r\n";
+        }
+        if (!reply.cut) text += "0\r\n\r\n";
+    }
     auto sendAll = [fd](const char* data, size_t size) {
         size_t sent = 0;
         while (sent < size) {

@@ -33,6 +33,8 @@ struct RecordedRequest {
     std::string head;                 // request line and header lines as received
     std::string body;
     bool bodyComplete = false;
+    // From the moment the head was in to the moment the body was complete.
+    int bodyAfterHeadMs = 0;
     // Scheme whose credentials the server accepted: "Basic", "Digest" or
     // empty (none required, or refused).
     std::string authorizedWith;
@@ -52,19 +54,26 @@ struct HttpReply {
     std::vector<std::string> headers;  // further "Name: value" lines
     std::string body;
     bool contentLength = true;  // add a Content-Length line
+    // Announce this Content-Length value instead of the body's size.
+    std::string announcedLength;
+    // Send the body in chunks (RFC 9112 section 7.1) instead of with a
+    // Content-Length line; with cut, the last chunk never comes and the
+    // connection closes.
+    bool chunked = false;
+    bool cut = false;
     bool close = false;         // close the connection after the reply
     bool drop = false;          // close the connection without a reply
     bool hold = false;          // never reply; the connection stays open until Stop
     int delayMs = 0;            // wait before replying
     // Send the reply in pieces this many ms apart: each line of the head,
-    // then each byte of the body. Every piece renews a client's idle timer.
+    // then each byte of the body, so that no time-out between pieces ends it.
     int dribbleMs = 0;
 };
 
 // A camera that never answers: the request waits until the client gives up.
 HttpReply UnansweredReply();
 // A camera that sends its answer one piece every pieceMs (see dribbleMs),
-// with padLines filler lines in its head, so that no idle time-out ends it.
+// with padLines filler lines in its head.
 HttpReply DribbledReply(int status, const std::string& body, int pieceMs, int padLines = 0);
 
 enum class HttpAuthScheme { Basic, Digest };
@@ -83,6 +92,10 @@ struct HttpAuthConfig {
     // Refuse a request as soon as its head is in and close the connection
     // with its body unread, as lighttpd does.
     bool refuseBeforeBody = false;
+    // Digest with qop="auth" (RFC 2617), or in the RFC 2069 form without qop.
+    bool qopAuth = true;
+    // Sent in the challenge and required back; empty: none.
+    std::string opaque;
 };
 
 class TestHttpServer {

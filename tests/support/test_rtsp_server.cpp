@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "psia/md5.h"
-#include "psia/text.h"
+#include "util/md5.h"
+#include "util/text.h"
 #include "support/fake_host.h"
 
 namespace fakes {

@@ -10,7 +10,8 @@
 
 namespace hostkit {
 
-class ModelInfo : public telvaro::ipcapture::IDeviceModelInfo {
+class ModelInfo final : public telvaro::ipcapture::IDeviceModelInfo {
+    OMBRELIX_DESTRUCTOR_SLOT(ModelInfo)
 public:
     const char* GetModelText() override { return model.c_str(); }
     uint32_t GetChannelCount() override { return channels; }
@@ -23,7 +24,8 @@ public:
     uint32_t outputs = 0;
 };
 
-class Connection : public telvaro::ipcapture::IDeviceConnection {
+class Connection final : public telvaro::ipcapture::IDeviceConnection {
+    OMBRELIX_DESTRUCTOR_SLOT(Connection)
 public:
     const char* GetAddress() override { return address.c_str(); }
     uint16_t GetPort() override { return port; }
@@ -40,8 +42,11 @@ public:
 
 // Parameter 1 is "0" unless set otherwise (the driver requires an integer).
 class DeviceConfig : public telvaro::ipcapture::IDeviceConfig {
+    OMBRELIX_DESTRUCTOR_SLOT(DeviceConfig)
 public:
     DeviceConfig() { parameters[1] = "0"; }
+    // Tests derive their own.
+    virtual ~DeviceConfig() = default;
     telvaro::ipcapture::IDeviceModelInfo* GetModelInfo() override { return &model; }
     telvaro::ipcapture::IDeviceConnection* GetConnection() override { return &connection; }
     const char* GetParameter(int32_t index) override;

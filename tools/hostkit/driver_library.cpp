@@ -1,12 +1,55 @@
 #include "hostkit/driver_library.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+#endif
 
 #include <vector>
 
 namespace hostkit {
+
+#if defined(_WIN32)
+
+std::string ProgramDirectory() {
+    char buffer[MAX_PATH + 1] = {0};
+    DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return ".\\";
+    std::string path(buffer, n);
+    return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+DriverLibrary::~DriverLibrary() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+bool DriverLibrary::Load(const std::string& path) {
+    std::vector<std::string> candidates;
+    if (!path.empty()) {
+        candidates.push_back(path);
+    } else {
+        candidates.push_back(ProgramDirectory() + "Ombrelix.dll");
+        candidates.push_back(ProgramDirectory() + "..\\..\\src\\Ombrelix.dll");
+    }
+    for (const std::string& candidate : candidates) {
+        handle_ = LoadLibraryA(candidate.c_str());
+        if (handle_) {
+            path_ = candidate;
+            return true;
+        }
+        error_ = "cannot load " + candidate + " (error " + std::to_string(GetLastError()) + ")";
+    }
+    return false;
+}
+
+void* DriverLibrary::Symbol(const char* name) const {
+    return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)) : nullptr;
+}
+
+#else
 
 std::string ProgramDirectory() {
     std::vector<char> buffer(PATH_MAX + 1, '\0');
@@ -44,5 +87,7 @@ bool DriverLibrary::Load(const std::string& path) {
 }
 
 void* DriverLibrary::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+
+#endif
 
 }  // namespace hostkit

@@ -8,7 +8,8 @@
 
 namespace hostkit {
 
-class ImageSize : public telvaro::ipcapture::IImageSize {
+class ImageSize final : public telvaro::ipcapture::IImageSize {
+    OMBRELIX_DESTRUCTOR_SLOT(ImageSize)
 public:
     ImageSize(uint16_t w = 640, uint16_t h = 480) : width(w), height(h) {}
     uint16_t GetWidth() override { return width; }
@@ -20,9 +21,12 @@ public:
 class StreamConfig : public telvaro::ipcapture::IStreamConfig,
                      public telvaro::ipcapture::IStreamImageConfig,
                      public telvaro::ipcapture::IStreamRateConfig {
+    OMBRELIX_DESTRUCTOR_SLOT(StreamConfig)
 public:
     StreamConfig(uint16_t w = 640, uint16_t h = 480, uint16_t interval = 40, uint16_t q = 50)
         : size(w, h), frameInterval(interval), quality(q) {}
+    // Tests derive their own.
+    virtual ~StreamConfig() = default;
     telvaro::ipcapture::IStreamImageConfig* GetImageConfig() override { return this; }
     telvaro::ipcapture::IStreamRateConfig* GetRateConfig() override { return this; }
     telvaro::ipcapture::IImageSize* GetSize() override { return &size; }

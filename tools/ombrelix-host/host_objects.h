@@ -22,7 +22,8 @@ namespace host {
 using namespace telvaro::ipcapture;
 
 // Prints each message with its level, and keeps them for the summary.
-class DebugSink : public IDebugSink {
+class DebugSink final : public IDebugSink {
+    OMBRELIX_DESTRUCTOR_SLOT(DebugSink)
 public:
     explicit DebugSink(bool quiet) : quiet_(quiet) {}
     void Receive(const CDebugInfoIf* info) override;
@@ -34,7 +35,8 @@ private:
     std::vector<std::pair<int, std::string>> messages_;
 };
 
-class Sample : public IMediaSample {
+class Sample final : public IMediaSample {
+    OMBRELIX_DESTRUCTOR_SLOT(Sample)
 public:
     explicit Sample(uint32_t capacity) : buffer(capacity) {}
     uint8_t* GetBuffer() override { return buffer.data(); }
@@ -62,9 +64,10 @@ public:
 
 // Recycles samples per capacity, the way the driver's capacity buckets
 // (4 KiB, 16 KiB, 32 KiB, 128 KiB, then exact sizes) intend.
-class SampleAllocator : public ISampleAllocator {
+class SampleAllocator final : public ISampleAllocator {
+    OMBRELIX_DESTRUCTOR_SLOT(SampleAllocator)
 public:
-    ~SampleAllocator() override;
+    ~SampleAllocator();
     IMediaSample* AllocateSample(uint32_t fourcc, uint32_t capacity, const char* driverName) override;
     void ReleaseSample(IMediaSample* sample) override;
     int Outstanding() const { return outstanding_.load(); }
@@ -97,10 +100,11 @@ struct StreamStats {
 // for H.264 and MPEG-4, concatenated JPEG files for JPEG) and logs each
 // frame's time, FourCC, size and picture size. Without a media path it only
 // counts them.
-class StreamSink : public IStreamSink {
+class StreamSink final : public IStreamSink {
+    OMBRELIX_DESTRUCTOR_SLOT(StreamSink)
 public:
     StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath);
-    ~StreamSink() override;
+    ~StreamSink();
     bool OnSample(IMediaSample* sample) override;
     void OnSignalLost() override;
     StreamStats Stats();

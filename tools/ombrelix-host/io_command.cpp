@@ -20,13 +20,18 @@ std::string Now() {
     std::time_t t = std::chrono::system_clock::to_time_t(now);
     int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm tm{};
+#if defined(_WIN32)
+    localtime_s(&tm, &t);
+#else
     localtime_r(&t, &tm);
+#endif
     char text[32];
     std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
     return text;
 }
 
-class PrintingIOSink : public IIOEventSink {
+class PrintingIOSink final : public IIOEventSink {
+    OMBRELIX_DESTRUCTOR_SLOT(PrintingIOSink)
 public:
     void OnInputChanged(uint32_t index, uint32_t state) override {
         std::lock_guard<std::mutex> lock(mu_);

@@ -1,11 +1,18 @@
 // ombrelix-host: a command-line recorder host for the Ombrelix driver.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "io_command.h"
 #include "probe_command.h"
 #include "record_command.h"
 
 namespace {
+
+const char kPasswordHelp[] =
+    "The password comes from -w, --password-file or --ask-password, or else from the environment variable "
+    "OMBRELIX_PASSWORD. A password given with -w can be read by every user of this computer while the program "
+    "runs; the other three keep it out of the process list.";
 
 void AddDeviceOptions(CLI::App* command, host::DeviceOptions& device) {
     command->add_option("--library", device.library,
@@ -13,7 +20,24 @@ void AddDeviceOptions(CLI::App* command, host::DeviceOptions& device) {
     command->add_option("-a,--address", device.address, "device address")->capture_default_str();
     command->add_option("-p,--port", device.port, "device HTTP port")->capture_default_str();
     command->add_option("-u,--user", device.user, "user name");
-    command->add_option("-w,--password", device.password, "password");
+    CLI::Option* password =
+        command->add_option("-w,--password", device.password, "password (visible to other local users)");
+    CLI::Option* file = command->add_option("--password-file", device.passwordFile,
+                                            "read the password from the first line of FILE");
+    CLI::Option* ask =
+        command->add_flag("--ask-password", device.askPassword, "ask for the password on the terminal");
+    password->excludes(file)->excludes(ask);
+    file->excludes(ask);
+    command->footer(kPasswordHelp);
+}
+
+// The password from wherever the options say; a message and false when it
+// cannot be had.
+bool Resolve(host::DeviceOptions& device) {
+    std::string error;
+    if (host::ResolvePassword(device, error)) return true;
+    std::fprintf(stderr, "ombrelix-host: %s\n", error.c_str());
+    return false;
 }
 
 }  // namespace
@@ -62,8 +86,8 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     host::InstallStopHandler();
-    if (rec->parsed()) return host::RunRecord(record);
-    if (pro->parsed()) return host::RunProbe(probe);
-    if (ioc->parsed()) return host::RunIo(io);
+    if (rec->parsed()) return Resolve(record) ? host::RunRecord(record) : 2;
+    if (pro->parsed()) return Resolve(probe) ? host::RunProbe(probe) : 2;
+    if (ioc->parsed()) return Resolve(io) ? host::RunIo(io) : 2;
     return 2;
 }

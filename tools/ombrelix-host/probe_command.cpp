@@ -20,7 +20,8 @@ using namespace telvaro::ipcapture;
 std::string Text(const char* t) { return t ? t : ""; }
 
 // Collects everything the query writes into the host's result object.
-class Results : public ICapabilityResults, public ICapabilityQueryCallback {
+class Results final : public ICapabilityResults, public ICapabilityQueryCallback {
+    OMBRELIX_DESTRUCTOR_SLOT(Results)
 public:
     explicit Results(ProbeResult& out) : out_(out), resolutions_(this), intervals_(this) {}
 
@@ -67,7 +68,8 @@ public:
     }
 
 private:
-    class Field : public ITextField {
+    class Field final : public ITextField {
+        OMBRELIX_DESTRUCTOR_SLOT(Field)
     public:
         Field(Results* owner, uint32_t id) : owner_(owner), id_(id) {}
         void SetText(const char* text) override {
@@ -79,7 +81,8 @@ private:
         Results* owner_;
         uint32_t id_;
     };
-    class Property : public IProperty {
+    class Property final : public IProperty {
+        OMBRELIX_DESTRUCTOR_SLOT(Property)
     public:
         Property(Results* owner, uint32_t index) : owner_(owner), index_(index) {}
         void SetValue(const char* v) override { Edit([&](ProbeResult::Property& p) { p.value = Text(v); }); }
@@ -96,7 +99,8 @@ private:
         Results* owner_;
         uint32_t index_;
     };
-    class ResolutionList : public IResolutionList {
+    class ResolutionList final : public IResolutionList {
+        OMBRELIX_DESTRUCTOR_SLOT(ResolutionList)
     public:
         explicit ResolutionList(Results* owner) : owner_(owner) {}
         void Add(const char* text, uint32_t w, uint32_t h, uint32_t interval) override {
@@ -107,7 +111,8 @@ private:
     private:
         Results* owner_;
     };
-    class IntervalList : public IFrameIntervalList {
+    class IntervalList final : public IFrameIntervalList {
+        OMBRELIX_DESTRUCTOR_SLOT(IntervalList)
     public:
         explicit IntervalList(Results* owner) : owner_(owner) {}
         void SetDefault(uint32_t interval) override {

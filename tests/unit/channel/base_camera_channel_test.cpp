@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "platform/socket.h"
-#include "psia/text.h"
+#include "util/text.h"
 #include "support/fake_driver.h"
 #include "support/wait_until.h"
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -155,6 +156,7 @@ TEST_F(ChannelTest, RestartKeepsQualityAndReportsNothing) {
 }
 
 TEST_F(ChannelTest, StopForcesAThreadThatIgnoresItWithinTwiceTheTimeout) {
+    SKIP_FORCED_STOP_UNDER_TSAN();
     TestChannel channel(&driver, 0, &sink);
     channel.ignoreStop = true;
     ASSERT_TRUE(channel.Start(Params(40, 50, 640, 480)));

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +16,7 @@
 #include "channel/h264_channel_rtsp.h"
 #include "channel/jpeg_channel_rtsp.h"
 #include "channel/mpeg4_channel_rtsp.h"
+#include "platform/process.h"
 #include "rtpkit/clip.h"
 #include "support/fake_driver.h"
 #include "support/test_http_server.h"
@@ -40,6 +43,24 @@ class Probe : public Channel {
 public:
     using Channel::Channel;
     void Use(const CHANNEL_PARAMS& p) { this->params_ = p; }
+};
+
+// The driver's configuration file, named after the driver, next to the test
+// program: every channel gets the transport mode written; removed at the end.
+class ModeFile {
+public:
+    ModeFile(fakes::FakeDriver& driver, const std::string& name)
+        : path_(telvaro::platform::ExecutableDirectory() + name + ".xml") {
+        driver.name = name;
+    }
+    ~ModeFile() { std::remove(path_.c_str()); }
+    void Write(const char* mode) {
+        std::ofstream(path_, std::ios::trunc) << "<Configuration><Device><VideoChannel><RTPMode>" << mode
+                                              << "</RTPMode></VideoChannel></Device></Configuration>";
+    }
+
+private:
+    std::string path_;
 };
 
 class CodecChannelTest : public ::testing::Test {
@@ -370,6 +391,56 @@ TEST_F(CodecChannelTest, FailedAttemptsSayWhyOncePerCause) {
         EXPECT_EQ(found, 1u);
         camera->Stop();
     }
+}
+
+// A camera that answers every request late, though within every time-out:
+// its RTSP set-up (DESCRIBE, 401, DESCRIBE, SETUP, PLAY) takes longer than
+// the no-data time-out, which counts from PLAY on, so it is still recorded.
+TEST_F(CodecChannelTest, ACameraSlowToSetUpIsRecordedInEachTransport) {
+    ModeFile file(driver, "OmbrelixSlowCamera");
+    for (const char* mode : {"RTPoverUDP", "RTPoverTCP"}) {
+        SCOPED_TRACE(mode);
+        file.Write(mode);
+        StartCamera(camsim::Codec::H264);
+        // Four RTSP round trips of 700 ms each against 1500 ms without data.
+        camera->GetFaults().replyDelayMs = 700;
+        sink.Clear();
+        telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+        ASSERT_TRUE(channel.Start(Params(640, 480)));
+        EXPECT_TRUE(sink.WaitForFrames(5, 15000));
+        channel.Stop();
+        size_t plays = 0;
+        for (const auto& r : camera->Requests()) plays += r.method == "PLAY";
+        EXPECT_EQ(plays, 1u);
+        camera->Stop();
+    }
+}
+
+// A camera that refuses the session at once is asked again only after the
+// no-data time-out, as when the wait for frames ended each attempt.
+TEST_F(CodecChannelTest, ARefusedSessionIsRetriedOncePerNoDataTimeOut) {
+    ModeFile file(driver, "OmbrelixRefusedSession");
+    file.Write("RTPoverTCP");
+    StartCamera(camsim::Codec::H264);
+    fakes::TestRtspServer refusing;
+    refusing.SetHandler(
+        [](const fakes::RtspRequest& r) { return fakes::RtspAnswer(fakes::TestRtspServer::Reply(404, r.cseq)); });
+    ASSERT_TRUE(refusing.Start());
+    driver.SetParameter(2, "1;" + std::to_string(refusing.Port()) + ";VBR;64;8192;20,40,60,80,100");
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    channel.Stop();
+    std::vector<std::chrono::steady_clock::time_point> describes;
+    for (const auto& r : refusing.Requests())
+        if (r.method == "DESCRIBE") describes.push_back(r.received);
+    ASSERT_GE(describes.size(), 2u);
+    EXPECT_LE(describes.size(), 3u);
+    for (size_t i = 1; i < describes.size(); ++i) {
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(describes[i] - describes[i - 1]).count(), 1500);
+    }
+    EXPECT_EQ(driver.CountMessages("answered \"RTSP/1.0 404"), 1u);
+    refusing.Stop();
 }
 
 TEST_F(CodecChannelTest, ADroppedRtspConnectionIsReconnected) {

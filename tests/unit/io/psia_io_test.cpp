@@ -158,8 +158,8 @@ public:
 };
 
 TEST_F(PsiaIOTest, StopReturnsPromptlyFromAStalledCameraWithoutReportingAFailure) {
-    // Each stalled request would last seconds: no answer within the 5 s idle
-    // time-out, or an answer that trickles in.
+    // Each stalled request would last until the 5 s device time-out: no
+    // answer, or an answer that trickles in.
     struct Case {
         const char* what;
         uint32_t inputs;

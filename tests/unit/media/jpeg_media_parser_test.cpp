@@ -141,36 +141,39 @@ TEST(JpegDepacketizer, FrameRebuiltFromQ) {
 
 TEST(JpegDepacketizer, FrameRebuiltWithTablesFromThePacket) {
     const Bytes scan = Scan(700, 9);
-    uint8_t q99[128];
-    CJpegTables::MakeQuantizationTables(99, q99);
     const Bytes inBand = Scan(128, 40);
+    const Bytes earlier = Scan(128, 90);
     struct Case {
         const char* name;
         uint8_t type;
+        uint8_t q;
         Bytes afterMain;  // restart and quantization headers
         Bytes expectedMarkers;
         Bytes lumaTable, chromaTable;
         uint8_t sampling;
     } cases[] = {
-        {"type 65, restart 10, two tables", 65, Cat({{0, 10, 0xFF, 0xFF}, {0, 0, 0, 128}, inBand}),
+        {"type 65, restart 10, two tables", 65, 255, Cat({{0, 10, 0xFF, 0xFF}, {0, 0, 0, 128}, inBand}),
          {0xD8, 0xE0, 0xDD, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA},
          Bytes(inBand.begin(), inBand.begin() + 64), Bytes(inBand.begin() + 64, inBand.end()), 0x22},
-        {"type 0, table length 0", 0, {0, 0, 0, 0},
+        {"type 0, table length 0: those sent before for Q 200", 0, 200, {0, 0, 0, 0},
          {0xD8, 0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA},
-         Bytes(q99, q99 + 64), Bytes(q99 + 64, q99 + 128), 0x21},
-        {"type 1, one shared table", 1, Cat({{0, 0, 0, 64}, Bytes(inBand.begin(), inBand.begin() + 64)}),
+         Bytes(earlier.begin(), earlier.begin() + 64), Bytes(earlier.begin() + 64, earlier.end()), 0x21},
+        {"type 1, one shared table", 1, 255, Cat({{0, 0, 0, 64}, Bytes(inBand.begin(), inBand.begin() + 64)}),
          {0xD8, 0xE0, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA},
          Bytes(inBand.begin(), inBand.begin() + 64), {}, 0x22},
-        {"type 64, restart 0", 64, {0, 0, 0xFF, 0xFF, 0, 0, 0, 0},
+        {"type 64, restart 0, table length 0", 64, 200, {0, 0, 0xFF, 0xFF, 0, 0, 0, 0},
          {0xD8, 0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA},
-         Bytes(q99, q99 + 64), Bytes(q99 + 64, q99 + 128), 0x21},
+         Bytes(earlier.begin(), earlier.begin() + 64), Bytes(earlier.begin() + 64, earlier.end()), 0x21},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        rig.FeedPayload(Cat({MainHeader(0, c.type, 255, 160, 90), c.afterMain, Bytes(scan.begin(), scan.begin() + 300)}),
+        // An earlier frame of Q 200 sent its tables.
+        rig.FeedPayload(Cat({MainHeader(0, 1, 200, 160, 90), {0, 0, 0, 128}, earlier, scan}), true);
+        rig.client.sink.Clear();
+        rig.FeedPayload(Cat({MainHeader(0, c.type, c.q, 160, 90), c.afterMain, Bytes(scan.begin(), scan.begin() + 300)}),
                         false);
-        Bytes second = MainHeader(300, c.type, 255, 160, 90);
+        Bytes second = MainHeader(300, c.type, c.q, 160, 90);
         if (c.type >= 64) second = Cat({second, {0, 10, 0xFF, 0xFF}});
         rig.FeedPayload(Cat({second, Bytes(scan.begin() + 300, scan.end())}), true);
         const auto frames = rig.Frames();
@@ -238,12 +241,62 @@ TEST(JpegDepacketizer, FramesThatCannotBeRebuiltAreDroppedAndReset) {
     }
 }
 
+// What hostile senders made of RTP/JPEG: fragments that leave a gap or
+// overlap, and frames whose quantization tables were never sent. None of
+// them reaches the host; the next sound frame does.
+TEST(JpegDepacketizer, FramesWithHolesOrUnknownTablesAreDropped) {
+    const Bytes first = Cat({MainHeader(0, 1, 50, 80, 60), Scan(700, 0)});
+    auto next = [](uint32_t offset, uint8_t q) { return Cat({MainHeader(offset, 1, q, 80, 60), Scan(100, 1)}); };
+    const Bytes inBand = Scan(128, 40);
+    struct Case {
+        const char* name;
+        std::vector<Bytes> packets;  // the last one carries the marker
+    } cases[] = {
+        {"a fragment at 0xFFFF00 after the first", {first, next(0xFFFF00, 50)}},
+        {"a gap", {first, next(701, 50)}},
+        {"an overlap", {first, next(699, 50)}},
+        {"a fragment repeated", {first, next(700, 50), next(700, 50)}},
+        {"Q 255 without tables", {Cat({MainHeader(0, 1, 255, 255, 255), {0, 0, 0, 0}, Scan(700, 0)})}},
+        {"Q 200 without tables, only Q 201 sent them",
+         {Cat({MainHeader(0, 1, 201, 80, 60), {0, 0, 0, 128}, inBand, Scan(700, 0)}), next(700, 201),
+          Cat({MainHeader(0, 1, 200, 80, 60), {0, 0, 0, 0}, Scan(700, 0)})}},
+        {"a quantization header with MBZ set", {Cat({MainHeader(0, 1, 255, 80, 60), {1, 0, 0, 128}, inBand, Scan(700, 0)})}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        for (size_t i = 0; i < c.packets.size(); ++i) rig.FeedPayload(c.packets[i], i + 1 == c.packets.size());
+        EXPECT_TRUE(rig.Frames().empty());
+        EXPECT_TRUE(rig.parser.IsWaiting());
+        rig.FeedPayload(first, false);
+        rig.FeedPayload(next(700, 50), true);
+        ASSERT_EQ(rig.Frames().size(), 1u);
+        EXPECT_EQ(rig.Frames().back().data.size(), 605 + 700 + 100u);
+        EXPECT_EQ(rig.allocator.allocations.load(), rig.allocator.releases.load());
+    }
+}
+
+// A frame whose marker never comes grows only to the frame buffer's bound.
+TEST(JpegDepacketizer, AFrameWithoutEndStopsAtTheBound) {
+    Rig rig;
+    const Bytes data = Scan(60000, 5);
+    rig.FeedPayload(Cat({MainHeader(0, 1, 50, 80, 60), data}), false);
+    uint32_t offset = static_cast<uint32_t>(data.size());
+    while (!rig.parser.IsWaiting() && offset <= CRTPMediaParser::kMaxFrameSize) {
+        rig.FeedPayload(Cat({MainHeader(offset, 1, 50, 80, 60), data}), false);
+        offset += static_cast<uint32_t>(data.size());
+    }
+    EXPECT_TRUE(rig.parser.IsWaiting());
+    EXPECT_GT(offset, CRTPMediaParser::kMaxFrameSize - data.size());
+    EXPECT_EQ(rig.driver.CountMessages("Frame buffer overflow detected"), 1u);
+}
+
 TEST(JpegDepacketizer, SizeByteZeroStandsFor2048) {
     for (uint8_t q : {50, 255}) {
         SCOPED_TRACE(int(q));
         Rig rig;
         Bytes payload = MainHeader(0, 1, q, 0, 0);
-        if (q >= 128) payload = Cat({payload, {0, 0, 0, 0}});
+        if (q >= 128) payload = Cat({payload, {0, 0, 0, 128}, Scan(128, 40)});
         rig.FeedPayload(Cat({payload, Scan(700, 0)}), true);
         const auto frames = rig.Frames();
         ASSERT_EQ(frames.size(), 1u);

@@ -16,12 +16,15 @@
 
 #include "camsim/camera.h"
 #include "driver/config_file.h"
-#include "psia/md5.h"
+#include "util/md5.h"
 #include "rtp/rtp_packet.h"
+#include "support/hostile_rtsp_peer.h"
 #include "support/test_http_server.h"
 #include "support/test_rtsp_server.h"
 #include "support/udp_peer.h"
+#include "support/unanswered_port.h"
 #include "support/wait_until.h"
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -75,6 +78,7 @@ struct ScriptedCamera {
     std::string afterPlay;
     std::string hold;               // a method never answered
     std::string transport;          // the SETUP reply's Transport instead of the one asked
+    int playStatus = 200;
     bool qop = false;               // the Digest challenge offers qop "auth"
 
     bool Authorised(const RtspRequest& r) const {
@@ -129,7 +133,7 @@ struct ScriptedCamera {
                 200, r.cseq, {session, "Transport: " + (transport.empty() ? r.Header("Transport") : transport)});
             a.after = afterSetup;
         } else if (r.method == "PLAY") {
-            a.text = TestRtspServer::Reply(200, r.cseq, {session, "Range: npt=0.000-"});
+            a.text = TestRtspServer::Reply(playStatus, r.cseq, {session, "Range: npt=0.000-"});
             a.after = afterPlay;
         } else if (r.method == "OPTIONS") {
             a.text = TestRtspServer::Reply(200, r.cseq, {"Public: DESCRIBE, SETUP, PLAY, TEARDOWN, OPTIONS"});
@@ -659,6 +663,7 @@ TEST(RtspClient, KeepAliveFromInsideAQuietInterleavedStream) {
 // thread but leaves it the socket and the user, and the client can be
 // closed for good once the thread has ended.
 TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
+    SKIP_FORCED_STOP_UNDER_TSAN();
     ScriptedCamera camera;
     camera.afterPlay = RtpFrame(1);
     TestRtspServer server;
@@ -706,6 +711,98 @@ TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
     EXPECT_EQ(user.Sequences(), (std::vector<uint16_t>{1}));
 }
 
+// The set-up ends when PLAY is answered, either way; in the interleaved
+// modes the reply is read from the stream, and media that comes first also
+// means the camera plays.
+TEST(RtspClient, SetupEndsWithThePlayReply) {
+    struct Case {
+        const char* name;
+        int32_t mode;
+        int playStatus;
+        bool answered;
+        bool mediaFirst;
+        bool playing;
+    } cases[] = {
+        {"UDP, 200", kRtpOverUdp, 200, true, false, true},
+        {"UDP, 454", kRtpOverUdp, 454, true, false, false},
+        {"UDP, no reply", kRtpOverUdp, 200, false, false, false},
+        {"TCP, 200", kRtpOverTcp, 200, true, false, true},
+        {"TCP, 454", kRtpOverTcp, 454, true, false, false},
+        {"TCP, no reply", kRtpOverTcp, 200, false, false, false},
+        {"TCP, media before the reply", kRtpOverTcp, 200, false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedCamera camera;
+        camera.playStatus = c.playStatus;
+        if (!c.answered) camera.hold = "PLAY";
+        if (c.mediaFirst) camera.afterSetup = RtpFrame(1);
+        Bench bench(camera);
+        bench.params.receiveTimeoutMs = 500;
+        ASSERT_TRUE(bench.Open(c.mode));
+        ASSERT_TRUE(bench.client.SetupEnded().Wait(3000));
+        EXPECT_EQ(bench.client.Playing(), c.playing);
+        const std::string failure = bench.client.LastFailure();
+        if (c.playing) {
+            EXPECT_EQ(failure, "");
+        } else if (c.answered) {
+            EXPECT_EQ(failure, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Status\"");
+        } else {
+            EXPECT_EQ(failure, "PLAY " + bench.Url() + ": no reply");
+        }
+        if (c.mediaFirst) {
+            EXPECT_TRUE(fakes::WaitUntil([&] { return bench.user.Sequences().size() == 1; }));
+        }
+        bench.client.Close();
+    }
+}
+
+// Replies that never end: the client gives up on one as soon as it would
+// outgrow kMaxReplySize, or announces a body beyond it, without waiting for
+// the receive time-out; empty lines without end run into the time-out.
+TEST(RtspClient, RepliesWithoutEndFailTheRequest) {
+    const std::string tooLong = ": a reply longer than 65536 bytes";
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;
+        std::string endless;
+        std::string failure;  // after "DESCRIBE <url>"
+        int64_t atLeastMs, belowMs;
+    } cases[] = {
+        {"one endless header line", {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nX-Pad: "}, std::string(4096, 'a'), tooLong, 0,
+         1500},
+        {"endless header lines", {"RTSP/1.0 200 OK\r\nCSeq: 1\r\n"}, "X-Pad: aaaaaaaaaaaaaaaa\r\n", tooLong, 0, 1500},
+        {"a body beyond the bound", {"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 4294967295\r\n\r\n"},
+         std::string(4096, 'a'), tooLong, 0, 1500},
+        {"endless empty lines", {}, "\r\n", ": no reply", 1900, 3500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakes::HostileRtspPeer peer;
+        fakes::HostileScript script;
+        script.replies = c.replies;
+        script.endless = c.endless;
+        peer.SetScript(script);
+        ASSERT_TRUE(peer.Start());
+        RecordingUser user;
+        RtspParams params;
+        params.host = "127.0.0.1";
+        params.serverPort = peer.Port();
+        params.urlPath = kPath;
+        params.receiveTimeoutMs = 2000;
+        CBaseRTSPClient client;
+        const Clock::time_point start = Clock::now();
+        ASSERT_TRUE(client.Open(params, &user, kRtpOverUdp));
+        ASSERT_TRUE(client.SetupEnded().Wait(5000));
+        EXPECT_GE(MsSince(start), c.atLeastMs);
+        EXPECT_LT(MsSince(start), c.belowMs);
+        EXPECT_FALSE(client.Playing());
+        EXPECT_EQ(client.LastFailure(),
+                  "DESCRIBE rtsp://127.0.0.1:" + std::to_string(peer.Port()) + kPath + c.failure);
+        client.Close();
+    }
+}
+
 TEST(RtspClient, FailedDescribeEndsWithTeardown) {
     Bench bench(ScriptedCamera{});
     bench.server.SetHandler([](const RtspRequest& r) {
@@ -740,25 +837,34 @@ TEST(RtspClient, CloseWakesAClientWaitingForAReply) {
 
 TEST(RtspClient, OpenFailures) {
     fakes::RefusedPort refused;
+    fakes::UnansweredPort unanswered;
+    ASSERT_NE(unanswered.Port(), 0);
     RecordingUser user;
     RtspParams params;
     params.host = "127.0.0.1";
-    params.serverPort = refused.Port();
-    params.connectTimeoutMs = 500;
-    {
+    // A refused connection fails at once, whatever the connect time-out; one
+    // that is never answered fails when the time-out runs out.
+    struct Case {
+        const char* name;
+        uint16_t port;
+        uint32_t connectTimeoutMs;
+        int64_t atLeastMs, belowMs;
+    } cases[] = {
+        {"refused", refused.Port(), 5000, 0, 300},
+        {"unanswered", unanswered.Port(), 500, 450, 1000},
+        {"unanswered, time-out below one poll", unanswered.Port(), 50, 0, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        params.serverPort = c.port;
+        params.connectTimeoutMs = c.connectTimeoutMs;
         CBaseRTSPClient client;
         const Clock::time_point start = Clock::now();
         EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
-        EXPECT_GE(MsSince(start), 450);
-        EXPECT_LT(MsSince(start), 1000);
+        EXPECT_GE(MsSince(start), c.atLeastMs);
+        EXPECT_LT(MsSince(start), c.belowMs);
         EXPECT_FALSE(client.IsRunning());
-    }
-    {
-        params.connectTimeoutMs = 50;
-        CBaseRTSPClient client;
-        const Clock::time_point start = Clock::now();
-        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
-        EXPECT_LT(MsSince(start), 500);
+        EXPECT_EQ(client.LastFailure(), "no RTSP connection to 127.0.0.1:" + std::to_string(c.port));
     }
     TestRtspServer server;
     ASSERT_TRUE(server.Start());

@@ -103,19 +103,28 @@ TEST(RtspStreamParser, SplitAtEveryByte) {
         CRTSPStreamParser parser(&recorder);
         parser.Feed(stream.data(), cut);
         parser.Feed(stream.data() + cut, stream.size() - cut);
+        ASSERT_EQ(Sequences(recorder), (std::vector<uint16_t>{1, 2, 3})) << "cut at " << cut;
         ASSERT_TRUE(recorder.packets == expected) << "cut at " << cut;
     }
     Recorder recorder;
     CRTSPStreamParser parser(&recorder);
     for (uint8_t byte : stream) parser.Feed(&byte, 1);
+    EXPECT_EQ(Sequences(recorder), (std::vector<uint16_t>{1, 2, 3}));
     EXPECT_TRUE(recorder.packets == expected);
 }
 
+// No data in the middle of a frame changes nothing; without a user the
+// packets are dropped.
 TEST(RtspStreamParser, WithoutUserOrData) {
-    CRTSPStreamParser parser(nullptr);
+    CRTSPStreamParser silent(nullptr);
     const Bytes frame = Frame(0, MakeRtp(1, 4));
-    parser.Feed(frame.data(), frame.size());
+    silent.Feed(frame.data(), frame.size());
+    Recorder recorder;
+    CRTSPStreamParser parser(&recorder);
+    parser.Feed(frame.data(), 5);
     parser.Feed(nullptr, 10);
+    parser.Feed(frame.data() + 5, frame.size() - 5);
+    EXPECT_EQ(Sequences(recorder), std::vector<uint16_t>{1});
 }
 
 }  // namespace

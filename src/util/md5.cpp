@@ -1,4 +1,4 @@
-#include "psia/md5.h"
+#include "util/md5.h"
 
 #include <cstring>
 

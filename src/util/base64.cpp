@@ -1,9 +1,9 @@
-#include "psia/base64.h"
+#include "util/base64.h"
 
 #include <limits>
 #include <vector>
 
-#include "psia/text.h"
+#include "util/text.h"
 
 namespace telvaro {
 
@@ -73,6 +73,44 @@ bool MakeBasicCredential(const std::string& userName, const std::string& passwor
     // line breaks of long credentials are dropped.
     credential = EraseChars("\r\n", std::string(buffer.data(), capacity));
     return true;
+}
+
+namespace {
+
+int Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Base64Decode(const std::string& text) {
+    std::vector<uint8_t> out;
+    out.reserve(text.size() * 3 / 4 + 3);
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int v = Base64Value(c);
+        if (v < 0) continue;
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        if (++count == 4) {
+            out.push_back(static_cast<uint8_t>(bits >> 16));
+            out.push_back(static_cast<uint8_t>(bits >> 8));
+            out.push_back(static_cast<uint8_t>(bits));
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count > 0) {
+        bits <<= 6 * (4 - count);
+        int bytes = 6 * count / 8;
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(bits >> (16 - 8 * i)));
+    }
+    return out;
 }
 
 }  // namespace telvaro

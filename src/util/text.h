@@ -7,11 +7,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__GNUC__)
-#define OMBRELIX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define OMBRELIX_PRINTF(fmt, args)
-#endif
+#include "util/printf_format.h"
+
 
 namespace telvaro {
 
@@ -53,6 +50,6 @@ std::string FindHeaderParam(const std::string& name, const std::string& assignme
 
 // First IPv4 address of a host name or dotted address, network byte order;
 // 0 for an empty text or a failed look-up.
-uint32_t ResolveHost(const std::string& host);
+
 
 }  // namespace telvaro

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "psia/base64.h"
-#include "psia/md5.h"
+#include "util/base64.h"
+#include "util/md5.h"
 #include "support/test_http_server.h"
 
 namespace {

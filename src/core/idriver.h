@@ -6,21 +6,17 @@
 #include <string>
 #include <utility>
 
-#include "driver/device_info.h"
+#include "core/device_info.h"
 #include "ombrelix/host.h"
+#include "util/printf_format.h"
 
-#if defined(__GNUC__)
-#define OMBRELIX_PRINTF_METHOD(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define OMBRELIX_PRINTF_METHOD(fmt, args)
-#endif
 
 // Message types: 1 failure or lost signal, 3 notice, 4 discarded, 100 the
 // opened line.
 class IDebugMessage {
 public:
     virtual ~IDebugMessage() = default;
-    virtual void DebugMessage(int32_t type, const char* format, ...) OMBRELIX_PRINTF_METHOD(3, 4) = 0;
+    virtual void DebugMessage(int32_t type, const char* format, ...) OMBRELIX_PRINTF(3, 4) = 0;
 };
 
 namespace telvaro {
@@ -37,6 +33,9 @@ public:
     virtual int32_t GetCustomValue() = 0;
     virtual int32_t GetCodecType() = 0;
     virtual uint32_t GetChannelCount() = 0;
+    // How a channel's RTP travels (kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp),
+    // read afresh from the driver configuration file at every call.
+    virtual int32_t GetRtpMode(uint32_t channel) = 0;
     // Empty when there is none or it is exactly "(none)".
     virtual std::string GetParameterText(int32_t index) = 0;
     // kNoParameterInt when there is none or it is not an integer.

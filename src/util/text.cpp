@@ -1,9 +1,8 @@
-#include "psia/text.h"
+#include "util/text.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "platform/socket.h"
 
 namespace telvaro {
 
@@ -131,6 +130,5 @@ std::string FindHeaderParam(const std::string& name, const std::string& assignme
     return std::string();
 }
 
-uint32_t ResolveHost(const std::string& host) { return platform::ResolveIpv4(host); }
 
 }  // namespace telvaro

@@ -1,4 +1,6 @@
-#include "psia/text.h"
+#include "util/text.h"
+
+#include "platform/socket.h"
 
 #include <gtest/gtest.h>
 
@@ -107,13 +109,13 @@ TEST(TextHelpers, FormatTextHasTheExactLength) {
 }
 
 TEST(TextHelpers, ResolveHostGivesNetworkOrder) {
-    uint32_t loopback = telvaro::ResolveHost("127.0.0.1");
+    uint32_t loopback = telvaro::platform::ResolveHost("127.0.0.1");
     const auto* bytes = reinterpret_cast<const uint8_t*>(&loopback);
     EXPECT_EQ(bytes[0], 127);
     EXPECT_EQ(bytes[1], 0);
     EXPECT_EQ(bytes[2], 0);
     EXPECT_EQ(bytes[3], 1);
-    EXPECT_EQ(telvaro::ResolveHost(""), 0u);
+    EXPECT_EQ(telvaro::platform::ResolveHost(""), 0u);
 }
 
 }  // namespace

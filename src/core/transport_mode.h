@@ -1,0 +1,12 @@
+// How a channel's RTP travels, as the driver configuration file chooses it.
+#pragma once
+
+#include <cstdint>
+
+namespace telvaro {
+
+constexpr int32_t kRtpOverUdp = 0;   // "RTPoverUDP": a local UDP port pair
+constexpr int32_t kRtpOverTcp = 1;   // "RTPoverTCP": interleaved in the RTSP connection
+constexpr int32_t kRtpOverRtsp = 2;  // "RTPoverRTSP": interleaved in the RTSP connection
+
+}  // namespace telvaro

@@ -1,0 +1,346 @@
+// WinHTTP backend: one synchronous request per exchange on a session that
+// keeps the server's connection between exchanges. WinHTTP never answers a
+// 401 here (no credentials are ever given to it): the caller signs its
+// requests itself, which is also what makes Digest work under Wine, whose
+// WinHTTP sends no Authorization for a Digest challenge.
+#include "platform/http_transport.h"
+
+#include <process.h>
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/http_syntax.h"
+
+namespace telvaro {
+namespace platform {
+
+namespace {
+
+// Wine reports a receive time-out as WSAETIMEDOUT instead of WinHTTP's own.
+constexpr DWORD kWinsockTimedOut = 10060;
+
+std::wstring Widen(const std::string& text) {
+    // The request's texts are checked ASCII-safe bytes: one character each.
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (char c : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return wide;
+}
+
+std::string Narrow(const wchar_t* text, size_t length) {
+    std::string narrow;
+    narrow.reserve(length);
+    for (size_t i = 0; i < length; ++i) narrow.push_back(static_cast<char>(text[i] & 0xFF));
+    return narrow;
+}
+
+class Handle {
+public:
+    Handle() = default;
+    ~Handle() { Reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    void Reset(HINTERNET h = nullptr) {
+        if (h_) WinHttpCloseHandle(h_);
+        h_ = h;
+    }
+    HINTERNET Get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+
+private:
+    HINTERNET h_ = nullptr;
+};
+
+// One exchange, shared by the caller and the thread that makes it. The
+// caller waits for it in slices of kAbortCheckMs; when the abort flag is set
+// or the time is up it closes the request handle and returns at once: a
+// synchronous WinHTTP call is not always ended by that (Wine's are not), so
+// the thread finishes on its own, within WinHTTP's time-outs, on a copy of
+// everything it needs.
+struct Job {
+    Job() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Job() {
+        if (done) CloseHandle(done);
+    }
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+
+    HttpExchange request;
+    std::vector<uint8_t> body;
+    std::atomic<HINTERNET> handle{nullptr};
+    std::atomic<bool> stopped{false};
+    uint64_t deadline = 0;  // 0: none
+    HttpAnswer answer;
+    HttpOutcome outcome = HttpOutcome::kNoAnswer;
+    DWORD error = 0;
+    HANDLE done;
+
+    void Close() {
+        if (HINTERNET h = handle.exchange(nullptr)) WinHttpCloseHandle(h);
+    }
+
+    // The time left, for WinHTTP's own time-outs (0: no bound).
+    int Left() const {
+        if (deadline == 0) return 0;
+        uint64_t now = MonotonicMilliseconds();
+        return now >= deadline ? 1 : static_cast<int>(std::min<uint64_t>(deadline - now, 0x7FFFFFFF));
+    }
+
+    HttpOutcome Failed(bool bodyStarted) {
+        error = GetLastError();
+        if (error == ERROR_WINHTTP_TIMEOUT || error == kWinsockTimedOut) return HttpOutcome::kTimedOut;
+        return bodyStarted ? HttpOutcome::kCut : HttpOutcome::kNoAnswer;
+    }
+
+    bool DelayBody(uint32_t ms) {
+        uint64_t due = MonotonicMilliseconds() + ms;
+        for (;;) {
+            if (stopped.load()) return false;
+            uint64_t now = MonotonicMilliseconds();
+            if (now >= due) return true;
+            Sleep(static_cast<DWORD>(std::min<uint64_t>(due - now, HttpTransport::kAbortCheckMs)));
+        }
+    }
+
+    HttpOutcome Run() {
+        HINTERNET h = handle.load();
+        if (!h) return HttpOutcome::kNoAnswer;
+        const HttpExchange& exchange = request;
+        const bool hasBody = exchange.method != "GET";
+        std::string lines;
+        for (const std::string& line : exchange.headers) lines += line + "\r\n";
+        if (hasBody) lines += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        if (!lines.empty()) {
+            std::wstring wide = Widen(lines);
+            if (!WinHttpAddRequestHeaders(h, wide.c_str(), static_cast<DWORD>(wide.size()),
+                                          WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
+                return HttpOutcome::kRefused;
+            }
+        }
+        int left = Left();
+        WinHttpSetTimeouts(h, left, left, left, left);
+        DWORD responseTimeout = static_cast<DWORD>(left);
+        // Wine waits for the answer's head with this one only.
+        WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof(responseTimeout));
+
+        // Headers first; a body follows on its own, after its delay.
+        DWORD total = hasBody ? static_cast<DWORD>(body.size()) : 0;
+        if (!WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0)) {
+            return Failed(false);
+        }
+        if (hasBody && !body.empty()) {
+            if (exchange.bodyDelayMs > 0 && !DelayBody(exchange.bodyDelayMs)) return HttpOutcome::kNoAnswer;
+            size_t sent = 0;
+            while (sent < body.size()) {
+                DWORD written = 0;
+                DWORD chunk = static_cast<DWORD>(std::min<size_t>(body.size() - sent, 64 * 1024));
+                if (!WinHttpWriteData(h, body.data() + sent, chunk, &written) || written == 0) return Failed(false);
+                sent += written;
+            }
+        }
+        if (!WinHttpReceiveResponse(h, nullptr)) return Failed(false);
+
+        DWORD status = 0;
+        DWORD size = sizeof(status);
+        if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                                 &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+            return Failed(false);
+        }
+        // The head, as one text of CRLF-ended lines starting with the status line.
+        size = 0;
+        WinHttpQueryHeaders(h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                            &size, WINHTTP_NO_HEADER_INDEX);
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return Failed(false);
+        if (size / sizeof(wchar_t) > HttpTransport::kMaxHeadSize) return HttpOutcome::kTooLarge;
+        std::wstring raw(size / sizeof(wchar_t) + 1, L'\0');
+        if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, &raw[0], &size,
+                                 WINHTTP_NO_HEADER_INDEX)) {
+            return Failed(false);
+        }
+        std::string head = Narrow(raw.c_str(), size / sizeof(wchar_t));
+        answer.status = status;
+        bool lengthKnown = false;
+        uint64_t announced = 0;
+        size_t start = head.find("\r\n");
+        while (start != std::string::npos && start + 2 < head.size()) {
+            size_t end = head.find("\r\n", start + 2);
+            std::string line = head.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);
+            start = end;
+            size_t colon = line.find(':');
+            if (colon == std::string::npos) continue;
+            std::string name = TrimBlanks(line.substr(0, colon));
+            std::string value = TrimBlanks(line.substr(colon + 1));
+            if (EqualsNoCase(name, "Content-Length") && !value.empty() &&
+                value.find_first_not_of("0123456789") == std::string::npos) {
+                // A number beyond 64 bits is beyond the bound as well.
+                if (!ParseLength(value, announced) || announced > exchange.maxBodySize) return HttpOutcome::kTooLarge;
+                lengthKnown = true;
+                answer.body.reserve(static_cast<size_t>(announced) + 1);
+            }
+            answer.headers.emplace_back(std::move(name), std::move(value));
+        }
+
+        std::vector<uint8_t>& received = answer.body;
+        uint8_t buffer[16 * 1024];
+        for (;;) {
+            DWORD read = 0;
+            if (!WinHttpReadData(h, buffer, sizeof(buffer), &read)) return Failed(!received.empty() || lengthKnown);
+            if (read == 0) break;
+            if (read > exchange.maxBodySize - received.size()) return HttpOutcome::kTooLarge;
+            const size_t n = read;
+            if (received.size() + n > received.capacity()) {
+                received.reserve(
+                    std::min(std::max(received.capacity() * 2, received.size() + n), exchange.maxBodySize + 1));
+            }
+            received.insert(received.end(), buffer, buffer + read);
+        }
+        if (lengthKnown && received.size() < announced) return HttpOutcome::kCut;
+        return HttpOutcome::kAnswered;
+    }
+
+    static unsigned __stdcall Entry(void* arg) {
+        auto* holder = static_cast<std::shared_ptr<Job>*>(arg);
+        std::shared_ptr<Job> job = *holder;
+        delete holder;
+        try {
+            job->outcome = job->Run();
+        } catch (...) {
+            job->outcome = HttpOutcome::kNoAnswer;
+        }
+        job->Close();
+        SetEvent(job->done);
+        return 0;
+    }
+};
+
+}  // namespace
+
+struct HttpTransport::Impl {
+    std::atomic<const std::atomic<bool>*> abortFlag{nullptr};
+    Handle session;
+    Handle connection;
+    std::string connectedHost;
+    uint16_t connectedPort = 0;
+
+    bool AbortRequested() const {
+        const std::atomic<bool>* flag = abortFlag.load();
+        return flag && flag->load();
+    }
+
+    void Release() {
+        connection.Reset();
+        session.Reset();
+        connectedHost.clear();
+        connectedPort = 0;
+    }
+
+    bool Prepare(const HttpExchange& exchange) {
+        if (!session) {
+            session.Reset(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0));
+            if (!session) return false;
+        }
+        if (!connection || connectedHost != exchange.host || connectedPort != exchange.port) {
+            connection.Reset(WinHttpConnect(session.Get(), Widen(exchange.host).c_str(), exchange.port, 0));
+            if (!connection) return false;
+            connectedHost = exchange.host;
+            connectedPort = exchange.port;
+        }
+        return true;
+    }
+
+    // Waits for the job; gives up on it for the abort flag or the deadline.
+    HttpOutcome Await(Job& job) {
+        for (;;) {
+            if (WaitForSingleObject(job.done, kAbortCheckMs) == WAIT_OBJECT_0) return job.outcome;
+            HttpOutcome reason;
+            if (AbortRequested()) {
+                reason = HttpOutcome::kAborted;
+            } else if (job.deadline != 0 && MonotonicMilliseconds() >= job.deadline) {
+                reason = HttpOutcome::kTimedOut;
+            } else {
+                continue;
+            }
+            job.stopped.store(true);
+            job.Close();
+            return reason;
+        }
+    }
+};
+
+HttpTransport::HttpTransport() : impl_(std::make_unique<Impl>()) {}
+
+HttpTransport::~HttpTransport() { impl_->Release(); }
+
+void HttpTransport::SetAbortFlag(const std::atomic<bool>* flag) { impl_->abortFlag = flag; }
+
+bool HttpTransport::AbortRequested() const { return impl_->AbortRequested(); }
+
+HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& answer) {
+    answer = HttpAnswer();
+    if (!IsToken(request.method) || !IsHostName(request.host) || request.port == 0 || !IsTarget(request.target) ||
+        !std::all_of(request.headers.begin(), request.headers.end(), IsHeaderLine) ||
+        (request.bodySize > 0 && !request.body) || request.bodySize > 0xFFFFFFFFu) {
+        return HttpOutcome::kRefused;
+    }
+    Impl& d = *impl_;
+    if (d.AbortRequested()) return HttpOutcome::kAborted;
+    if (!d.Prepare(request)) {
+        d.Release();
+        return HttpOutcome::kNoAnswer;
+    }
+    // The target goes out as given: it is escaped already.
+    HINTERNET h = WinHttpOpenRequest(d.connection.Get(), Widen(request.method).c_str(), Widen(request.target).c_str(),
+                                     nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                     WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY);
+    if (!h) {
+        d.Release();
+        return HttpOutcome::kNoAnswer;
+    }
+    // No redirects, no cookies, no logon of the user running the host.
+    DWORD disable = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
+    WinHttpSetOption(h, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
+    DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    WinHttpSetOption(h, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof(logon));
+
+    std::shared_ptr<Job> job;
+    HttpOutcome outcome = HttpOutcome::kNoAnswer;
+    try {
+        job = std::make_shared<Job>();
+        job->request = request;
+        job->body.assign(request.body, request.body + request.bodySize);
+        job->request.body = nullptr;
+    } catch (const std::bad_alloc&) {
+        job.reset();
+    }
+    if (job && job->done) {
+        job->handle.store(h);
+        h = nullptr;
+        job->deadline = request.timeoutMs == 0 ? 0 : MonotonicMilliseconds() + request.timeoutMs;
+        auto* holder = new std::shared_ptr<Job>(job);
+        uintptr_t thread = _beginthreadex(nullptr, 0, &Job::Entry, holder, 0, nullptr);
+        if (thread == 0) {
+            delete holder;
+            job->Close();
+        } else {
+            CloseHandle(reinterpret_cast<HANDLE>(thread));
+            outcome = d.Await(*job);
+            if (outcome == HttpOutcome::kAnswered) answer = std::move(job->answer);
+        }
+    }
+    if (h) WinHttpCloseHandle(h);
+    if (outcome != HttpOutcome::kAnswered) {
+        // A request given up on leaves nothing behind to reuse.
+        d.Release();
+        answer = HttpAnswer();
+    }
+    return outcome;
+}
+
+void HttpTransport::Close() { impl_->Release(); }
+
+}  // namespace platform
+}  // namespace telvaro

@@ -1,0 +1,443 @@
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mswsock.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/clock.h"
+#include "platform/thread_cancel.h"
+#include "platform/thread_cancel_win32.h"
+
+namespace telvaro {
+namespace platform {
+
+namespace {
+
+std::atomic<int> g_socketUsers{0};
+
+// A forced stop is looked for between slices of a socket wait: select cannot
+// wait on the stop request itself.
+constexpr uint32_t kCancelSliceMs = 50;
+
+SocketError MapError(int e) {
+    switch (e) {
+        case WSAEWOULDBLOCK:
+        case WSAETIMEDOUT:
+            return SocketError::TimedOut;
+        case WSAEINPROGRESS:
+        case WSAEALREADY:
+            return SocketError::WouldBlock;
+        case WSAEMSGSIZE:
+            return SocketError::MessageSize;
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+        case WSAENETRESET:
+        case WSAESHUTDOWN:
+            return SocketError::ConnectionReset;
+        case WSAENOTCONN:
+            return SocketError::NotConnected;
+        case WSAENOTSOCK:
+        case WSAENETDOWN:
+        case WSAEFAULT:
+        case WSANOTINITIALISED:
+        case WSAEINTR:
+            return SocketError::Fatal;
+        case WSAEINVAL:
+            return SocketError::InvalidArgument;
+        default:
+            return SocketError::Other;
+    }
+}
+
+SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& ep) {
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof(sa));
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = ep.address;
+    sa.sin_port = htons(ep.port);
+    return sa;
+}
+
+bool SetOption(SocketHandle s, int option, DWORD value) {
+    return setsockopt(Native(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
+}
+
+// What Winsock does not tell about a socket: whether it was made
+// non-blocking, and whether it was shut down for receiving. A receive that
+// is waiting does not notice a shutdown on every Winsock (Wine's does not
+// wake it), so receives wait in slices and look here between them.
+constexpr unsigned kNonBlocking = 1;
+constexpr unsigned kReceiveShut = 2;
+
+class SocketMarks {
+public:
+    void Set(SocketHandle s, unsigned mark, bool on) {
+        std::lock_guard<std::mutex> guard(lock_);
+        unsigned& marks = marks_[s];
+        marks = on ? (marks | mark) : (marks & ~mark);
+        if (marks == 0) marks_.erase(s);
+    }
+    unsigned Get(SocketHandle s) {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = marks_.find(s);
+        return it == marks_.end() ? 0 : it->second;
+    }
+    // Before the handle goes back to Winsock, which may hand it out again.
+    void Forget(SocketHandle s) {
+        std::lock_guard<std::mutex> guard(lock_);
+        marks_.erase(s);
+    }
+
+private:
+    std::mutex lock_;
+    std::unordered_map<SocketHandle, unsigned> marks_;
+};
+
+SocketMarks& Marks() {
+    // Never destroyed: sockets may be closed by threads that outlive statics.
+    static SocketMarks* marks = new SocketMarks();
+    return *marks;
+}
+
+// select() on one socket for reading, or for writing with the exception
+// set (where a failed connect shows), with a bound, in slices so that a
+// forced stop can act. 1 ready, 0 time-out, -1 error or failed connect.
+int SelectFor(SocketHandle s, bool write, uint32_t timeoutMs) {
+    uint64_t start = MonotonicMilliseconds();
+    CancelWindow window;
+    for (;;) {
+        // As on Linux, a socket shut down for receiving reads as readable.
+        if (!write && (Marks().Get(s) & kReceiveShut)) return 1;
+        CancellationPoint();
+        uint64_t elapsed = MonotonicMilliseconds() - start;
+        uint32_t left = elapsed >= timeoutMs ? 0 : static_cast<uint32_t>(timeoutMs - elapsed);
+        uint32_t slice = left < kCancelSliceMs ? left : kCancelSliceMs;
+        fd_set set;
+        fd_set failed;
+        FD_ZERO(&set);
+        FD_ZERO(&failed);
+        FD_SET(Native(s), &set);
+        FD_SET(Native(s), &failed);
+        timeval tv;
+        tv.tv_sec = static_cast<long>(slice / 1000);
+        tv.tv_usec = static_cast<long>((slice % 1000) * 1000);
+        int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &tv);
+        if (r > 0 && write && FD_ISSET(Native(s), &failed)) return -1;
+        if (r != 0 || left == 0) return r < 0 ? -1 : r;
+    }
+}
+
+// Before a blocking receive: 1 when data (or an error) is there to read, 0
+// when the socket was shut down for receiving (read as an orderly close), -1
+// when the socket's receive time-out passed (err: TimedOut) or select failed.
+int AwaitData(SocketHandle s, SocketError* err) {
+    DWORD timeoutMs = 0;  // 0: none, as SO_RCVTIMEO counts it
+    int size = sizeof(timeoutMs);
+    getsockopt(Native(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeoutMs), &size);
+    uint64_t start = MonotonicMilliseconds();
+    CancelWindow window;
+    for (;;) {
+        if (Marks().Get(s) & kReceiveShut) return 0;
+        CancellationPoint();
+        uint32_t slice = kCancelSliceMs;
+        if (timeoutMs != 0) {
+            uint64_t elapsed = MonotonicMilliseconds() - start;
+            if (elapsed >= timeoutMs) {
+                if (err) *err = SocketError::TimedOut;
+                return -1;
+            }
+            slice = static_cast<uint32_t>(std::min<uint64_t>(slice, timeoutMs - elapsed));
+        }
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(Native(s), &set);
+        timeval tv;
+        tv.tv_sec = 0;
+        tv.tv_usec = static_cast<long>(slice * 1000);
+        int r = select(0, &set, nullptr, nullptr, &tv);
+        if (r > 0) return 1;
+        if (r < 0) {
+            if (err) *err = MapError(WSAGetLastError());
+            return -1;
+        }
+    }
+}
+
+// Winsock is needed for name look-ups too, by whatever thread asks.
+class ScopedStartup {
+public:
+    ScopedStartup() {
+        WSADATA data;
+        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~ScopedStartup() {
+        if (started_) WSACleanup();
+    }
+    ScopedStartup(const ScopedStartup&) = delete;
+    ScopedStartup& operator=(const ScopedStartup&) = delete;
+
+private:
+    bool started_;
+};
+
+}  // namespace
+
+bool SocketStartup() {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+    g_socketUsers.fetch_add(1);
+    return true;
+}
+
+void SocketCleanup() {
+    int current = g_socketUsers.load();
+    while (current > 0) {
+        if (g_socketUsers.compare_exchange_weak(current, current - 1)) {
+            WSACleanup();
+            return;
+        }
+    }
+}
+
+int SocketUsers() { return g_socketUsers.load(); }
+
+SocketHandle OpenTcpSocket() {
+    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+SocketHandle OpenUdpSocket() {
+    SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    // An ICMP "port unreachable" for an earlier send would otherwise fail the
+    // next receive with a reset, which a datagram socket on Linux never sees.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr, nullptr);
+    return static_cast<SocketHandle>(s);
+}
+
+void CloseSocket(SocketHandle s) {
+    if (s == kInvalidSocket) return;
+    Marks().Forget(s);
+    closesocket(Native(s));
+}
+
+void ShutdownSocket(SocketHandle s) {
+    if (s == kInvalidSocket) return;
+    Marks().Set(s, kReceiveShut, true);
+    shutdown(Native(s), SD_BOTH);
+}
+
+void ShutdownReceive(SocketHandle s) {
+    if (s == kInvalidSocket) return;
+    Marks().Set(s, kReceiveShut, true);
+    shutdown(Native(s), SD_RECEIVE);
+}
+
+bool SetReceiveBufferSize(SocketHandle s, uint32_t bytes) { return SetOption(s, SO_RCVBUF, bytes); }
+bool SetSendBufferSize(SocketHandle s, uint32_t bytes) { return SetOption(s, SO_SNDBUF, bytes); }
+bool SetReceiveTimeout(SocketHandle s, uint32_t ms) { return SetOption(s, SO_RCVTIMEO, ms); }
+bool SetSendTimeout(SocketHandle s, uint32_t ms) { return SetOption(s, SO_SNDTIMEO, ms); }
+
+bool SetNonBlocking(SocketHandle s, bool nonBlocking) {
+    u_long mode = nonBlocking ? 1 : 0;
+    if (ioctlsocket(Native(s), FIONBIO, &mode) != 0) return false;
+    Marks().Set(s, kNonBlocking, nonBlocking);
+    return true;
+}
+
+bool BindSocket(SocketHandle s, const Ipv4Endpoint& local) {
+    sockaddr_in sa = ToSockaddr(local);
+    return bind(Native(s), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
+}
+
+bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local) {
+    sockaddr_in sa;
+    int len = sizeof(sa);
+    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+    local.address = sa.sin_addr.s_addr;
+    local.port = ntohs(sa.sin_port);
+    return true;
+}
+
+SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
+    sockaddr_in sa = ToSockaddr(remote);
+    if (connect(Native(s), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0) return SocketError::None;
+    int e = WSAGetLastError();
+    // A non-blocking connect under way.
+    if (e == WSAEWOULDBLOCK) return SocketError::WouldBlock;
+    return MapError(e);
+}
+
+int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
+    // Winsock shows a refused or unreachable connection in the exception
+    // set only.
+    int r = SelectFor(s, true, timeoutMs);
+    if (r < 0) return -1;
+    return r > 0 ? 1 : 0;
+}
+
+int WaitReadable(SocketHandle s, uint32_t timeoutMs, SocketError* err) {
+    if (err) *err = SocketError::None;
+    int r = SelectFor(s, false, timeoutMs);
+    if (r < 0) {
+        if (err) *err = MapError(WSAGetLastError());
+        return -1;
+    }
+    return r;
+}
+
+int SendBytes(SocketHandle s, const void* data, size_t length) {
+    int n = send(Native(s), static_cast<const char*>(data), static_cast<int>(length), 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int SendBytesTo(SocketHandle s, const void* data, size_t length, const Ipv4Endpoint& to) {
+    sockaddr_in sa = ToSockaddr(to);
+    int n = sendto(Native(s), static_cast<const char*>(data), static_cast<int>(length), 0,
+                   reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int ReceiveBytes(SocketHandle s, void* buffer, size_t length, SocketError* err) {
+    if (err) *err = SocketError::None;
+    if (!(Marks().Get(s) & kNonBlocking)) {
+        int ready = AwaitData(s, err);
+        if (ready <= 0) return ready;
+    }
+    int n = recv(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0);
+    if (n == SOCKET_ERROR) {
+        if (err) *err = MapError(WSAGetLastError());
+        return -1;
+    }
+    return n;
+}
+
+int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* from, SocketError* err) {
+    if (err) *err = SocketError::None;
+    sockaddr_in sa;
+    std::memset(&sa, 0, sizeof(sa));
+    int len = sizeof(sa);
+    if (!(Marks().Get(s) & kNonBlocking)) {
+        int ready = AwaitData(s, err);
+        if (ready <= 0) return ready;
+    }
+    int e = 0;
+    int n = recvfrom(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0,
+                     reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n == SOCKET_ERROR) e = WSAGetLastError();
+    if (from && (n != SOCKET_ERROR || e == WSAEMSGSIZE)) {
+        from->address = sa.sin_addr.s_addr;
+        from->port = ntohs(sa.sin_port);
+    }
+    if (n == SOCKET_ERROR) {
+        // A datagram longer than the buffer is cut and lost: WSAEMSGSIZE.
+        if (err) *err = MapError(e);
+        return -1;
+    }
+    return n;
+}
+
+int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedDatagram* out, int count, bool wait,
+                     SocketError* err) {
+    if (err) *err = SocketError::None;
+    int taken = 0;
+    for (; taken < count; ++taken) {
+        if (taken == 0 && wait && !(Marks().Get(s) & kNonBlocking)) {
+            const int ready = AwaitData(s, err);
+            if (ready < 0) return -1;
+            if (ready == 0) {
+                // Shut down: read as an empty datagram without a sender.
+                out[0] = ReceivedDatagram();
+                return 1;
+            }
+        } else {
+            // Winsock has no call that takes several datagrams: take each
+            // one only if it is already there.
+            if (Marks().Get(s) & kReceiveShut) break;
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(Native(s), &set);
+            timeval none = {0, 0};
+            if (select(0, &set, nullptr, nullptr, &none) <= 0) break;
+        }
+        sockaddr_in sa;
+        std::memset(&sa, 0, sizeof(sa));
+        int len = sizeof(sa);
+        const int n = recvfrom(Native(s), reinterpret_cast<char*>(buffer + static_cast<size_t>(taken) * slotSize),
+                               static_cast<int>(slotSize), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+        const int e = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+        if (n == SOCKET_ERROR && e != WSAEMSGSIZE) {
+            if (taken > 0) break;
+            if (!wait && e == WSAEWOULDBLOCK) return 0;
+            if (err) *err = MapError(e);
+            return -1;
+        }
+        // A datagram longer than its slot is cut and lost: WSAEMSGSIZE.
+        out[taken].truncated = n == SOCKET_ERROR;
+        out[taken].length = n == SOCKET_ERROR ? 0 : static_cast<uint32_t>(n);
+        out[taken].from.address = sa.sin_addr.s_addr;
+        out[taken].from.port = ntohs(sa.sin_port);
+    }
+    return taken;
+}
+
+uint32_t ResolveIpv4(const std::string& host) {
+    if (host.empty()) return 0;
+    ScopedStartup winsock;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return 0;
+    uint32_t address = 0;
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET && ai->ai_addr) {
+            address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+            break;
+        }
+    }
+    freeaddrinfo(result);
+    return address;
+}
+
+bool ParseIpv4Address(const std::string& text, uint32_t& address) {
+    unsigned long a = inet_addr(text.c_str());
+    if (a == INADDR_NONE) return false;
+    address = static_cast<uint32_t>(a);
+    return true;
+}
+
+std::string FormatIpv4(uint32_t address) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&address);
+    char buffer[16];
+    std::snprintf(buffer, sizeof(buffer), "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return buffer;
+}
+
+bool ReadHostName(std::string& name) {
+    ScopedStartup winsock;
+    char buffer[129] = {0};
+    if (gethostname(buffer, 128) != 0) return false;
+    name.assign(buffer);
+    return true;
+}
+
+uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
+uint32_t HostToNetwork32(uint32_t v) { return htonl(v); }
+uint16_t NetworkToHost16(uint16_t v) { return ntohs(v); }
+uint32_t NetworkToHost32(uint32_t v) { return ntohl(v); }
+
+}  // namespace platform
+}  // namespace telvaro

@@ -1,0 +1,205 @@
+// The library, loaded through its exports as a recorder host does, streaming
+// from GStreamer's RTSP server (gst-rtsp-server), a peer this project did not
+// write: every codec, RTSP authentication scheme and transport mode. The
+// PSIA side (channel settings over HTTP) is camsim's; the channel's
+// capability text sends the RTSP session to the GStreamer server.
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camsim/camera.h"
+#include "hostkit/driver_library.h"
+#include "ombrelix/exports.h"
+#include "support/fake_host.h"
+#include "support/gst_rtsp_peer.h"
+#include "support/video_decoder.h"
+
+namespace {
+
+using namespace ombrelix_abi;
+using fakes::VideoDecoder;
+using telvaro::ipcapture::IIPCaptureDriverEx3;
+
+constexpr uint16_t kWidth = 320;
+constexpr uint16_t kHeight = 240;
+constexpr int kFps = 25;
+constexpr auto kStreamTime = std::chrono::seconds(3);
+constexpr int kFirstFrameTimeoutMs = 8000;
+
+struct Codec {
+    const char* peer;  // the server's --codec
+    const char* name;
+    camsim::Codec camera;
+    int32_t host;
+    VideoDecoder::Codec decoder;
+};
+const Codec kH264{"h264", "H.264", camsim::Codec::H264, fakes::kCodecH264, VideoDecoder::Codec::H264};
+const Codec kH264NoAud{"h264-noaud", "H.264-noAUD", camsim::Codec::H264, fakes::kCodecH264,
+                       VideoDecoder::Codec::H264};
+const Codec kJpeg{"jpeg", "JPEG", camsim::Codec::Mjpeg, fakes::kCodecJpeg, VideoDecoder::Codec::Jpeg};
+const Codec kMpeg4{"mpeg4", "MPEG-4", camsim::Codec::Mpeg4, fakes::kCodecMpeg4, VideoDecoder::Codec::Mpeg4};
+
+struct Case {
+    Codec codec;
+    const char* auth;       // the server's --auth
+    const char* transport;  // RTPMode of the driver configuration file
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.codec.name << " " << c.auth << " " << c.transport; }
+
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+    for (const Codec& codec : {kH264, kJpeg, kMpeg4})
+        for (const char* auth : {"none", "basic", "digest"})
+            for (const char* transport : {"RTPoverUDP", "RTPoverTCP", "RTPoverRTSP"})
+                cases.push_back({codec, auth, transport});
+    // Without access-unit delimiters: each scheme and each mode once.
+    cases.push_back({kH264NoAud, "none", "RTPoverUDP"});
+    cases.push_back({kH264NoAud, "basic", "RTPoverTCP"});
+    cases.push_back({kH264NoAud, "digest", "RTPoverRTSP"});
+    return cases;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    std::string name = std::string(info.param.codec.peer) + "_" + info.param.auth + "_" + info.param.transport;
+    for (char& c : name)
+        if (c == '-') c = '_';
+    return name;
+}
+
+std::string ConfigurationFile() {
+    char path[PATH_MAX + 1] = {0};
+    ssize_t n = readlink("/proc/self/exe", path, PATH_MAX);
+    std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
+    return exe.substr(0, exe.rfind('/') + 1) + "Ombrelix.xml";
+}
+
+// A picture the decoder can start from: an IDR slice, an I-VOP, any JPEG.
+bool IsKeyFrame(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
+    if (codec == VideoDecoder::Codec::Jpeg) return true;
+    for (size_t i = 0; i + 4 < f.size(); ++i) {
+        if (f[i] != 0 || f[i + 1] != 0 || f[i + 2] != 1) continue;
+        if (codec == VideoDecoder::Codec::H264 && (f[i + 3] & 0x1f) == 5) return true;
+        if (codec == VideoDecoder::Codec::Mpeg4 && f[i + 3] == 0xb6 && (f[i + 4] >> 6) == 0) return true;
+    }
+    return false;
+}
+
+class GStreamerInterop : public ::testing::TestWithParam<Case> {
+protected:
+    void TearDown() override {
+        std::remove(ConfigurationFile().c_str());
+        const Case& c = GetParam();
+        std::printf("[ interop  ] %-11s %-6s %-11s %5.1f fps  %s\n", c.codec.name, c.auth, c.transport, fps_,
+                    HasFailure() ? "FAIL" : "pass");
+    }
+    double fps_ = 0;
+};
+
+TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
+    const Case& c = GetParam();
+    fakes::GstRtspPeer::Options options;
+    options.codec = c.codec.peer;
+    options.auth = c.auth;
+    options.password = "gst-peer";
+    options.width = kWidth;
+    options.height = kHeight;
+    options.fps = kFps;
+    options.lifetimeSeconds = 60;
+    fakes::GstRtspPeer peer(options);
+    std::string error;
+    ASSERT_TRUE(peer.Start(&error)) << error;
+
+    // The camera's channel starts with another codec and size, so that only
+    // the driver's settings over HTTP bring it to what is asked for.
+    camsim::CameraConfig config;
+    config.password = options.password;
+    config.channels[0].codec = c.codec.camera == camsim::Codec::H264 ? camsim::Codec::Mjpeg : camsim::Codec::H264;
+    config.channels[0].width = 640;
+    config.channels[0].height = 480;
+    camsim::Camera camera(config);
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    {
+        std::ofstream out(ConfigurationFile(), std::ios::trunc);
+        out << "<?xml version=\"1.0\"?><Configuration><Device address=\"127.0.0.1\" port=\"" << camera.HttpPort()
+            << "\"><VideoChannel><RTPMode>" << c.transport << "</RTPMode></VideoChannel></Device></Configuration>";
+    }
+
+    hostkit::DriverLibrary library(OMBRELIX_LIBRARY_PATH);
+    ASSERT_TRUE(library.Loaded());
+    fakes::FakeDebugSink debug;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeDeviceConfig device;
+    fakes::FakeStreamSink sink;
+    device.connection.port = camera.HttpPort();
+    device.connection.user = options.user;
+    device.connection.password = options.password;
+    device.connection.codec = c.codec.host;
+    device.parameters[2] = "1;" + std::to_string(peer.Port()) + ";VBR;64;8192;20,40,60,80,100";
+    IIPCaptureDriverEx3* driver = library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")();
+    ASSERT_NE(driver, nullptr);
+    std::unique_ptr<IIPCaptureDriverEx3, DeleteIPCaptureEx3Fn> owner(
+        driver, library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3"));
+    ASSERT_TRUE(driver->Open(&debug, &allocator, &device));
+    fakes::FakeStreamConfig settings(kWidth, kHeight, 1000 / kFps, 50);
+    ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(0, &sink, &settings));
+
+    const bool streamed = sink.WaitForFrames(1, kFirstFrameTimeoutMs);
+    if (streamed) {
+        const auto first = std::chrono::steady_clock::now();
+        const size_t before = sink.FrameCount();
+        std::this_thread::sleep_for(kStreamTime);
+        const size_t after = sink.FrameCount();
+        fps_ = static_cast<double>(after - before) /
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
+    }
+    EXPECT_TRUE(driver->GetVideoCapture()->StopChannel(0));
+    driver->Close();
+    owner.reset();
+    // What the driver reported and what the server saw, for a failure.
+    std::ostringstream story;
+    for (const auto& r : debug.Records()) story << "driver: " << r.text << "\n";
+    story << peer.Log();
+    ASSERT_TRUE(streamed) << "no frame within " << kFirstFrameTimeoutMs << " ms\n" << story.str();
+    EXPECT_GE(fps_, 0.9 * kFps) << story.str();
+    EXPECT_EQ(allocator.allocations.load(), allocator.releases.load());
+
+    camsim::ChannelConfig channel;
+    ASSERT_TRUE(camera.GetChannel(1, channel));
+    EXPECT_EQ(channel.codec, c.codec.camera);
+    EXPECT_EQ(channel.width, kWidth);
+    EXPECT_EQ(channel.height, kHeight);
+
+    // A session may begin between key frames; from the first on, every frame
+    // is one whole picture of the served size.
+    const auto frames = sink.Frames();
+    size_t start = 0;
+    while (start < frames.size() && !IsKeyFrame(c.codec.decoder, frames[start].data)) ++start;
+    ASSERT_LT(start, static_cast<size_t>(kFps + 1)) << "no key frame in the first second of " << frames.size();
+    VideoDecoder decoder(c.codec.decoder);
+    for (size_t i = start; i < frames.size(); ++i) {
+        ASSERT_TRUE(decoder.Decode(frames[i].data)) << "frame " << i << ": " << decoder.LastError();
+        ASSERT_EQ(frames[i].width, kWidth);
+        ASSERT_EQ(frames[i].height, kHeight);
+    }
+    decoder.Flush();
+    EXPECT_EQ(decoder.Pictures().size(), frames.size() - start);
+    for (const auto& picture : decoder.Pictures()) {
+        ASSERT_EQ(picture.width, kWidth);
+        ASSERT_EQ(picture.height, kHeight);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, GStreamerInterop, ::testing::ValuesIn(Cases()), CaseName);
+
+}  // namespace
