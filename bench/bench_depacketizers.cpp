@@ -202,10 +202,8 @@ bool Measure(Stream& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The clips beside the sources unless a folder is given.
-    std::string source = __FILE__;
-    source = source.substr(0, source.find_last_of('/') + 1);
-    const std::string testdata = argc > 1 ? argv[1] : source + "../testdata";
+    // The project's clips unless a folder is given.
+    const std::string testdata = argc > 1 ? argv[1] : OMBRELIX_TESTDATA_DIR;
     Stream h264 = MakeH264(testdata);
     Stream jpeg = MakeJpeg(testdata);
     Stream mpeg4 = MakeMpeg4(testdata);

@@ -9,7 +9,12 @@
 // set side by side.
 //
 //   bench_scale [--channels 1,16,64,128] [--modes udp,tcp] [--window SECONDS]
+//               [--quiet-wait SECONDS] [--library libombrelix.so]
 //
+// --library measures another build of the driver (the default is the one
+// built with the bench).
+// --quiet-wait lets each run first wait, up to that long, for the rest of the
+// machine to fall quiet (less than a sixth of a core for a second).
 // The CPU figures hold only on an otherwise quiet machine: each run prints
 // the CPU that everything else on the machine used during its window (in
 // cores) and the load average it started with.
@@ -259,7 +264,20 @@ struct Setup {
     std::string clip;
     std::string hostCopy;
     double window = 8;
+    double quietWait = 0;  // seconds a run may wait for the rest of the machine to go quiet
+    std::string library = OMBRELIX_LIBRARY;
 };
+
+// Waits until the machine spends less than a sixth of a core in a second,
+// or the time is up.
+void WaitForQuiet(double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        const double before = MachineBusySeconds() - OwnCpuSeconds();
+        usleep(1000000);
+        if (MachineBusySeconds() - OwnCpuSeconds() - before < 1.0 / 6) return;
+    }
+}
 
 bool MakeClip(const Setup& setup) {
     Child ffmpeg;
@@ -345,7 +363,7 @@ RunResult RunOne(const Setup& setup, const std::string& mode, unsigned n, bool w
 
     Child host;
     const double hostLimit = startAllowance + frames / static_cast<double>(kFps) + 20;
-    std::vector<std::string> hostArgs = {setup.hostCopy, "record", "--library", OMBRELIX_LIBRARY, "-a", "127.0.0.1",
+    std::vector<std::string> hostArgs = {setup.hostCopy, "record", "--library", setup.library, "-a", "127.0.0.1",
                                          "-p", std::to_string(httpPort), "-u", "admin", "-w", "admin", "-n",
                                          std::to_string(n), "--codec", "h264", "--width", "1920", "--height", "1080",
                                          "--interval", std::to_string(1000 / kFps), "-d", std::to_string(hostLimit),
@@ -516,6 +534,10 @@ int main(int argc, char** argv) {
             while (std::getline(in, m, ',')) modes.push_back(m);
         } else if (option == "--window") {
             setup.window = std::atof(argv[i + 1]);
+        } else if (option == "--quiet-wait") {
+            setup.quietWait = std::atof(argv[i + 1]);
+        } else if (option == "--library") {
+            setup.library = argv[i + 1];
         }
     }
     signal(SIGPIPE, SIG_IGN);
@@ -550,6 +572,7 @@ int main(int argc, char** argv) {
     for (const std::string& mode : modes) {
         for (unsigned n : counts) {
             const bool withFfmpeg = n == 1;
+            if (setup.quietWait > 0) WaitForQuiet(setup.quietWait);
             RunResult r = RunOne(setup, mode, n, withFfmpeg);
             ok = ok && r.ok;
             char frames[40], rss[40], threads[40], first[40];

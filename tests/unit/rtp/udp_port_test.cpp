@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -235,6 +236,30 @@ TEST(RTPReceiver, KeyFrameBurstWaitsInTheSocketForALateThread) {
     SendBurstBehindAHeldPacket(user, receiver.GetPort()->GetBoundPort(), camera, burst);
     ASSERT_TRUE(user.WaitForPackets(251)) << user.Packets().size() << " of 251";
     EXPECT_EQ(user.Packets().back().sequence, 250);
+}
+
+// ffmpeg's RTP muxer, a sender this project did not write, sends a clip four
+// times over as fast as it can: every packet comes through, in order.
+TEST(RTPReceiver, EveryPacketFfmpegBlastsAtThePortComesThrough) {
+    RecordingUser user;
+    CRTPReceiver receiver;
+    receiver.SetUser(&user);
+    ASSERT_TRUE(receiver.Open(0, "", 0));
+    const std::string clip = std::string(OMBRELIX_TESTDATA_DIR) + "/h264_high_1920x1080.h264";
+    const std::string command = "timeout 20 ffmpeg -v error -nostdin -i 'concat:" + clip + "|" + clip + "|" + clip +
+                                "|" + clip + "' -c copy -f rtp rtp://127.0.0.1:" +
+                                std::to_string(receiver.GetPort()->GetBoundPort()) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    size_t frames = 0;
+    ASSERT_TRUE(fakes::WaitUntil([&] {
+        frames = 0;
+        for (const Received& r : user.Packets()) frames += r.marker ? 1 : 0;
+        return frames >= 40;
+    })) << frames << " frames";
+    const auto packets = user.Packets();
+    EXPECT_GT(packets.size(), 40u);
+    for (size_t i = 1; i < packets.size(); ++i)
+        ASSERT_EQ(packets[i].sequence, static_cast<uint16_t>(packets[i - 1].sequence + 1)) << i;
 }
 
 // Only the wait for the first datagram of a batch is a place for a forced
