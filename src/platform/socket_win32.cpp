@@ -352,43 +352,46 @@ int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* f
 int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedDatagram* out, int count, bool wait,
                      SocketError* err) {
     if (err) *err = SocketError::None;
+    if (count <= 0) return 0;
+    const bool nonBlocking = (Marks().Get(s) & kNonBlocking) != 0;
     int taken = 0;
-    for (; taken < count; ++taken) {
-        if (taken == 0 && wait && !(Marks().Get(s) & kNonBlocking)) {
-            const int ready = AwaitData(s, err);
+    while (taken < count) {
+        // Only the first datagram of a waiting call is waited for; the others
+        // are taken when they are there already.
+        if (taken == 0 && wait && !nonBlocking) {
+            int ready = AwaitData(s, err);
             if (ready < 0) return -1;
             if (ready == 0) {
-                // Shut down: read as an empty datagram without a sender.
+                // Shut down: one empty datagram from nowhere, as on Linux.
                 out[0] = ReceivedDatagram();
                 return 1;
             }
-        } else {
-            // Winsock has no call that takes several datagrams: take each
-            // one only if it is already there.
-            if (Marks().Get(s) & kReceiveShut) break;
+        } else if (!nonBlocking) {
             fd_set set;
             FD_ZERO(&set);
             FD_SET(Native(s), &set);
-            timeval none = {0, 0};
+            timeval none{0, 0};
             if (select(0, &set, nullptr, nullptr, &none) <= 0) break;
         }
         sockaddr_in sa;
         std::memset(&sa, 0, sizeof(sa));
         int len = sizeof(sa);
-        const int n = recvfrom(Native(s), reinterpret_cast<char*>(buffer + static_cast<size_t>(taken) * slotSize),
-                               static_cast<int>(slotSize), 0, reinterpret_cast<sockaddr*>(&sa), &len);
-        const int e = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+        uint8_t* slot = buffer + static_cast<size_t>(taken) * slotSize;
+        int n = recvfrom(Native(s), reinterpret_cast<char*>(slot), static_cast<int>(slotSize), 0,
+                         reinterpret_cast<sockaddr*>(&sa), &len);
+        int e = n == SOCKET_ERROR ? WSAGetLastError() : 0;
         if (n == SOCKET_ERROR && e != WSAEMSGSIZE) {
+            if (e == WSAEWOULDBLOCK && (taken > 0 || !wait)) break;
             if (taken > 0) break;
-            if (!wait && e == WSAEWOULDBLOCK) return 0;
             if (err) *err = MapError(e);
             return -1;
         }
+        ReceivedDatagram& d = out[taken++];
         // A datagram longer than its slot is cut and lost: WSAEMSGSIZE.
-        out[taken].truncated = n == SOCKET_ERROR;
-        out[taken].length = n == SOCKET_ERROR ? 0 : static_cast<uint32_t>(n);
-        out[taken].from.address = sa.sin_addr.s_addr;
-        out[taken].from.port = ntohs(sa.sin_port);
+        d.truncated = n == SOCKET_ERROR;
+        d.length = d.truncated ? 0 : static_cast<uint32_t>(n);
+        d.from.address = sa.sin_addr.s_addr;
+        d.from.port = ntohs(sa.sin_port);
     }
     return taken;
 }

@@ -151,6 +151,15 @@ TEST(RTCPHandler, JoinThatTimesOutForcesAndReportsAThreadItCannotEnd) {
     EXPECT_TRUE(handler.Abandoned());
     EXPECT_FALSE(handler.IsRunning());
     EXPECT_EQ(handler.GetLocalPort(), port) << "the socket stays with the thread that may still use it";
+#if defined(_WIN32)
+    // Windows ended it with TerminateThread: gone without its own clean-up,
+    // so the socket stays until the handler is closed.
+    handler.StateLock().Leave();
+    EXPECT_TRUE(handler.Join(0));
+    EXPECT_FALSE(handler.Abandoned());
+    EXPECT_EQ(handler.GetLocalPort(), port);
+    return;
+#endif
     EXPECT_FALSE(handler.Join(0));
     EXPECT_TRUE(handler.Abandoned());
 
