@@ -1,10 +1,9 @@
 #include "psia/http_sender.h"
 
-#include <random>
 
 #include "util/base64.h"
 #include "psia/http_auth_memory.h"
-#include "util/md5.h"
+#include "util/digest_auth.h"
 #include "util/text.h"
 
 namespace Web {
@@ -37,23 +36,6 @@ std::string EscapeTarget(const std::string& path) {
     return out;
 }
 
-// The quoted-string of RFC 7230 section 3.2.6, so that the camera reads back
-// the value that went into the digest.
-std::string Quoted(const std::string& value) {
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-// RFC 7616 section 3.4: a value of the client's own, new per sender.
-std::string MakeClientNonce() {
-    std::random_device device;
-    return telvaro::FormatText("%08x%08x", static_cast<unsigned>(device()), static_cast<unsigned>(device()));
-}
-
 // RFC 7617 for Basic; RFC 7616 section 3.4 (RFC 2617 section 3.2.2) for
 // Digest with MD5, with qop "auth" when the camera offered it and in the
 // RFC 2069 form otherwise. uri is the request target exactly as sent.
@@ -64,19 +46,13 @@ std::string AuthorizationLine(const HttpAuthRecord& record, const telvaro::DEVIC
         telvaro::MakeBasicCredential(settings.userName, settings.password, credential);
         return "Authorization: Basic " + credential;
     }
-    const std::string ha1 = telvaro::Md5Hex(settings.userName + ":" + record.realm + ":" + settings.password);
-    const std::string ha2 = telvaro::Md5Hex(method + ":" + uri);
-    std::string line = "Authorization: Digest username=" + Quoted(settings.userName) + ", realm=" +
-                       Quoted(record.realm) + ", nonce=" + Quoted(record.nonce) + ", uri=" + Quoted(uri);
-    if (record.qopAuth) {
-        const std::string nc = telvaro::FormatText("%08x", record.nonceCount);
-        line += ", response=" + Quoted(telvaro::Md5Hex(ha1 + ":" + record.nonce + ":" + nc + ":" + clientNonce +
-                                                       ":auth:" + ha2)) +
-                ", qop=auth, nc=" + nc + ", cnonce=" + Quoted(clientNonce);
-    } else {
-        line += ", response=" + Quoted(telvaro::Md5Hex(ha1 + ":" + record.nonce + ":" + ha2));
-    }
-    if (!record.opaque.empty()) line += ", opaque=" + Quoted(record.opaque);
+    telvaro::DigestChallenge challenge;
+    challenge.realm = record.realm;
+    challenge.nonce = record.nonce;
+    challenge.opaque = record.opaque;
+    challenge.qopAuth = record.qopAuth;
+    std::string line = "Authorization: " + telvaro::DigestCredentials(settings.userName, settings.password, method, uri,
+                                                                       challenge, record.nonceCount, clientNonce);
     if (record.algorithmNamed) line += ", algorithm=MD5";
     return line;
 }
@@ -94,7 +70,7 @@ uint32_t CHttpSender::SchemeFor(uint32_t authScheme) {
 CHttpSender::CHttpSender(const telvaro::DEVICE_INFO& settings)
     : settings_(settings),
       device_(CHttpAuthMemory::DeviceKey(settings.address, settings.port, settings.userName)),
-      clientNonce_(MakeClientNonce()),
+      clientNonce_(telvaro::MakeClientNonce()),
       transport_(std::make_unique<platform::HttpTransport>()) {}
 
 CHttpSender::~CHttpSender() { Close(); }

@@ -1,14 +1,13 @@
 #include "rtsp/rtsp_client.h"
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
 #include "core/transport_mode.h"
 #include "platform/clock.h"
 #include "platform/thread_cancel.h"
 #include "util/base64.h"
-#include "util/md5.h"
+#include "util/digest_auth.h"
 #include "util/text.h"
 #include "rtsp/rtsp_stream_parser.h"
 #include "thread/file_time.h"
@@ -29,24 +28,6 @@ const char kInterleavedTransport[] = "Transport: RTP/AVP/TCP;unicast;interleaved
 // header lines of its own.
 bool FitsInHeader(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
-
-// The quoted-string of RFC 2617 (RFC 2616 section 2.2, RFC 7230 section
-// 3.2.6): a backslash before every quote and backslash, so that the server
-// reads back the value that went into the digest.
-std::string Quoted(const std::string& value) {
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-// RFC 7616 section 3.4: an opaque value of the client's, new per session.
-std::string MakeClientNonce() {
-    std::random_device device;
-    return FormatText("%08x%08x", static_cast<unsigned>(device()), static_cast<unsigned>(device()));
 }
 
 const char* MethodName(int32_t method) {
@@ -232,24 +213,19 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const s
     // RFC 2617 section 3.2.2; the uri is the request's own URL. With qop
     // "auth" offered, the answer carries it with a nonce count and a client
     // nonce (RFC 7616 section 3.4); without, the RFC 2069 form.
-    const std::string ha1 = Md5Hex(params_.userName + ":" + realm + ":" + params_.password);
-    const std::string ha2 = Md5Hex(std::string(methodName) + ":" + uri);
-    std::string header = "Authorization: Digest username=" + Quoted(params_.userName) + ", realm=" + Quoted(realm) +
-                         ", nonce=" + Quoted(nonce) + ", uri=" + Quoted(uri);
     if (nonce != signedNonce_) {
         signedNonce_ = nonce;
         nonceCount_ = 0;
     }
-    if (parser_.GetQopAuth()) {
-        const std::string nc = FormatText("%08x", ++nonceCount_);
-        const std::string response = Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce_ + ":auth:" + ha2);
-        header += ", response=" + Quoted(response) + ", qop=auth, nc=" + nc + ", cnonce=" + Quoted(cnonce_);
-    } else {
-        header += ", response=" + Quoted(Md5Hex(ha1 + ":" + nonce + ":" + ha2));
-    }
-    const std::string& opaque = parser_.GetOpaque();
-    if (!opaque.empty() && FitsInHeader(opaque)) header += ", opaque=" + Quoted(opaque);
-    return header + "\r\n";
+    DigestChallenge challenge;
+    challenge.realm = realm;
+    challenge.nonce = nonce;
+    challenge.qopAuth = parser_.GetQopAuth();
+    if (FitsInHeader(parser_.GetOpaque())) challenge.opaque = parser_.GetOpaque();
+    if (challenge.qopAuth) ++nonceCount_;
+    return "Authorization: " +
+           DigestCredentials(params_.userName, params_.password, methodName, uri, challenge, nonceCount_, cnonce_) +
+           "\r\n";
 }
 
 std::string CBaseRTSPClient::BuildRequest(int32_t method) {
