@@ -348,7 +348,14 @@ TEST_F(CodecChannelTest, ARefusedSessionIsRetriedOncePerNoDataTimeOut) {
     driver.SetParameter(2, "1;" + std::to_string(refusing.Port()) + ";VBR;64;8192;20,40,60,80,100");
     telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
     ASSERT_TRUE(channel.Start(Params(640, 480)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    // Three refusals give two gaps, and the second one was reported, or not,
+    // before the third attempt began.
+    auto refusals = [&] {
+        size_t n = 0;
+        for (const auto& r : refusing.Requests()) n += r.method == "DESCRIBE";
+        return n;
+    };
+    ASSERT_TRUE(fakes::WaitUntil([&] { return refusals() >= 3; }, 8000));
     channel.Stop();
     std::vector<std::chrono::steady_clock::time_point> describes;
     for (const auto& r : refusing.Requests())
@@ -368,7 +375,14 @@ TEST_F(CodecChannelTest, ADroppedRtspConnectionIsReconnected) {
     ASSERT_TRUE(channel.Start(Params(640, 480)));
     ASSERT_TRUE(sink.WaitForFrames(5, 8000));
     camera->DropRtspConnections();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Frames counted from the new session's PLAY on cannot come over the
+    // dropped one.
+    auto plays = [&] {
+        size_t n = 0;
+        for (const auto& r : camera->Requests()) n += r.method == "PLAY";
+        return n;
+    };
+    ASSERT_TRUE(fakes::WaitUntil([&] { return plays() >= 2; }, 12000));
     const size_t before = sink.FrameCount();
     ASSERT_TRUE(sink.WaitForFrames(before + 10, 12000));
     size_t describes = 0;
