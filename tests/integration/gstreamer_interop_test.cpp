@@ -1,8 +1,9 @@
 // The library, loaded through its exports as a recorder host does, streaming
 // from GStreamer's RTSP server (gst-rtsp-server), a peer this project did not
-// write: every codec, RTSP authentication scheme and transport mode. The
-// PSIA side (channel settings over HTTP) is camsim's; the channel's
-// capability text sends the RTSP session to the GStreamer server.
+// write: every codec, RTSP authentication scheme and transport mode, and a
+// password the server refuses. The PSIA side (channel settings over HTTP) is
+// camsim's; the channel's capability text sends the RTSP session to the
+// GStreamer server.
 #include <gtest/gtest.h>
 
 #include <limits.h>
@@ -23,6 +24,7 @@
 #include "support/fake_host.h"
 #include "support/gst_rtsp_peer.h"
 #include "support/video_decoder.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -201,5 +203,72 @@ TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, GStreamerInterop, ::testing::ValuesIn(Cases()), CaseName);
+
+// A password the server's Digest realm refuses: the host hears which request
+// was refused with the server's own status line, once although the channel
+// tries again, and never the password. camsim, on the PSIA side, takes it.
+TEST(GStreamerAuthentication, AWrongPasswordIsReportedOnceAndNeverShown) {
+    fakes::GstRtspPeer::Options options;
+    options.auth = "digest";
+    options.password = "gst-Right7";
+    options.lifetimeSeconds = 60;
+    fakes::GstRtspPeer peer(options);
+    std::string error;
+    ASSERT_TRUE(peer.Start(&error)) << error;
+    const std::string password = "host-Wrong7";
+    camsim::CameraConfig config;
+    config.password = password;
+    camsim::Camera camera(config);
+    ASSERT_TRUE(camera.Start(&error)) << error;
+
+    hostkit::DriverLibrary library(OMBRELIX_LIBRARY_PATH);
+    ASSERT_TRUE(library.Loaded());
+    fakes::FakeDebugSink debug;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeDeviceConfig device;
+    fakes::FakeStreamSink sink;
+    device.connection.port = camera.HttpPort();
+    device.connection.user = options.user;
+    device.connection.password = password;
+    device.parameters[2] = "1;" + std::to_string(peer.Port()) + ";VBR;64;8192;20,40,60,80,100";
+    IIPCaptureDriverEx3* driver = library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")();
+    ASSERT_NE(driver, nullptr);
+    std::unique_ptr<IIPCaptureDriverEx3, DeleteIPCaptureEx3Fn> owner(
+        driver, library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3"));
+    ASSERT_TRUE(driver->Open(&debug, &allocator, &device));
+    fakes::FakeStreamConfig settings(kWidth, kHeight, 1000 / kFps, 50);
+    ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(0, &sink, &settings));
+
+    // Each attempt is refused twice, the second time with the credentials;
+    // the next attempt comes no sooner than a no-data time-out (10 s here).
+    const std::string refused = "answered \"RTSP/1.0 401";
+    auto refusals = [&] {
+        const std::string log = peer.Log();
+        const std::string status = "code:   '401'";
+        size_t n = 0;
+        for (size_t at = log.find(status); at != std::string::npos; at = log.find(status, at + 1)) ++n;
+        return n;
+    };
+    const bool retried = fakes::WaitUntil([&] { return refusals() >= 4; }, 20000);
+    // The second attempt's report, were there one, follows its refusal at once.
+    EXPECT_FALSE(fakes::WaitUntil([&] { return debug.CountContaining(refused) > 1; }, 500));
+    EXPECT_TRUE(driver->GetVideoCapture()->StopChannel(0));
+    driver->Close();
+    owner.reset();
+    ASSERT_TRUE(retried) << peer.Log();
+
+    size_t found = 0;
+    for (const auto& r : debug.Records()) {
+        EXPECT_EQ(r.text.find(password), std::string::npos) << r.text;
+        if (r.text.find(refused) == std::string::npos) continue;
+        ++found;
+        EXPECT_EQ(r.level, 3);
+        EXPECT_EQ(r.text, "telvaro::CBaseRTPChannel::Connect: Camera 127.0.0.1: DESCRIBE rtsp://127.0.0.1:" +
+                              std::to_string(peer.Port()) +
+                              "/PSIA/Streaming/channels/1?videoCodecType=H.264 answered \"RTSP/1.0 401 Unauthorized\"");
+    }
+    EXPECT_EQ(found, 1u);
+    EXPECT_EQ(sink.FrameCount(), 0u);
+}
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <map>
 
-#include "camsim/text_util.h"
 #include "util/md5.h"
 #include "util/text.h"
 #include "support/fake_host.h"
@@ -47,7 +46,35 @@ bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme)
 
 }  // namespace
 
-std::map<std::string, std::string> AuthParams(const std::string& text) { return camsim::ParseAuthParameters(text); }
+// Written here rather than borrowed from the driver, so that the servers
+// do not share the parser they are testing.
+std::map<std::string, std::string> AuthParams(const std::string& text) {
+    std::map<std::string, std::string> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ',')) ++i;
+        const size_t eq = text.find('=', i);
+        if (eq == std::string::npos) break;
+        const std::string name = Lower(Trim(text.substr(i, eq - i)));
+        i = eq + 1;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\' && i + 1 < text.size()) ++i;
+                value += text[i];
+            }
+            ++i;
+        } else {
+            size_t end = text.find(',', i);
+            if (end == std::string::npos) end = text.size();
+            value = Trim(text.substr(i, end - i));
+            i = end;
+        }
+        out[name] = value;
+    }
+    return out;
+}
 
 bool DecodeBase64(const std::string& text, std::string& decoded) {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

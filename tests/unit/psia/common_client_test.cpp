@@ -13,8 +13,8 @@
 
 #include "psia/http_auth_memory.h"
 #include "psia/psia_builders.h"
-#include "psia_test_records.h"
 #include "support/abort_run.h"
+#include "support/psia_test_records.h"
 #include "support/test_http_server.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "psia/psia_parsers.h"
 #include "psia/xml_parser.h"
-#include "psia_test_records.h"
+#include "support/psia_test_records.h"
 
 namespace {
 

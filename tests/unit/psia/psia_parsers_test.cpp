@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "psia/capability_text.h"
-#include "psia_test_records.h"
+#include "support/psia_test_records.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "camsim/camera.h"
 #include "driver/config_file.h"
 #include "util/md5.h"
 #include "rtp/rtp_packet.h"
 #include "support/hostile_rtsp_peer.h"
+#include "support/recording_user.h"
 #include "support/test_http_server.h"
 #include "support/test_rtsp_server.h"
 #include "support/udp_peer.h"
@@ -29,6 +29,7 @@
 namespace {
 
 using namespace telvaro;
+using fakes::RecordingUser;
 using fakes::RtspAnswer;
 using fakes::RtspRequest;
 using fakes::TestRtspServer;
@@ -142,48 +143,6 @@ struct ScriptedCamera {
         }
         return a;
     }
-};
-
-class RecordingUser : public IRTPReceiverUser {
-public:
-    explicit RecordingUser(TestRtspServer* server = nullptr) : server_(server) {}
-    void OnRTPPacket(const RTPPacket* packet) override {
-        std::lock_guard<std::mutex> lock(mu_);
-        sequences_.push_back(packet->sequenceNumber);
-    }
-    void OnRTPPacketFrom(const platform::Ipv4Endpoint*, const RTPPacket*) override { ADD_FAILURE(); }
-    void OnReceiveTimeout() override {}
-    void OnReceiveClosed() override {}
-    void SetMediaConfig(const MediaConfig& config) override {
-        std::lock_guard<std::mutex> lock(mu_);
-        config_ = config;
-        ++configCalls_;
-        if (server_) requestsAtConfig_ = server_->RequestCount();
-    }
-    std::vector<uint16_t> Sequences() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return sequences_;
-    }
-    MediaConfig Config() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return config_;
-    }
-    int ConfigCalls() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return configCalls_;
-    }
-    size_t RequestsAtConfig() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return requestsAtConfig_;
-    }
-
-private:
-    TestRtspServer* server_;
-    std::mutex mu_;
-    std::vector<uint16_t> sequences_;
-    MediaConfig config_;
-    int configCalls_ = 0;
-    size_t requestsAtConfig_ = 0;
 };
 
 // Blocks in its packet callback until released, as a host might.
@@ -876,135 +835,6 @@ TEST(RtspClient, OpenFailures) {
         EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
     }
     EXPECT_EQ(server.RequestCount(), 0u);
-}
-
-// A client's parameters for the simulated camera's first stream, with its
-// credentials.
-RtspParams CamsimParams(const camsim::Camera& camera) {
-    RtspParams params;
-    params.host = "127.0.0.1";
-    params.serverPort = camera.RtspPort();
-    params.urlPath = kPath;
-    params.userName = camera.Config().user;
-    params.password = camera.Config().password;
-    params.connectTimeoutMs = 1000;
-    params.receiveTimeoutMs = 2000;
-    return params;
-}
-
-// Against the simulated camera with Digest authentication: RTP arrives on
-// the client ports in mode 0 and interleaved in modes 1 and 2.
-TEST(RtspClient, PlaysFromCamsimInEveryMode) {
-    camsim::CameraConfig config;
-    config.rtspAuth = {camsim::AuthScheme::Digest};
-    camsim::Camera camera(config);
-    std::string error;
-    ASSERT_TRUE(camera.Start(&error)) << error;
-    for (int32_t mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
-        SCOPED_TRACE(mode);
-        camera.ClearRequests();
-        fakes::UdpPeer rtp;
-        fakes::UdpPeer rtcp;
-        RecordingUser user;
-        RtspParams params = CamsimParams(camera);
-        if (mode == kRtpOverUdp) {
-            params.clientRtpPort = rtp.Port();
-            params.clientRtcpPort = rtcp.Port();
-        }
-        CBaseRTSPClient client;
-        ASSERT_TRUE(client.Open(params, &user, mode));
-        if (mode == kRtpOverUdp) {
-            for (int i = 0; i < 5; ++i) {
-                const Bytes datagram = rtp.Receive();
-                RTPPacket packet;
-                ASSERT_TRUE(ParseRTPHeader(datagram.data(), datagram.size(), packet));
-                EXPECT_EQ(packet.payloadType, 96);
-            }
-        } else {
-            EXPECT_TRUE(fakes::WaitUntil([&] { return user.Sequences().size() >= 5; }, 3000));
-        }
-        const MediaConfig media = user.Config();
-        ASSERT_FALSE(media.sps.empty());
-        ASSERT_FALSE(media.pps.empty());
-        EXPECT_EQ(media.sps[0] & 0x1F, 7);
-        EXPECT_EQ(media.pps[0] & 0x1F, 8);
-        client.Close();
-        EXPECT_FALSE(client.IsRunning());
-
-        // The TEARDOWN is sent even though its reply is no longer read.
-        auto rtspMethods = [&] {
-            std::vector<std::string> methods;
-            for (const camsim::LoggedRequest& r : camera.Requests()) {
-                if (r.protocol == camsim::LoggedRequest::Protocol::Rtsp) methods.push_back(r.method);
-            }
-            return methods;
-        };
-        EXPECT_TRUE(fakes::WaitUntil([&] { return !rtspMethods().empty() && rtspMethods().back() == "TEARDOWN"; }));
-        for (const camsim::LoggedRequest& r : camera.Requests()) {
-            if (r.method == "SETUP") {
-                EXPECT_NE(r.text.find("uri=\"" + r.target + "\""), std::string::npos) << r.text;
-            }
-        }
-        const std::vector<std::string> methods = rtspMethods();
-        ASSERT_GE(methods.size(), 4u);
-        EXPECT_EQ(methods[0], "DESCRIBE");
-        EXPECT_EQ(methods[1], "DESCRIBE");
-        EXPECT_EQ(methods[2], "SETUP");
-        EXPECT_EQ(methods[3], "PLAY");
-    }
-    EXPECT_TRUE(fakes::WaitUntil([&] { return camera.RtspSessions() == 0; }));
-    camera.Stop();
-}
-
-// The simulated camera ends sessions that no request renewed within the
-// 2 s it announces, media or not: in both interleaved modes the client keeps
-// its session, and its media, with an OPTIONS about every second.
-TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
-    camsim::CameraConfig config;
-    config.sessionTimeoutSeconds = 2;
-    camsim::Camera camera(config);
-    std::string error;
-    ASSERT_TRUE(camera.Start(&error)) << error;
-    const int32_t modes[] = {kRtpOverTcp, kRtpOverRtsp};
-    RecordingUser users[2];
-    CBaseRTSPClient clients[2];
-    for (int i = 0; i < 2; ++i) ASSERT_TRUE(clients[i].Open(CamsimParams(camera), &users[i], modes[i]));
-    const Clock::time_point opened = Clock::now();
-    std::this_thread::sleep_until(opened + std::chrono::milliseconds(4500));
-    size_t before[2];
-    for (int i = 0; i < 2; ++i) before[i] = users[i].Sequences().size();
-    std::this_thread::sleep_until(opened + std::chrono::milliseconds(5500));
-    for (int i = 0; i < 2; ++i) {
-        // 25 frames a second, one packet or more each.
-        EXPECT_GE(users[i].Sequences().size(), before[i] + 10) << "mode " << modes[i];
-    }
-    EXPECT_EQ(camera.RtspSessions(), 2u);
-    for (CBaseRTSPClient& client : clients) client.Close();
-
-    std::map<std::string, Clock::time_point> played;
-    std::map<std::string, std::vector<Clock::time_point>> options;
-    for (const camsim::LoggedRequest& r : camera.Requests()) {
-        std::string session;
-        for (const auto& header : r.headers) {
-            if (header.first == "Session") session = header.second;
-        }
-        if (r.method == "PLAY") played[session] = r.received;
-        if (r.method == "OPTIONS") options[session].push_back(r.received);
-    }
-    ASSERT_EQ(played.size(), 2u);
-    for (const auto& play : played) {
-        SCOPED_TRACE(play.first);
-        const std::vector<Clock::time_point>& times = options[play.first];
-        EXPECT_GE(times.size(), 4u);
-        Clock::time_point last = play.second;
-        for (const Clock::time_point& t : times) {
-            const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - last).count();
-            EXPECT_GE(gap, 800);
-            EXPECT_LE(gap, 1600);
-            last = t;
-        }
-    }
-    camera.Stop();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,15 @@ public:
         uint16_t sequence;
         Bytes payload;
         bool operator==(const Packet& o) const { return sequence == o.sequence && payload == o.payload; }
+        // Sequence, size, the first bytes and a checksum of all of them: two
+        // packets that differ anywhere print differently, in one short line.
+        friend void PrintTo(const Packet& p, std::ostream* os) {
+            uint32_t fnv = 2166136261u;
+            for (uint8_t b : p.payload) fnv = (fnv ^ b) * 16777619u;
+            *os << "{seq " << p.sequence << ", " << p.payload.size() << " bytes" << std::hex;
+            for (size_t i = 0; i < p.payload.size() && i < 6; ++i) *os << " " << static_cast<int>(p.payload[i]);
+            *os << (p.payload.size() > 6 ? " ..." : "") << ", fnv1a " << fnv << std::dec << "}";
+        }
     };
     void OnRTPPacket(const RTPPacket* packet) override {
         packets.push_back({packet->sequenceNumber, Bytes(packet->payload, packet->payload + packet->payloadLength)});
@@ -104,13 +114,13 @@ TEST(RtspStreamParser, SplitAtEveryByte) {
         parser.Feed(stream.data(), cut);
         parser.Feed(stream.data() + cut, stream.size() - cut);
         ASSERT_EQ(Sequences(recorder), (std::vector<uint16_t>{1, 2, 3})) << "cut at " << cut;
-        ASSERT_TRUE(recorder.packets == expected) << "cut at " << cut;
+        ASSERT_EQ(recorder.packets, expected) << "cut at " << cut;
     }
     Recorder recorder;
     CRTSPStreamParser parser(&recorder);
     for (uint8_t byte : stream) parser.Feed(&byte, 1);
     EXPECT_EQ(Sequences(recorder), (std::vector<uint16_t>{1, 2, 3}));
-    EXPECT_TRUE(recorder.packets == expected);
+    EXPECT_EQ(recorder.packets, expected);
 }
 
 // No data in the middle of a frame changes nothing; without a user the

@@ -11,7 +11,7 @@
 #include "camsim/camera.h"
 #include "psia/capability_text.h"
 #include "psia/common_client.h"
-#include "psia_test_records.h"
+#include "support/psia_test_records.h"
 
 namespace {
 
