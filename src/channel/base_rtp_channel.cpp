@@ -102,7 +102,8 @@ void CBaseRTPChannel::NoteAttemptFailure(const std::string& reason) {
 
 void CBaseRTPChannel::ReportAttemptFailure(const std::string& reason) {
     if (!driver_ || !reportedFailures_.insert(reason).second) return;
-    driver_->DebugMessage(3, "telvaro::CBaseRTPChannel::Connect: %s: %s", DeviceName().c_str(), reason.c_str());
+    driver_->DebugMessage(kMessageNotice, "telvaro::CBaseRTPChannel::Connect: %s: %s", DeviceName().c_str(),
+                          reason.c_str());
 }
 
 bool CBaseRTPChannel::CreateReceiver() {

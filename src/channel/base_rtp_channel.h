@@ -85,7 +85,7 @@ protected:
     CManualEvent dataEvent_;
     CManualEvent frameEvent_;
     const uint32_t cameraAddress_;
-    int32_t transportMode_ = 0;
+    TransportMode transportMode_ = kRtpOverUdp;
     std::unique_ptr<CRTPMediaParser> mediaParser_;
 
 private:

@@ -65,7 +65,7 @@ bool CRTPMediaParser::CheckBufferSize() {
     if (frame_.size() <= kMaxFrameSize) return true;
     if (driver_) {
         DEVICE_INFO info = driver_->GetDeviceInfo();
-        driver_->DebugMessage(1, "%s: Frame buffer overflow detected, device %s:%u",
+        driver_->DebugMessage(kMessageFailure, "%s: Frame buffer overflow detected, device %s:%u",
                               "telvaro::CRTPMediaParser::CheckBufferSize", info.address.c_str(),
                               static_cast<unsigned>(info.port));
     }

@@ -30,7 +30,7 @@ bool FitsInHeader(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
-const char* MethodName(int32_t method) {
+const char* MethodName(RtspMethod method) {
     switch (method) {
         case kRtspDescribe: return "DESCRIBE";
         case kRtspSetup: return "SETUP";
@@ -48,7 +48,7 @@ CBaseRTSPClient::CBaseRTSPClient() = default;
 
 CBaseRTSPClient::~CBaseRTSPClient() { Close(); }
 
-bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode) {
+bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, TransportMode transportMode) {
     if (IsRunning() || rtspSocket_ != platform::kInvalidSocket) return false;
     params_ = params;
     user_ = user;
@@ -228,7 +228,7 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const s
            "\r\n";
 }
 
-std::string CBaseRTSPClient::BuildRequest(int32_t method) {
+std::string CBaseRTSPClient::BuildRequest(RtspMethod method) {
     const char* name = MethodName(method);
     if (!name) return std::string();
     const std::string cseq = FormatText("CSeq: %u\r\n", parser_.NextCSeq());
@@ -258,14 +258,14 @@ std::string CBaseRTSPClient::BuildRequest(int32_t method) {
     }
 }
 
-bool CBaseRTSPClient::SendRequest(int32_t method) {
+bool CBaseRTSPClient::SendRequest(RtspMethod method) {
     if (rtspSocket_ == platform::kInvalidSocket) return false;
     const std::string text = BuildRequest(method);
     if (text.empty()) return false;
     return platform::SendBytes(rtspSocket_, text.data(), text.size()) == static_cast<int>(text.size());
 }
 
-bool CBaseRTSPClient::Request(int32_t method) {
+bool CBaseRTSPClient::Request(RtspMethod method) {
     if (!SendRequest(method)) {
         NoteFailure(FormatText("%s %s: the request could not be sent", MethodName(method), RequestUrl(method).c_str()));
         return false;
@@ -300,7 +300,7 @@ bool CBaseRTSPClient::Request(int32_t method) {
     return false;
 }
 
-bool CBaseRTSPClient::RequestWithRetry(int32_t method) {
+bool CBaseRTSPClient::RequestWithRetry(RtspMethod method) {
     if (!Request(method)) return false;
     if (parser_.GetStatusCode() != 401) return true;
     // One more try when the challenge asks for another scheme, or for
@@ -319,7 +319,7 @@ bool CBaseRTSPClient::RequestWithRetry(int32_t method) {
     return false;
 }
 
-std::string CBaseRTSPClient::RequestUrl(int32_t method) const { return method == kRtspSetup ? ControlUrl() : BaseUrl(); }
+std::string CBaseRTSPClient::RequestUrl(RtspMethod method) const { return method == kRtspSetup ? ControlUrl() : BaseUrl(); }
 
 void CBaseRTSPClient::NoteFailure(const std::string& text) {
     std::lock_guard<std::mutex> guard(failureLock_);

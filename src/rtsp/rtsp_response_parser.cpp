@@ -131,7 +131,7 @@ const RTSPMediaDescription& CRTSPResponseParser::GetMedia(int32_t kind) const {
     return media_[kind - 1];
 }
 
-bool CRTSPResponseParser::Parse(const std::string& reply, int32_t method) {
+bool CRTSPResponseParser::Parse(const std::string& reply, RtspMethod method) {
     size_t pos = 0;
     std::string line;
     if (!ReadLine(reply, pos, line) || line.empty()) return false;

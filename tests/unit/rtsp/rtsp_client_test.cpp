@@ -242,7 +242,7 @@ struct Bench {
         params.connectTimeoutMs = 1000;
         params.receiveTimeoutMs = 2000;
     }
-    bool Open(int32_t mode) { return started && client.Open(params, &user, mode); }
+    bool Open(TransportMode mode) { return started && client.Open(params, &user, mode); }
     std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(server.Port()) + kPath; }
     // Requests of one method, in order.
     std::vector<RtspRequest> Of(const std::string& method) {
@@ -451,7 +451,7 @@ TEST(RtspClient, OpenRefusesCredentialsThatWouldBreakTheHeaders) {
 TEST(RtspClient, SetupTransportByMode) {
     const std::string withoutProfile = "m=video 0\r\na=control:trackID=1\r\n";
     struct Case {
-        int32_t mode;
+        TransportMode mode;
         std::string sdp;
         const char* transport;
     } cases[] = {
@@ -478,7 +478,7 @@ TEST(RtspClient, SetupTransportByMode) {
 // that goes elsewhere.
 TEST(RtspClient, SetupReplyTransportIsChecked) {
     struct Case {
-        int32_t mode;
+        TransportMode mode;
         const char* reply;  // "" echoes the request
         bool plays;
     } cases[] = {
@@ -598,7 +598,7 @@ TEST(RtspClient, RepliesSplitAnywhere) {
 }
 
 TEST(RtspClient, InterleavedMediaFromTheFirstByte) {
-    for (int32_t mode : {kRtpOverRtsp, kRtpOverTcp}) {
+    for (TransportMode mode : {kRtpOverRtsp, kRtpOverTcp}) {
         SCOPED_TRACE(mode);
         ScriptedCamera camera;
         camera.afterSetup = RtpFrame(1);
@@ -717,7 +717,7 @@ TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
 TEST(RtspClient, SetupEndsWithThePlayReply) {
     struct Case {
         const char* name;
-        int32_t mode;
+        TransportMode mode;
         int playStatus;
         bool answered;
         bool mediaFirst;
@@ -871,7 +871,7 @@ TEST(RtspClient, OpenFailures) {
     params.serverPort = server.Port();
     {
         CBaseRTSPClient client;
-        EXPECT_FALSE(client.Open(params, &user, 3));
+        EXPECT_FALSE(client.Open(params, &user, static_cast<TransportMode>(3)));
         params.host = "";
         EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
     }
@@ -900,7 +900,7 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
     camsim::Camera camera(config);
     std::string error;
     ASSERT_TRUE(camera.Start(&error)) << error;
-    for (int32_t mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
+    for (TransportMode mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
         SCOPED_TRACE(mode);
         camera.ClearRequests();
         fakes::UdpPeer rtp;
@@ -965,7 +965,7 @@ TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
     camsim::Camera camera(config);
     std::string error;
     ASSERT_TRUE(camera.Start(&error)) << error;
-    const int32_t modes[] = {kRtpOverTcp, kRtpOverRtsp};
+    const TransportMode modes[] = {kRtpOverTcp, kRtpOverRtsp};
     RecordingUser users[2];
     CBaseRTSPClient clients[2];
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(clients[i].Open(CamsimParams(camera), &users[i], modes[i]));
