@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/failure_reason.h"
 #include "core/transport_mode.h"
 #include "platform/socket.h"
 #include "rtp/rtp_receiver_user.h"
@@ -69,11 +70,10 @@ public:
     virtual bool ReceiveInterleaved();
     // OPTIONS when half the session time-out has passed since the last one.
     void KeepAlive();
-    // Why the session failed, in words for a log ("DESCRIBE rtsp://... answered
+    // Why the session failed, for a log ("DESCRIBE rtsp://... answered
     // \"RTSP/1.0 404 Not Found\"", a refused transport, no connection);
-    // empty while nothing failed. Never holds a password or an Authorization
-    // value. Any thread may ask.
-    std::string LastFailure() const;
+    // empty while nothing failed. Any thread may ask.
+    FailureReason LastFailure() const;
     // Set when the set-up has ended, either way: the camera answered PLAY
     // (Playing() is then true) or a step of it failed.
     CEvent& SetupEnded() { return setupEnded_; }
@@ -100,7 +100,7 @@ protected:
     // takes the interleaved channels the server confirmed.
     bool AcceptTransport();
     // Keeps the first failure of the session.
-    void NoteFailure(const std::string& text);
+    void NoteFailure(FailureKind kind, const std::string& text);
     // One reply: its header block up to the empty line and exactly
     // Content-Length body bytes; bytes after it stay buffered for the next
     // read. False when nothing arrived or the reply is too large
@@ -126,7 +126,7 @@ protected:
     mutable uint32_t nonceCount_ = 0;
     std::string cnonce_;
     mutable std::mutex failureLock_;
-    std::string lastFailure_;
+    FailureReason lastFailure_;
     CManualEvent setupEnded_;
     std::atomic<bool> playing_{false};
 };

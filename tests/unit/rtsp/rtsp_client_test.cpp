@@ -350,7 +350,7 @@ TEST(RtspClient, AuthenticationAfterA401) {
         ASSERT_EQ(setups.size(), c.setups);
         EXPECT_EQ(bench.Of("PLAY").size(), c.setups);
         if (c.alwaysChallenge) {
-            EXPECT_EQ(bench.client.LastFailure(),
+            EXPECT_EQ(bench.client.LastFailure().text,
                       "DESCRIBE " + bench.Url() + " answered \"RTSP/1.0 401 Unauthorized\"");
         } else {
             EXPECT_TRUE(camera.Authorised(describes[1]));
@@ -503,7 +503,7 @@ TEST(RtspClient, SetupReplyTransportIsChecked) {
         bench.client.Close();
         EXPECT_EQ(bench.Of("PLAY").size(), c.plays ? 1u : 0u);
         if (!c.plays) {
-            EXPECT_EQ(bench.client.LastFailure().compare(0, 6, "SETUP "), 0) << bench.client.LastFailure();
+            EXPECT_EQ(bench.client.LastFailure().text.compare(0, 6, "SETUP "), 0) << bench.client.LastFailure().text;
         }
     }
 }
@@ -742,13 +742,16 @@ TEST(RtspClient, SetupEndsWithThePlayReply) {
         ASSERT_TRUE(bench.Open(c.mode));
         ASSERT_TRUE(bench.client.SetupEnded().Wait(3000));
         EXPECT_EQ(bench.client.Playing(), c.playing);
-        const std::string failure = bench.client.LastFailure();
+        const FailureReason failure = bench.client.LastFailure();
         if (c.playing) {
-            EXPECT_EQ(failure, "");
+            EXPECT_EQ(failure.kind, kFailureNone);
+            EXPECT_EQ(failure.text, "");
         } else if (c.answered) {
-            EXPECT_EQ(failure, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Status\"");
+            EXPECT_EQ(failure.kind, kFailureRefused);
+            EXPECT_EQ(failure.text, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Status\"");
         } else {
-            EXPECT_EQ(failure, "PLAY " + bench.Url() + ": no reply");
+            EXPECT_EQ(failure.kind, kFailureNoAnswer);
+            EXPECT_EQ(failure.text, "PLAY " + bench.Url() + ": no reply");
         }
         if (c.mediaFirst) {
             EXPECT_TRUE(fakes::WaitUntil([&] { return bench.user.Sequences().size() == 1; }));
@@ -797,7 +800,7 @@ TEST(RtspClient, RepliesWithoutEndFailTheRequest) {
         EXPECT_GE(MsSince(start), c.atLeastMs);
         EXPECT_LT(MsSince(start), c.belowMs);
         EXPECT_FALSE(client.Playing());
-        EXPECT_EQ(client.LastFailure(),
+        EXPECT_EQ(client.LastFailure().text,
                   "DESCRIBE rtsp://127.0.0.1:" + std::to_string(peer.Port()) + kPath + c.failure);
         client.Close();
     }
@@ -864,7 +867,7 @@ TEST(RtspClient, OpenFailures) {
         EXPECT_GE(MsSince(start), c.atLeastMs);
         EXPECT_LT(MsSince(start), c.belowMs);
         EXPECT_FALSE(client.IsRunning());
-        EXPECT_EQ(client.LastFailure(), "no RTSP connection to 127.0.0.1:" + std::to_string(c.port));
+        EXPECT_EQ(client.LastFailure().text, "no RTSP connection to 127.0.0.1:" + std::to_string(c.port));
     }
     TestRtspServer server;
     ASSERT_TRUE(server.Start());
