@@ -74,7 +74,7 @@ bool Run(const Case& c, int clients) {
         CBaseRTSPClient client;
         if (!client.Open(params, &user, kRtpOverUdp)) return false;
         allFailed = client.SetupEnded().Wait(10000) && !client.Playing() && allFailed;
-        failures.push_back(client.LastFailure());
+        failures.push_back(client.LastFailure().text);
         client.Close();
     }
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / clients;

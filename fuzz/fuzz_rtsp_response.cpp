@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    const int32_t method = data[0] % 8 < 2 ? telvaro::kRtspDescribe : data[0] % 8;
+    const auto method = static_cast<telvaro::RtspMethod>(data[0] % 8 < 2 ? telvaro::kRtspDescribe : data[0] % 8);
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
     size_t length = 0;

@@ -57,8 +57,8 @@ void WaitFor(Pred pred, int ms) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    const int32_t modes[4] = {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp, kRtpOverTcp};
-    const int32_t mode = modes[data[0] & 3];
+    const TransportMode modes[4] = {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp, kRtpOverTcp};
+    const TransportMode mode = modes[data[0] & 3];
     fakes::HostileScript script;
     script.closeAfterReplies = (data[0] & 4) == 0;
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);

@@ -84,12 +84,12 @@ void CBaseCameraChannel::StopThread() {
     thread_.reset();
 }
 
-int32_t CBaseCameraChannel::GetState() {
+ChannelState CBaseCameraChannel::GetState() {
     CLockScope scope(stateLock_);
     return state_;
 }
 
-void CBaseCameraChannel::SetState(int32_t state) {
+void CBaseCameraChannel::SetState(ChannelState state) {
     CLockScope scope(stateLock_);
     state_ = state;
 }
@@ -136,15 +136,15 @@ std::string CBaseCameraChannel::DeviceName() const {
 CBaseCameraChannel::Report CBaseCameraChannel::MakeReport(bool online) {
     std::string name = DeviceName();
     static const char* const kWhere = "telvaro::CBaseCameraChannel::SetCameraState";
-    if (online) return {3, FormatText("%s: %s is online", kWhere, name.c_str())};
+    if (online) return {kMessageNotice, FormatText("%s: %s is online", kWhere, name.c_str())};
     switch (GetState()) {
         case kStateStopped:
-            return {3, FormatText("%s: %s is offline. Channel was stopped", kWhere, name.c_str())};
+            return {kMessageNotice, FormatText("%s: %s is offline. Channel was stopped", kWhere, name.c_str())};
         case kStateSignalLost:
             name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
-            return {1, FormatText("%s: Signal was lost for %s", kWhere, name.c_str())};
+            return {kMessageFailure, FormatText("%s: Signal was lost for %s", kWhere, name.c_str())};
         default:
-            return {1, FormatText("%s: %s is offline or failed", kWhere, name.c_str())};
+            return {kMessageFailure, FormatText("%s: %s is offline or failed", kWhere, name.c_str())};
     }
 }
 

@@ -30,8 +30,8 @@ public:
     bool Start(const CHANNEL_PARAMS& params) override;
     void Stop() override;
     bool Restart(const CHANNEL_PARAMS& params) override;
-    int32_t GetState() override;
-    void SetState(int32_t state) override;
+    ChannelState GetState() override;
+    void SetState(ChannelState state) override;
 
     // The channel thread's body.
     virtual int32_t Run() = 0;
@@ -68,7 +68,7 @@ protected:
     bool winsockStarted_ = false;
     std::atomic<bool> online_{false};
     CRecursiveLock stateLock_;
-    int32_t state_ = kStateStopped;
+    ChannelState state_ = kStateStopped;
     CRecursiveLock dataLock_;
     uint64_t lastData_ = 0;  // monotonic milliseconds
     const uint32_t channelNumber_;
@@ -84,7 +84,7 @@ protected:
 
 private:
     struct Report {
-        int32_t type = 0;
+        DebugMessageType type = kMessageNotice;
         std::string text;
     };
     Report MakeReport(bool online);

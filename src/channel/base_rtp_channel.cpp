@@ -61,6 +61,7 @@ int32_t CBaseRTPChannel::Run() {
         const uint32_t noData = driver_->GetDeviceInfo().noDataTimeout;
         if (GetState() != kStateStreaming) ConnectAndWait(noData);
         const bool stopping = stopEvent_.Wait(1000);
+        if (!stopping) ReportParserFailure();
         if (MillisecondsSinceData() <= noData) {
             if (stopping) break;
             continue;
@@ -80,6 +81,7 @@ int32_t CBaseRTPChannel::Run() {
 
 bool CBaseRTPChannel::Connect() {
     attemptFailure_.clear();
+    if (mediaParser_) mediaParser_->ClearFailure();
     SetState(kStateStopped);
     CloseTransport();
     DeleteReceiver();
@@ -101,8 +103,18 @@ void CBaseRTPChannel::NoteAttemptFailure(const std::string& reason) {
 }
 
 void CBaseRTPChannel::ReportAttemptFailure(const std::string& reason) {
-    if (!driver_ || !reportedFailures_.insert(reason).second) return;
-    driver_->DebugMessage(3, "telvaro::CBaseRTPChannel::Connect: %s: %s", DeviceName().c_str(), reason.c_str());
+    ReportOnce("telvaro::CBaseRTPChannel::Connect", reason);
+}
+
+void CBaseRTPChannel::ReportParserFailure() {
+    if (!mediaParser_) return;
+    const FailureReason failure = mediaParser_->LastFailure();
+    if (!failure.Empty()) ReportOnce("telvaro::CBaseRTPChannel::FeedParser", "depacketizer: " + failure.text);
+}
+
+void CBaseRTPChannel::ReportOnce(const char* where, const std::string& reason) {
+    if (!driver_ || !reportedFailures_.insert(std::string(where) + reason).second) return;
+    driver_->DebugMessage(kMessageNotice, "%s: %s: %s", where, DeviceName().c_str(), reason.c_str());
 }
 
 bool CBaseRTPChannel::CreateReceiver() {

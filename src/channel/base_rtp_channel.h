@@ -79,16 +79,23 @@ protected:
     // Tells the host why an attempt failed, once per distinct reason until
     // the channel streams again. Channel thread only.
     void ReportAttemptFailure(const std::string& reason);
+    // Tells the host, in the same way, why the depacketizer last refused or
+    // dropped data of the stream. Channel thread only.
+    void ReportParserFailure();
 
     uint16_t rtpPort_ = 0;
     std::unique_ptr<CRTPReceiver> receiver_;
     CManualEvent dataEvent_;
     CManualEvent frameEvent_;
     const uint32_t cameraAddress_;
-    int32_t transportMode_ = 0;
+    TransportMode transportMode_ = kRtpOverUdp;
     std::unique_ptr<CRTPMediaParser> mediaParser_;
 
 private:
+    // Sends "<where>: <device>: <reason>" unless it went out since the
+    // channel last streamed.
+    void ReportOnce(const char* where, const std::string& reason);
+
     // The RTSP thread hands the session's configuration over while a UDP
     // receive thread may already feed the depacketizer: the configuration
     // waits here and is taken over on the thread that feeds it.

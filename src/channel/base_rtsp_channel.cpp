@@ -55,11 +55,11 @@ bool CBaseRTSPChannel::OpenTransport() {
     params.clientRtcpPort = rtcpPort_;
     PrepareSession(params);
     if (client_->Open(params, this, transportMode_)) return true;
-    NoteAttemptFailure(client_->LastFailure());
+    NoteAttemptFailure(client_->LastFailure().text);
     return false;
 }
 
-std::string CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure() : std::string(); }
+std::string CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure().text : std::string(); }
 
 bool CBaseRTSPChannel::WaitForPlay() {
     if (!client_) return false;

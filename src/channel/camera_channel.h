@@ -8,7 +8,7 @@
 namespace telvaro {
 
 // Channel state codes. 1 is never used.
-enum : int32_t {
+enum ChannelState : int32_t {
     kStateStreaming = 0,
     kStateSignalLost = 2,
     kStateStopped = 3,  // stopped or not yet connected
@@ -20,8 +20,8 @@ public:
     virtual bool Start(const CHANNEL_PARAMS& params) = 0;
     virtual void Stop() = 0;
     virtual bool Restart(const CHANNEL_PARAMS& params) = 0;
-    virtual int32_t GetState() = 0;
-    virtual void SetState(int32_t state) = 0;
+    virtual ChannelState GetState() = 0;
+    virtual void SetState(ChannelState state) = 0;
 };
 
 }  // namespace telvaro

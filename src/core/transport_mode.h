@@ -5,8 +5,10 @@
 
 namespace telvaro {
 
-constexpr int32_t kRtpOverUdp = 0;   // "RTPoverUDP": a local UDP port pair
-constexpr int32_t kRtpOverTcp = 1;   // "RTPoverTCP": interleaved in the RTSP connection
-constexpr int32_t kRtpOverRtsp = 2;  // "RTPoverRTSP": interleaved in the RTSP connection
+enum TransportMode : int32_t {
+    kRtpOverUdp = 0,   // "RTPoverUDP": a local UDP port pair
+    kRtpOverTcp = 1,   // "RTPoverTCP": interleaved in the RTSP connection
+    kRtpOverRtsp = 2,  // "RTPoverRTSP": interleaved in the RTSP connection
+};
 
 }  // namespace telvaro

@@ -44,9 +44,9 @@ uint8_t GradeMessageLevel(int32_t type, const HostVersion& host) {
     const bool before512 = host.major < 5 || (host.major == 5 && host.minor < 12);
     const bool from63 = host.major > 6 || (host.major == 6 && host.minor >= 3);
     if (before512) {
-        if (type == 3 || type == 100) level = 2;
+        if (type == kMessageNotice || type == kMessageOpened) level = 2;
     } else if (!from63) {
-        if (type == 100) level = 3;
+        if (type == kMessageOpened) level = 3;
     }
     return level;
 }
@@ -120,15 +120,15 @@ void CIPCaptureDriver::LogOpened(ipcapture::IDeviceConfig* device, const std::st
     if (!firmware.empty()) text += ", FW: " + firmware;
     text += FormatText(", address: %s:%u)", SafeText(connection->GetAddress()).c_str(),
                        static_cast<unsigned>(connection->GetPort()));
-    DebugMessage(100, "%s", text.c_str());
+    DebugMessage(kMessageOpened, "%s", text.c_str());
 }
 
-void CIPCaptureDriver::DebugMessage(int32_t type, const char* format, ...) {
+void CIPCaptureDriver::DebugMessage(DebugMessageType type, const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string text = FormatTextV(format, args);
     va_end(args);
-    if (type == 4) return;
+    if (type == kMessageDiscarded) return;
     ipcapture::IDebugSink* sink = debugSink_;
     if (!sink) return;
     CDebugInfo info(GradeMessageLevel(type, hostVersion_), text.c_str());
@@ -171,7 +171,7 @@ ICameraChannel* CIPCaptureDriver::CreateChannel(uint32_t channel, ipcapture::ISt
     }
 }
 
-int32_t CIPCaptureDriver::GetRtpMode(uint32_t channel) {
+TransportMode CIPCaptureDriver::GetRtpMode(uint32_t channel) {
     return telvaro::GetRtpMode(GetDeviceInfo(), channel, GetName());
 }
 

@@ -57,14 +57,14 @@ public:
                            const std::string& firmware);
 
     // IDriver.
-    void DebugMessage(int32_t type, const char* format, ...) override;
+    void DebugMessage(DebugMessageType type, const char* format, ...) override;
     DEVICE_INFO GetDeviceInfo() override { return deviceInfo_; }
     std::pair<uint32_t, uint32_t> GetIOCounts() override { return {inputCount_, outputCount_}; }
     ipcapture::ISampleAllocator* GetSampleAllocator() override { return allocator_; }
     int32_t GetCustomValue() override { return customValue_; }
     int32_t GetCodecType() override { return codecType_; }
     uint32_t GetChannelCount() override { return channelCount_; }
-    int32_t GetRtpMode(uint32_t channel) override;
+    TransportMode GetRtpMode(uint32_t channel) override;
     std::string GetParameterText(int32_t index) override;
     int32_t GetParameterInt(int32_t index) override;
 

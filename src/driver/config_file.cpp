@@ -16,8 +16,8 @@ bool FitsInPathLiteral(const std::string& text) {
 
 }  // namespace
 
-int32_t GetRtpMode(const DEVICE_INFO& device, uint32_t channel, const std::string& driverName) {
-    int32_t mode = kRtpOverUdp;
+TransportMode GetRtpMode(const DEVICE_INFO& device, uint32_t channel, const std::string& driverName) {
+    TransportMode mode = kRtpOverUdp;
     CXMLParser parser;
     if (!parser.LoadFile(driverName + ".xml")) return mode;
 

@@ -13,6 +13,6 @@ namespace telvaro {
 // Transport mode for a device's channel (zero-based). Reads the file afresh
 // at every call; a missing or unreadable file, or an unknown mode text, gives
 // kRtpOverUdp. Only address and port of the device are used.
-int32_t GetRtpMode(const DEVICE_INFO& device, uint32_t channel, const std::string& driverName);
+TransportMode GetRtpMode(const DEVICE_INFO& device, uint32_t channel, const std::string& driverName);
 
 }  // namespace telvaro

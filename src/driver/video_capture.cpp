@@ -94,8 +94,10 @@ bool CIPVideoCapture::GetChannelStatus(uint32_t channel, uint32_t* state, uint32
     if (textSize > 0 && text) text[0] = '\0';
     std::shared_ptr<ICameraChannel> found = Lookup(channel);
     if (!found) return false;
-    int32_t code = found->GetState();
-    if (state) *state = code == kStateStopped ? static_cast<uint32_t>(kStateSignalLost) : static_cast<uint32_t>(code);
+    const ChannelState code = found->GetState();
+    // The host knows no "stopped": a stopped or connecting channel is one
+    // without signal to it.
+    if (state) *state = static_cast<uint32_t>(code == kStateStopped ? kStateSignalLost : code);
     return true;
 }
 

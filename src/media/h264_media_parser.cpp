@@ -25,9 +25,21 @@ constexpr uint8_t kFuA = 28;
 // FU header: start bit, end bit clear, type 5 (IDR slice).
 constexpr uint8_t kFuStartOfIdr = 0x85;
 constexpr uint8_t kFuStartBit = 0x80;
+constexpr uint8_t kFuEndBit = 0x40;
 
 bool BeginsWithStartCode(const uint8_t* data, size_t length) {
     return length >= 3 && data[0] == 0 && data[1] == 0 && data[2] == 1;
+}
+
+// Packet types of RFC 6184 this depacketizer does not take.
+const char* UnsupportedPacketText(uint8_t type) {
+    switch (type) {
+        case 25: return "a STAP-B packet (interleaved mode, not supported)";
+        case 26: return "an MTAP16 packet (interleaved mode, not supported)";
+        case 27: return "an MTAP24 packet (interleaved mode, not supported)";
+        case 29: return "an FU-B packet (interleaved mode, not supported)";
+        default: return "a packet of an undefined NAL unit type (0, 30 or 31)";
+    }
 }
 
 }  // namespace
@@ -47,6 +59,7 @@ void CH264RTPMediaParser::Reset() {
 void CH264RTPMediaParser::StartFrame() {
     ClearFrame();
     frameHasContent_ = false;
+    fragmentOpen_ = false;
 }
 
 void CH264RTPMediaParser::SetMediaConfig(const MediaConfig& config) {
@@ -97,7 +110,10 @@ void CH264RTPMediaParser::OnPacket(const RTPPacket* packet) {
 }
 
 bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
-    if (length == 0) return false;
+    if (length == 0) {
+        NoteFailure(kFailureMalformed, "an empty RTP payload");
+        return false;
+    }
     if (length >= 5 && payload[0] == 0 && payload[1] == 0 && payload[2] == 0 && payload[3] == 1) {
         // A byte stream inside RTP, as some cameras send it.
         NoteNal(payload[4]);
@@ -114,19 +130,25 @@ bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
     }
     if (type == kStapA) return AppendAggregate(payload, length);
     if (type == kFuA) return AppendFragment(payload, length);
-    // STAP-B, MTAP16, MTAP24, FU-B and the undefined types.
+    NoteFailure(kFailureUnsupported, UnsupportedPacketText(type));
     return false;
 }
 
 // STAP-A (RFC 6184 section 5.7.1): 16-bit sizes, each followed by a NAL unit.
 bool CH264RTPMediaParser::AppendAggregate(const uint8_t* payload, size_t length) {
-    if (length < 4) return false;
+    if (length < 4) {
+        NoteFailure(kFailureMalformed, "a STAP-A shorter than 4 bytes");
+        return false;
+    }
     size_t pos = 1;
     while (length - pos > 1) {
         const size_t size = static_cast<size_t>(payload[pos]) << 8 | payload[pos + 1];
         pos += 2;
         const size_t rest = length - pos;
-        if (size > rest) return false;
+        if (size > rest) {
+            NoteFailure(kFailureMalformed, "a STAP-A whose NAL unit sizes run past its end");
+            return false;
+        }
         if (rest == 0) break;
         if (size > 0) NoteNal(payload[pos]);
         AppendNal(payload + pos, size);
@@ -137,7 +159,10 @@ bool CH264RTPMediaParser::AppendAggregate(const uint8_t* payload, size_t length)
 
 // FU-A (RFC 6184 section 5.8).
 bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) {
-    if (length < 3) return false;
+    if (length < 3) {
+        NoteFailure(kFailureMalformed, "an FU-A shorter than 3 bytes");
+        return false;
+    }
     const uint8_t fuHeader = payload[1];
     const uint8_t nalHeader = static_cast<uint8_t>((payload[0] & 0xE0) | (fuHeader & 0x1F));
     const bool ownStartCode = length >= 6 && BeginsWithStartCode(payload + 2, length - 2);
@@ -150,6 +175,7 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
         bool haveSets = !config_.sps.empty() || !config_.pps.empty();
         if (!haveSets && !inBandParameterSets_) {
             if (!SynthesizeParameterSets()) {
+                NoteFailure(kFailureIncomplete, "an IDR picture without parameter sets, and none could be made");
                 waiting_ = true;
                 return false;
             }
@@ -157,7 +183,15 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
         }
         if (haveSets) InsertParameterSets();
     }
-    if ((fuHeader & kFuStartBit) && !ownStartCode) {
+    // A fragment whose start never came, with no packet missing in between
+    // and the stream under way, is the sender's doing. It is still taken as
+    // it comes.
+    const bool starts = (fuHeader & kFuStartBit) != 0;
+    if (!starts && !fragmentOpen_ && !waiting_) {
+        NoteFailure(kFailureOutOfOrder, "an FU-A fragment without its start fragment");
+    }
+    fragmentOpen_ = (starts || fragmentOpen_) && (fuHeader & kFuEndBit) == 0;
+    if (starts && !ownStartCode) {
         NoteNal(nalHeader);
         AppendToFrame(kStartCode, sizeof(kStartCode));
         AppendToFrame(&nalHeader, 1);

@@ -42,6 +42,8 @@ private:
     bool inBandParameterSets_ = false;
     // The frame holds something other than SEI messages.
     bool frameHasContent_ = false;
+    // An FU-A has begun whose end has not come yet.
+    bool fragmentOpen_ = false;
 };
 
 }  // namespace telvaro

@@ -52,7 +52,10 @@ void CJpegRTPMediaParser::OnPacket(const RTPPacket* packet) {
 }
 
 bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
-    if (length < 4) return false;
+    if (length < 4) {
+        NoteFailure(kFailureMalformed, "an RTP/JPEG payload shorter than 4 bytes");
+        return false;
+    }
     const uint32_t offset = static_cast<uint32_t>(payload[1]) << 16 | static_cast<uint32_t>(payload[2]) << 8 |
                             payload[3];
     if (offset == 0) {
@@ -83,6 +86,8 @@ bool CJpegRTPMediaParser::Append(const uint8_t* payload, size_t length) {
         // section 3.1.2): a frame with a hole or a part written twice would
         // only give the host a picture decoders reject.
         if (waiting_ || offset != expectedOffset_) {
+            // While waiting, the frame's first packet was lost on the way.
+            if (!waiting_) NoteFailure(kFailureOutOfOrder, "an RTP/JPEG fragment that does not follow the one before");
             Reset();
             return false;
         }
@@ -120,14 +125,20 @@ const uint8_t* CJpegRTPMediaParser::TablesForQ(int q) {
     return qTables_;
 }
 
-bool CJpegRTPMediaParser::ReadLayout(const uint8_t* frame, size_t length, Layout& layout) const {
-    if (length <= kMainHeaderLength) return false;
+bool CJpegRTPMediaParser::ReadLayout(const uint8_t* frame, size_t length, Layout& layout) {
+    auto refuse = [this](FailureKind kind, const char* text) {
+        NoteFailure(kind, text);
+        return false;
+    };
+    if (length <= kMainHeaderLength) return refuse(kFailureMalformed, "a first RTP/JPEG packet without scan data");
     layout.type = frame[4];
     layout.q = frame[5];
     layout.dataPos = kMainHeaderLength;
     layout.restartInterval = 0;
     if (HasRestartMarkers(layout.type)) {
-        if (length < kMainHeaderLength + kRestartHeaderLength) return false;
+        if (length < kMainHeaderLength + kRestartHeaderLength) {
+            return refuse(kFailureMalformed, "an RTP/JPEG restart marker header cut short");
+        }
         layout.restartInterval = static_cast<uint16_t>(frame[8] << 8 | frame[9]);
         layout.dataPos += kRestartHeaderLength;
     }
@@ -143,29 +154,41 @@ bool CJpegRTPMediaParser::ReadLayout(const uint8_t* frame, size_t length, Layout
     // 3.1.8). A length of 0 refers to tables sent before for the same Q,
     // which Q 255 never does; a header whose MBZ byte is set is not one this
     // parser can read.
-    if (length < layout.dataPos + kQuantizationHeaderLength) return false;
+    if (length < layout.dataPos + kQuantizationHeaderLength) {
+        return refuse(kFailureMalformed, "an RTP/JPEG quantization table header cut short");
+    }
     const uint8_t* quantization = frame + layout.dataPos;
-    if (quantization[0] != 0) return false;
+    if (quantization[0] != 0) {
+        return refuse(kFailureUnsupported, "an RTP/JPEG quantization table header whose MBZ byte is not 0");
+    }
     const size_t announced = static_cast<size_t>(quantization[2]) << 8 | quantization[3];
     layout.dataPos += kQuantizationHeaderLength;
-    if (length < layout.dataPos + announced) return false;
+    if (length < layout.dataPos + announced) {
+        return refuse(kFailureMalformed, "RTP/JPEG quantization tables longer than their packet");
+    }
     if (announced != 0) {
         // Baseline JPEG holds 8-bit tables of 64 entries: one shared table
         // or one for luminance and one for chrominance.
-        if (announced != kTableLength && announced != 2 * kTableLength) return false;
+        if (announced != kTableLength && announced != 2 * kTableLength) {
+            return refuse(kFailureUnsupported, "RTP/JPEG quantization tables of other than 64 or 128 bytes");
+        }
         layout.tables = frame + layout.dataPos;
         layout.tableBytes = announced;
         layout.tablesInPacket = true;
         layout.dataPos += announced;
     } else {
-        if (layout.q == 255 || tablesOfQ_[layout.q - 128].empty()) return false;
+        if (layout.q == 255) return refuse(kFailureMalformed, "an RTP/JPEG frame of Q 255 without its tables");
+        if (tablesOfQ_[layout.q - 128].empty()) {
+            return refuse(kFailureIncomplete, "an RTP/JPEG frame of Q 128 to 254 whose tables never came");
+        }
         layout.tables = tablesOfQ_[layout.q - 128].data();
         layout.tableBytes = tablesOfQ_[layout.q - 128].size();
     }
     const bool twoTables = layout.tableBytes > kTableLength;
     layout.headerLength = (layout.tableBytes & ~size_t(1)) + 501 - (layout.restartInterval ? 0 : 6) -
                           (twoTables ? 0 : 5);
-    return layout.headerLength <= kHeaderReserve;
+    if (layout.headerLength > kHeaderReserve) return refuse(kFailureTooLarge, "an RTP/JPEG header too long to rebuild");
+    return true;
 }
 
 size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
@@ -181,7 +204,10 @@ size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
 
     CJpegHeaderWriter header(out);
     if (layout.q < 128) {
-        if (length <= kHeaderFromQ) return 0;
+        if (length <= kHeaderFromQ) {
+            NoteFailure(kFailureMalformed, "an RTP/JPEG frame of 605 bytes or less with its tables from Q");
+            return 0;
+        }
         const uint8_t* tables = TablesForQ(layout.q);
         // Types 64 to 127 add 64 to the sampling type.
         const uint8_t baseType = HasRestartMarkers(layout.type) ? static_cast<uint8_t>(layout.type - 64) : layout.type;

@@ -39,11 +39,11 @@ private:
         bool tablesInPacket = false;      // rather than received with an earlier frame
         size_t headerLength = 0;       // of the rebuilt JPEG header
     };
-    // False when the headers are cut short or malformed, or the frame's
-    // quantization tables are unknown: Q 255 without tables in the packet,
-    // or Q 128 to 254 with none in it and none received for that Q before
-    // (RFC 2435 section 3.1.8).
-    bool ReadLayout(const uint8_t* frame, size_t length, Layout& layout) const;
+    // False, with the reason noted, when the headers are cut short or
+    // malformed, or the frame's quantization tables are unknown: Q 255
+    // without tables in the packet, or Q 128 to 254 with none in it and none
+    // received for that Q before (RFC 2435 section 3.1.8).
+    bool ReadLayout(const uint8_t* frame, size_t length, Layout& layout);
 
     bool Append(const uint8_t* payload, size_t length);
     // Empties the stored frame and forgets its padding.

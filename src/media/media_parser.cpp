@@ -61,11 +61,31 @@ bool CRTPMediaParser::CheckSequence(uint16_t sequenceNumber) {
     return false;
 }
 
+FailureReason CRTPMediaParser::LastFailure() const {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    return lastFailure_;
+}
+
+void CRTPMediaParser::ClearFailure() {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    lastFailure_ = FailureReason();
+}
+
+void CRTPMediaParser::NoteFailure(FailureKind kind, const char* text) {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    // A cause met packet after packet costs no allocation.
+    if (lastFailure_.kind == kind && lastFailure_.text == text) return;
+    lastFailure_.kind = kind;
+    lastFailure_.text = text;
+}
+
 bool CRTPMediaParser::CheckBufferSize() {
     if (frame_.size() <= kMaxFrameSize) return true;
+    static_assert(kMaxFrameSize == 10485760, "the text below names the bound");
+    NoteFailure(kFailureTooLarge, "a frame above 10485760 bytes");
     if (driver_) {
         DEVICE_INFO info = driver_->GetDeviceInfo();
-        driver_->DebugMessage(1, "%s: Frame buffer overflow detected, device %s:%u",
+        driver_->DebugMessage(kMessageFailure, "%s: Frame buffer overflow detected, device %s:%u",
                               "telvaro::CRTPMediaParser::CheckBufferSize", info.address.c_str(),
                               static_cast<unsigned>(info.port));
     }

@@ -5,11 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "core/failure_reason.h"
 #include "core/idriver.h"
 #include "media/time_stamp_converter.h"
 #include "ombrelix/host.h"
@@ -74,7 +76,19 @@ public:
     const MediaConfig& GetMediaConfig() const { return config_; }
     const CTimeStampConverter& GetTimeStampConverter() const { return timeStamps_; }
 
+    // Why data of the stream was last refused or dropped, for a log; empty
+    // while nothing was. Packets lost on the way are not counted here: a
+    // sequence gap, and what it leaves without its start, only resets the
+    // parser. Any thread may ask.
+    FailureReason LastFailure() const;
+    // Forgets it: a new session starts without the last one's.
+    void ClearFailure();
+
 protected:
+    // Remembers why data is refused or dropped. text names the cause the
+    // same way every time.
+    void NoteFailure(FailureKind kind, const char* text);
+
     // Records the packet's sequence number. After a gap (16-bit arithmetic)
     // it calls Reset and returns false; the packet is still to be processed
     // and starts a new frame. The first packet is always accepted.
@@ -125,6 +139,9 @@ private:
 
     uint16_t lastSequence_ = 0;
     bool firstPacket_ = true;
+    // Written on the receiving thread, read by the channel's.
+    mutable std::mutex failureLock_;
+    FailureReason lastFailure_;
 };
 
 }  // namespace telvaro

@@ -75,6 +75,14 @@ void CMpeg4RTPMediaParser::HandOver() {
         uint32_t width = 0;
         uint32_t height = 0;
         if (!headerParser_.Parse(frame_.data(), frame_.size(), width, height)) {
+            if (inBandConfig_.empty() && config_.config.empty()) {
+                NoteFailure(kFailureIncomplete,
+                            "an MPEG-4 key frame without configuration headers, from the stream or the session");
+            } else {
+                // The header parser reads the simple profile only.
+                NoteFailure(kFailureUnsupported,
+                            "an MPEG-4 key frame whose configuration headers give no picture size");
+            }
             Reset();
             return;
         }

@@ -96,29 +96,29 @@ bool CCommonClient::Judge(const char* method, const std::string& path, const Web
     if (ok) return true;
     using platform::HttpOutcome;
     const uint32_t status = sender.StatusCode();
-    std::string reason;
+    FailureReason reason;
     if (sender.LastOutcome() == HttpOutcome::kTooLarge) {
-        reason = FormatText("%s %s: the answer is larger than %u bytes", method, path.c_str(),
-                            static_cast<unsigned>(Web::kMaxBodySize));
+        reason = {kFailureTooLarge, FormatText("%s %s: the answer is larger than %u bytes", method, path.c_str(),
+                                               static_cast<unsigned>(Web::kMaxBodySize))};
     } else if (sender.LastOutcome() == HttpOutcome::kCut) {
-        reason = FormatText("%s %s: the answer was cut short", method, path.c_str());
+        reason = {kFailureNoAnswer, FormatText("%s %s: the answer was cut short", method, path.c_str())};
     } else if (sender.LastOutcome() == HttpOutcome::kTimedOut) {
-        reason = FormatText("%s %s: no whole answer within %u ms", method, path.c_str(),
-                            static_cast<unsigned>(settings_.timeout));
+        reason = {kFailureNoAnswer, FormatText("%s %s: no whole answer within %u ms", method, path.c_str(),
+                                               static_cast<unsigned>(settings_.timeout))};
     } else if (status == 0) {
-        reason = FormatText("%s %s: no answer from %s:%u", method, path.c_str(), settings_.address.c_str(),
-                            static_cast<unsigned>(settings_.port));
+        reason = {kFailureNoAnswer, FormatText("%s %s: no answer from %s:%u", method, path.c_str(),
+                                               settings_.address.c_str(), static_cast<unsigned>(settings_.port))};
     } else if (status != 200) {
-        reason = FormatText("%s %s answered HTTP %u", method, path.c_str(), status);
+        reason = {kFailureRefused, FormatText("%s %s answered HTTP %u", method, path.c_str(), status)};
     } else {
-        reason = FormatText("%s %s: empty answer", method, path.c_str());
+        reason = {kFailureMalformed, FormatText("%s %s: empty answer", method, path.c_str())};
     }
     CLockScope scope(lock_);
     lastFailure_ = reason;
     return false;
 }
 
-std::string CCommonClient::LastFailure() {
+FailureReason CCommonClient::LastFailure() {
     CLockScope scope(lock_);
     return lastFailure_;
 }
@@ -144,7 +144,8 @@ bool CCommonClient::GetStreamingChannel(uint32_t channelId, StreamingChannelSett
     if (!Get(path, answer)) return false;
     if (ParseStreamingChannel(TextOf(answer), settings)) return true;
     CLockScope scope(lock_);
-    lastFailure_ = FormatText("GET %s: the answer is not a streaming channel document", path.c_str());
+    lastFailure_ = {kFailureMalformed,
+                    FormatText("GET %s: the answer is not a streaming channel document", path.c_str())};
     return false;
 }
 

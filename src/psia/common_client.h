@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/device_info.h"
+#include "core/failure_reason.h"
 #include "psia/http_sender.h"
 #include "psia/psia_records.h"
 #include "psia/smart_ptr.h"
@@ -56,7 +57,7 @@ public:
     // Why the last failed request failed, for a log: the method, the
     // resource and the HTTP status or what was missing. Empty while none
     // failed.
-    std::string LastFailure();
+    FailureReason LastFailure();
 
 private:
     bool Connected();
@@ -74,7 +75,7 @@ private:
     TSmartPtr<Web::CHttpSender> sender_;
     const std::atomic<bool>* abortFlag_ = nullptr;
     DEVICE_INFO settings_;
-    std::string lastFailure_;
+    FailureReason lastFailure_;
 };
 
 }  // namespace telvaro

@@ -2,16 +2,12 @@
 
 #include <cstring>
 
+#include "util/auth_params.h"
 #include "util/text.h"
 
 namespace Web {
 
 namespace {
-
-bool IsTokenChar(char c) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-    return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
 
 bool IsToken68Char(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
@@ -25,34 +21,22 @@ public:
     ChallengeReader(const std::string& text, std::vector<HttpChallenge>& out) : text_(text), out_(out) {}
 
     void Read() {
-        while (SkipSeparators()) {
-            std::string token = Token();
-            if (token.empty()) {
-                ++i_;  // a character that starts nothing
-                continue;
+        for (;;) {
+            // A parameter before any scheme belongs to nothing; the first of
+            // two of one name counts.
+            for (telvaro::AuthParam& param : telvaro::ReadAuthParams(text_, i_)) {
+                if (open_) out_.back().params.emplace(std::move(param.name), std::move(param.value));
             }
+            if (i_ >= text_.size()) return;
+            NewChallenge(telvaro::ReadToken(text_, i_));
             SkipBlanks();
-            if (i_ < text_.size() && text_[i_] == '=') {
-                Param(telvaro::ToLower(token));
-            } else {
-                NewChallenge(token);
-                SkipToken68();
-            }
+            SkipToken68();
         }
     }
 
 private:
-    bool SkipSeparators() {
-        while (i_ < text_.size() && (text_[i_] == ' ' || text_[i_] == '\t' || text_[i_] == ',')) ++i_;
-        return i_ < text_.size();
-    }
     void SkipBlanks() {
         while (i_ < text_.size() && (text_[i_] == ' ' || text_[i_] == '\t')) ++i_;
-    }
-    std::string Token() {
-        size_t start = i_;
-        while (i_ < text_.size() && IsTokenChar(text_[i_])) ++i_;
-        return text_.substr(start, i_ - start);
     }
 
     void NewChallenge(const std::string& name) {
@@ -77,24 +61,6 @@ private:
         SkipBlanks();
         bool ends = i_ >= text_.size() || text_[i_] == ',';
         if (letters == start || !ends) i_ = start;
-    }
-
-    void Param(const std::string& name) {
-        ++i_;  // "="
-        SkipBlanks();
-        std::string value;
-        if (i_ < text_.size() && text_[i_] == '"') {
-            for (++i_; i_ < text_.size() && text_[i_] != '"'; ++i_) {
-                if (text_[i_] == '\\' && i_ + 1 < text_.size()) ++i_;
-                value += text_[i_];
-            }
-            if (i_ < text_.size()) ++i_;
-        } else {
-            value = Token();
-        }
-        // A parameter before any scheme belongs to nothing; the first of two
-        // of one name counts.
-        if (open_) out_.back().params.emplace(name, value);
     }
 
     const std::string& text_;

@@ -30,7 +30,7 @@ bool FitsInHeader(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
-const char* MethodName(int32_t method) {
+const char* MethodName(RtspMethod method) {
     switch (method) {
         case kRtspDescribe: return "DESCRIBE";
         case kRtspSetup: return "SETUP";
@@ -48,7 +48,7 @@ CBaseRTSPClient::CBaseRTSPClient() = default;
 
 CBaseRTSPClient::~CBaseRTSPClient() { Close(); }
 
-bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode) {
+bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, TransportMode transportMode) {
     if (IsRunning() || rtspSocket_ != platform::kInvalidSocket) return false;
     params_ = params;
     user_ = user;
@@ -59,9 +59,9 @@ bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, int
         transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
     cnonce_ = MakeClientNonce();
     if (!knownMode || !FitsInHeader(params.userName) || !FitsInHeader(params.password)) {
-        NoteFailure("the user name or password contains a line break or NUL");
+        NoteFailure(kFailureBadSetting, "the user name or password contains a line break or NUL");
     } else if (!ConnectSocket()) {
-        NoteFailure(FormatText("no RTSP connection to %s:%u", params_.host.c_str(),
+        NoteFailure(kFailureNoAnswer, FormatText("no RTSP connection to %s:%u", params_.host.c_str(),
                                static_cast<unsigned>(params_.serverPort)));
     } else if (Start()) {
         return true;
@@ -163,7 +163,8 @@ bool CBaseRTSPClient::AcceptTransport() {
         return FindHeaderParam(name, "=", params, ";");
     };
     auto refuse = [this, &reply](const char* why) {
-        NoteFailure(FormatText("SETUP %s: %s (Transport: %s)", ControlUrl().c_str(), why, reply.c_str()));
+        NoteFailure(kFailureRefused,
+                    FormatText("SETUP %s: %s (Transport: %s)", ControlUrl().c_str(), why, reply.c_str()));
         return false;
     };
     if (params.find(";multicast;") != std::string::npos) return refuse("the server answered multicast, not unicast");
@@ -228,7 +229,7 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const s
            "\r\n";
 }
 
-std::string CBaseRTSPClient::BuildRequest(int32_t method) {
+std::string CBaseRTSPClient::BuildRequest(RtspMethod method) {
     const char* name = MethodName(method);
     if (!name) return std::string();
     const std::string cseq = FormatText("CSeq: %u\r\n", parser_.NextCSeq());
@@ -258,16 +259,17 @@ std::string CBaseRTSPClient::BuildRequest(int32_t method) {
     }
 }
 
-bool CBaseRTSPClient::SendRequest(int32_t method) {
+bool CBaseRTSPClient::SendRequest(RtspMethod method) {
     if (rtspSocket_ == platform::kInvalidSocket) return false;
     const std::string text = BuildRequest(method);
     if (text.empty()) return false;
     return platform::SendBytes(rtspSocket_, text.data(), text.size()) == static_cast<int>(text.size());
 }
 
-bool CBaseRTSPClient::Request(int32_t method) {
+bool CBaseRTSPClient::Request(RtspMethod method) {
     if (!SendRequest(method)) {
-        NoteFailure(FormatText("%s %s: the request could not be sent", MethodName(method), RequestUrl(method).c_str()));
+        NoteFailure(kFailureNoAnswer, FormatText("%s %s: the request could not be sent", MethodName(method),
+                                                 RequestUrl(method).c_str()));
         return false;
     }
     // In the interleaved modes the media follows the PLAY reply on the same
@@ -278,9 +280,13 @@ bool CBaseRTSPClient::Request(int32_t method) {
     bool tooLarge = false;
     bool mediaFirst = false;
     if (!ReadReply(reply, tooLarge, interleavedPlay ? &mediaFirst : nullptr)) {
-        NoteFailure(tooLarge ? FormatText("%s %s: a reply longer than %u bytes", MethodName(method),
-                                          RequestUrl(method).c_str(), static_cast<unsigned>(kMaxReplySize))
-                             : FormatText("%s %s: no reply", MethodName(method), RequestUrl(method).c_str()));
+        const std::string url = RequestUrl(method);
+        if (tooLarge) {
+            NoteFailure(kFailureTooLarge, FormatText("%s %s: a reply longer than %u bytes", MethodName(method),
+                                                     url.c_str(), static_cast<unsigned>(kMaxReplySize)));
+        } else {
+            NoteFailure(kFailureNoAnswer, FormatText("%s %s: no reply", MethodName(method), url.c_str()));
+        }
         return false;
     }
     if (mediaFirst) {
@@ -292,15 +298,14 @@ bool CBaseRTSPClient::Request(int32_t method) {
         MarkPlaying();
         return interleavedPlay ? ReceiveInterleaved() : true;
     }
-    NoteFailure(FormatText("%s %s answered \"%s\"%s", MethodName(method), RequestUrl(method).c_str(),
-                           parser_.GetStatusLine().c_str(),
-                           parser_.GetStatusCode() == 200 || parser_.GetStatusCode() == 401
-                               ? " with a reply that could not be read"
-                               : ""));
+    const bool unreadable = parser_.GetStatusCode() == 200 || parser_.GetStatusCode() == 401;
+    NoteFailure(unreadable ? kFailureMalformed : kFailureRefused,
+                FormatText("%s %s answered \"%s\"%s", MethodName(method), RequestUrl(method).c_str(),
+                           parser_.GetStatusLine().c_str(), unreadable ? " with a reply that could not be read" : ""));
     return false;
 }
 
-bool CBaseRTSPClient::RequestWithRetry(int32_t method) {
+bool CBaseRTSPClient::RequestWithRetry(RtspMethod method) {
     if (!Request(method)) return false;
     if (parser_.GetStatusCode() != 401) return true;
     // One more try when the challenge asks for another scheme, or for
@@ -314,19 +319,21 @@ bool CBaseRTSPClient::RequestWithRetry(int32_t method) {
     }
     // Credentials that do not work end the attempt; going on would only
     // wait for media that cannot come.
-    NoteFailure(FormatText("%s %s answered \"%s\"", MethodName(method), RequestUrl(method).c_str(),
-                           parser_.GetStatusLine().c_str()));
+    NoteFailure(kFailureRefused, FormatText("%s %s answered \"%s\"", MethodName(method), RequestUrl(method).c_str(),
+                                            parser_.GetStatusLine().c_str()));
     return false;
 }
 
-std::string CBaseRTSPClient::RequestUrl(int32_t method) const { return method == kRtspSetup ? ControlUrl() : BaseUrl(); }
-
-void CBaseRTSPClient::NoteFailure(const std::string& text) {
-    std::lock_guard<std::mutex> guard(failureLock_);
-    if (lastFailure_.empty()) lastFailure_ = text;
+std::string CBaseRTSPClient::RequestUrl(RtspMethod method) const {
+    return method == kRtspSetup ? ControlUrl() : BaseUrl();
 }
 
-std::string CBaseRTSPClient::LastFailure() const {
+void CBaseRTSPClient::NoteFailure(FailureKind kind, const std::string& text) {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    if (lastFailure_.Empty()) lastFailure_ = {kind, text};
+}
+
+FailureReason CBaseRTSPClient::LastFailure() const {
     std::lock_guard<std::mutex> guard(failureLock_);
     return lastFailure_;
 }

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/failure_reason.h"
+#include "core/transport_mode.h"
 #include "platform/socket.h"
 #include "rtp/rtp_receiver_user.h"
 #include "rtsp/rtsp_params.h"
@@ -40,10 +42,9 @@ public:
     ~CBaseRTSPClient() override;
 
     // Copies the parameters, connects and starts the session thread; blocks
-    // for at most the connect time-out. transportMode is kRtpOverUdp,
-    // kRtpOverTcp or kRtpOverRtsp. A client is opened once. A user name or
-    // password with CR, LF or NUL is refused: it would break the headers.
-    bool Open(const RtspParams& params, IRTPReceiverUser* user, int32_t transportMode);
+    // for at most the connect time-out. A client is opened once. A user name
+    // or password with CR, LF or NUL is refused: it would break the headers.
+    bool Open(const RtspParams& params, IRTPReceiverUser* user, TransportMode transportMode);
     // Ends the session (the thread sends TEARDOWN) and closes the socket;
     // returns within about 2500 ms even when the server stopped answering.
     // A thread that could not be ended (a user blocking in its callback)
@@ -55,13 +56,13 @@ public:
     void Run() override;
     // The complete request text of a method; each call takes the next CSeq.
     // Empty for an unknown method.
-    virtual std::string BuildRequest(int32_t method);
+    virtual std::string BuildRequest(RtspMethod method);
     // Sends one request and reads and parses its reply; in the interleaved
     // modes a PLAY goes on receiving media until the stream ends or a stop.
-    bool Request(int32_t method);
+    bool Request(RtspMethod method);
     // Request, and once more with the offered scheme after a 401 whose
     // scheme differs from the one in use.
-    bool RequestWithRetry(int32_t method);
+    bool RequestWithRetry(RtspMethod method);
     // Receives interleaved media until the connection ends or stays silent
     // for the receive time-out (true) or the stop event is set (false).
     // Sends OPTIONS every half session time-out meanwhile, without waiting
@@ -69,11 +70,10 @@ public:
     virtual bool ReceiveInterleaved();
     // OPTIONS when half the session time-out has passed since the last one.
     void KeepAlive();
-    // Why the session failed, in words for a log ("DESCRIBE rtsp://... answered
+    // Why the session failed, for a log ("DESCRIBE rtsp://... answered
     // \"RTSP/1.0 404 Not Found\"", a refused transport, no connection);
-    // empty while nothing failed. Never holds a password or an Authorization
-    // value. Any thread may ask.
-    std::string LastFailure() const;
+    // empty while nothing failed. Any thread may ask.
+    FailureReason LastFailure() const;
     // Set when the set-up has ended, either way: the camera answered PLAY
     // (Playing() is then true) or a step of it failed.
     CEvent& SetupEnded() { return setupEnded_; }
@@ -87,7 +87,7 @@ public:
 protected:
     bool ConnectSocket();
     // Builds and sends one request; its reply is left to the caller.
-    bool SendRequest(int32_t method);
+    bool SendRequest(RtspMethod method);
     // Half the session time-out (the announced one or the default).
     uint64_t KeepAliveIntervalMs() const;
     std::string BaseUrl() const;
@@ -95,12 +95,12 @@ protected:
     std::string TransportHeader() const;
     std::string AuthorizationHeader(const char* methodName, const std::string& uri) const;
     // The URL a request goes to: the control URL for SETUP, else the base.
-    std::string RequestUrl(int32_t method) const;
+    std::string RequestUrl(RtspMethod method) const;
     // Checks the Transport of the SETUP reply against what was asked and
     // takes the interleaved channels the server confirmed.
     bool AcceptTransport();
     // Keeps the first failure of the session.
-    void NoteFailure(const std::string& text);
+    void NoteFailure(FailureKind kind, const std::string& text);
     // One reply: its header block up to the empty line and exactly
     // Content-Length body bytes; bytes after it stay buffered for the next
     // read. False when nothing arrived or the reply is too large
@@ -114,7 +114,7 @@ protected:
     CRTSPResponseParser parser_;
     platform::SocketHandle rtspSocket_ = platform::kInvalidSocket;
     uint64_t lastKeepAlive_ = 0;
-    int32_t transportMode_ = 0;
+    TransportMode transportMode_ = kRtpOverUdp;
     IRTPReceiverUser* user_ = nullptr;
     // Received bytes not yet consumed by a reply.
     std::string pending_;
@@ -126,7 +126,7 @@ protected:
     mutable uint32_t nonceCount_ = 0;
     std::string cnonce_;
     mutable std::mutex failureLock_;
-    std::string lastFailure_;
+    FailureReason lastFailure_;
     CManualEvent setupEnded_;
     std::atomic<bool> playing_{false};
 };

@@ -10,12 +10,14 @@ namespace telvaro {
 
 // Request methods as the client numbers them; any other number builds an
 // empty request.
-constexpr int32_t kRtspDescribe = 1;
-constexpr int32_t kRtspSetup = 2;
-constexpr int32_t kRtspPlay = 3;
-constexpr int32_t kRtspTeardown = 4;
-constexpr int32_t kRtspOptions = 5;
-constexpr int32_t kRtspPause = 6;
+enum RtspMethod : int32_t {
+    kRtspDescribe = 1,
+    kRtspSetup = 2,
+    kRtspPlay = 3,
+    kRtspTeardown = 4,
+    kRtspOptions = 5,
+    kRtspPause = 6,
+};
 
 // Authentication schemes, as offered by a challenge and as in use.
 constexpr int32_t kRtspAuthNone = 0;

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "util/auth_params.h"
 #include "util/base64.h"
 #include "util/text.h"
 
@@ -89,37 +90,6 @@ uint32_t LeadingNumber(const std::string& text) {
     return static_cast<uint32_t>(v);
 }
 
-// The auth-params of a challenge (RFC 7235 section 2.1): name=token or
-// name="quoted string", separated by commas; names in lower case, values
-// without their quotes and escapes.
-std::map<std::string, std::string> ReadAuthParams(const std::string& text) {
-    std::map<std::string, std::string> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (IsSpace(text[i]) || text[i] == ',')) ++i;
-        const size_t nameStart = i;
-        while (i < text.size() && text[i] != '=' && text[i] != ',') ++i;
-        std::string name = ToLower(TrimBlanks(text.substr(nameStart, i - nameStart)));
-        if (i >= text.size() || text[i] != '=') continue;
-        ++i;
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        std::string value;
-        if (i < text.size() && text[i] == '"') {
-            for (++i; i < text.size() && text[i] != '"'; ++i) {
-                if (text[i] == '\\' && i + 1 < text.size()) ++i;
-                value += text[i];
-            }
-            if (i < text.size()) ++i;
-        } else {
-            const size_t valueStart = i;
-            while (i < text.size() && text[i] != ',') ++i;
-            value = TrimBlanks(text.substr(valueStart, i - valueStart));
-        }
-        if (!name.empty()) out[name] = value;
-    }
-    return out;
-}
-
 // Stores the decoded set unless it is longer than the limit.
 void StoreParameterSet(const std::string& text, std::vector<uint8_t>& target) {
     std::vector<uint8_t> decoded = Base64Decode(text);
@@ -161,7 +131,7 @@ const RTSPMediaDescription& CRTSPResponseParser::GetMedia(int32_t kind) const {
     return media_[kind - 1];
 }
 
-bool CRTSPResponseParser::Parse(const std::string& reply, int32_t method) {
+bool CRTSPResponseParser::Parse(const std::string& reply, RtspMethod method) {
     size_t pos = 0;
     std::string line;
     if (!ReadLine(reply, pos, line) || line.empty()) return false;
@@ -265,7 +235,10 @@ bool CRTSPResponseParser::ReadChallenge(const std::string& value) {
     // password goes out in the clear only to a server that offers nothing
     // else.
     if (digestOffered_ && offered != kRtspAuthDigest) return true;
-    const std::map<std::string, std::string> params = ReadAuthParams(parameters);
+    // A name given twice counts with its last value.
+    std::map<std::string, std::string> params;
+    size_t pos = 0;
+    for (AuthParam& param : ReadAuthParams(parameters, pos)) params[param.name] = std::move(param.value);
     auto get = [&params](const char* key) {
         auto it = params.find(key);
         return it == params.end() ? std::string() : it->second;

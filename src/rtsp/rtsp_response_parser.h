@@ -41,7 +41,7 @@ public:
     // only a DESCRIBE reply's body is read as a session description. Fails
     // for a status other than 200 and 401 and for malformed lines that
     // matter. Fields the reply does not mention keep their values.
-    bool Parse(const std::string& reply, int32_t method);
+    bool Parse(const std::string& reply, RtspMethod method);
 
     // Format parameters are taken only from the sections of this media kind
     // (video unless set).

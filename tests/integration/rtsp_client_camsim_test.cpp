@@ -47,7 +47,7 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
     camsim::Camera camera(config);
     std::string error;
     ASSERT_TRUE(camera.Start(&error)) << error;
-    for (int32_t mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
+    for (TransportMode mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
         SCOPED_TRACE(mode);
         camera.ClearRequests();
         fakes::UdpPeer rtp;
@@ -112,7 +112,7 @@ TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
     camsim::Camera camera(config);
     std::string error;
     ASSERT_TRUE(camera.Start(&error)) << error;
-    const int32_t modes[] = {kRtpOverTcp, kRtpOverRtsp};
+    const TransportMode modes[] = {kRtpOverTcp, kRtpOverRtsp};
     RecordingUser users[2];
     CBaseRTSPClient clients[2];
     for (int i = 0; i < 2; ++i) ASSERT_TRUE(clients[i].Open(CamsimParams(camera), &users[i], modes[i]));

@@ -12,7 +12,7 @@ FakeDriver::FakeDriver() {
     info_.noDataTimeout = 10000;
 }
 
-void FakeDriver::DebugMessage(int32_t type, const char* format, ...) {
+void FakeDriver::DebugMessage(telvaro::DebugMessageType type, const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string text = telvaro::FormatTextV(format, args);
@@ -76,6 +76,8 @@ void FakeDriver::ClearMessages() {
     messages_.clear();
 }
 
-int32_t FakeDriver::GetRtpMode(uint32_t channel) { return telvaro::GetRtpMode(GetDeviceInfo(), channel, name); }
+telvaro::TransportMode FakeDriver::GetRtpMode(uint32_t channel) {
+    return telvaro::GetRtpMode(GetDeviceInfo(), channel, name);
+}
 
 }  // namespace fakes

@@ -22,7 +22,7 @@ class FakeDriver : public telvaro::IDriver {
 public:
     FakeDriver();
 
-    void DebugMessage(int32_t type, const char* format, ...) override;
+    void DebugMessage(telvaro::DebugMessageType type, const char* format, ...) override;
     std::string GetName() override { return name; }
     telvaro::DEVICE_INFO GetDeviceInfo() override;
     std::pair<uint32_t, uint32_t> GetIOCounts() override { return {inputs, outputs}; }
@@ -31,7 +31,7 @@ public:
     int32_t GetCodecType() override { return codec; }
     uint32_t GetChannelCount() override { return channels; }
     // As the driver does: from the configuration file next to the executable.
-    int32_t GetRtpMode(uint32_t channel) override;
+    telvaro::TransportMode GetRtpMode(uint32_t channel) override;
     std::string GetParameterText(int32_t index) override;
     int32_t GetParameterInt(int32_t index) override;
 

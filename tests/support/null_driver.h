@@ -16,7 +16,7 @@ class NullDriver : public telvaro::IDriver {
 public:
     explicit NullDriver(telvaro::ipcapture::ISampleAllocator* allocator = nullptr) : allocator_(allocator) {}
 
-    void DebugMessage(int32_t, const char*, ...) override {}
+    void DebugMessage(telvaro::DebugMessageType, const char*, ...) override {}
     std::string GetName() override { return "Ombrelix"; }
     telvaro::DEVICE_INFO GetDeviceInfo() override { return telvaro::DEVICE_INFO(); }
     std::pair<uint32_t, uint32_t> GetIOCounts() override { return {0, 0}; }
@@ -24,7 +24,7 @@ public:
     int32_t GetCustomValue() override { return 0; }
     int32_t GetCodecType() override { return 0; }
     uint32_t GetChannelCount() override { return 1; }
-    int32_t GetRtpMode(uint32_t) override { return telvaro::kRtpOverUdp; }
+    telvaro::TransportMode GetRtpMode(uint32_t) override { return telvaro::kRtpOverUdp; }
     std::string GetParameterText(int32_t) override { return ""; }
     int32_t GetParameterInt(int32_t) override { return telvaro::kNoParameterInt; }
 

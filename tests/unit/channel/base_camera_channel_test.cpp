@@ -65,7 +65,7 @@ TEST_F(ChannelTest, CameraStateMessagesAreExact) {
     struct Case {
         uint32_t channels;
         uint32_t number;
-        int32_t state;  // state before the offline report
+        telvaro::ChannelState state;  // state before the offline report
         int32_t offlineType;
         const char* online;
         const char* offline;
@@ -198,7 +198,7 @@ TEST_F(ChannelTest, DataClockMeasuresSinceTheLastFrame) {
 // waits for a lock the host holds while it stops the channel.
 class BlockingDriver : public fakes::FakeDriver {
 public:
-    void DebugMessage(int32_t type, const char* format, ...) override {
+    void DebugMessage(telvaro::DebugMessageType type, const char* format, ...) override {
         va_list args;
         va_start(args, format);
         std::string text = telvaro::FormatTextV(format, args);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "media/jpeg_media_parser.h"
 #include "platform/native_thread.h"
 #include "support/fake_driver.h"
 #include "support/wait_until.h"
@@ -27,7 +28,11 @@ public:
         ++connects;
         return configureResult;
     }
-    void OnVideoPacket(const telvaro::RTPPacket*) override { ++packets; }
+    void OnVideoPacket(const telvaro::RTPPacket* packet) override {
+        ++packets;
+        if (mediaParser_) mediaParser_->OnPacket(packet);
+    }
+    void InstallJpegParser() { mediaParser_.reset(new telvaro::CJpegRTPMediaParser(driver_, "Ombrelix")); }
     // Delivers one frame through the channel's hand-over.
     bool Deliver() {
         fakes::FakeSample sample(telvaro::kFourCCJPEG, 16, "Ombrelix");
@@ -141,6 +146,34 @@ TEST_F(RtpChannelTest, StopWhileStreamingReportsStoppedOnceAndMeetsItsBound) {
     EXPECT_EQ(Count("is offline. Channel was stopped"), 1u);
     EXPECT_EQ(driver.Messages().size(), 2u);
     EXPECT_EQ(channel.GetState(), telvaro::kStateStopped);
+}
+
+// The host hears why the depacketizer refuses data once per cause, however
+// often the cause comes back.
+TEST_F(RtpChannelTest, ADepacketizerReasonReachesTheHostOnce) {
+    SupervisedChannel channel(&driver, &sink);
+    channel.InstallJpegParser();
+    FrameFeeder feeder(&channel);
+    ASSERT_TRUE(channel.Start(params));
+    feeder.Resume();
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000));
+    uint8_t bytes[14] = {0x80, 0x1A, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0};  // a JPEG payload of 2 bytes
+    telvaro::RTPPacket tooShort;
+    ASSERT_TRUE(telvaro::ParseRTPHeader(bytes, sizeof(bytes), tooShort));
+    const std::string reason = "depacketizer: an RTP/JPEG payload shorter than 4 bytes";
+    for (int i = 0; i < 20; ++i) channel.OnRTPPacket(&tooShort);
+    ASSERT_TRUE(driver.WaitForMessage(reason, 3000));
+    // Again, over two more passes of the channel thread.
+    for (int i = 0; i < 20; ++i) channel.OnRTPPacket(&tooShort);
+    telvaro::platform::SleepMs(2100);
+    feeder.Pause();
+    channel.Stop();
+    EXPECT_EQ(Count(reason), 1u);
+    for (const auto& m : driver.Messages()) {
+        if (m.text.find(reason) == std::string::npos) continue;
+        EXPECT_EQ(m.type, telvaro::kMessageNotice);
+        EXPECT_EQ(m.text, "telvaro::CBaseRTPChannel::FeedParser: Camera 127.0.0.1: " + reason);
+    }
 }
 
 TEST_F(RtpChannelTest, AFailingConfigurationIsRetriedEverySecond) {

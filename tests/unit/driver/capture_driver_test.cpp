@@ -138,9 +138,9 @@ TEST_F(DriverTest, OpenFailsWithoutAnIntegerParameterOne) {
 TEST_F(DriverTest, DebugMessagesAreFormattedAndTypeFourIsDropped) {
     ASSERT_TRUE(Open());
     sink.Clear();
-    driver.DebugMessage(1, "%s: value %u", "here", 7u);
-    driver.DebugMessage(4, "never %d", 1);
-    driver.DebugMessage(3, "%s", "");
+    driver.DebugMessage(telvaro::kMessageFailure, "%s: value %u", "here", 7u);
+    driver.DebugMessage(telvaro::kMessageDiscarded, "never %d", 1);
+    driver.DebugMessage(telvaro::kMessageNotice, "%s", "");
     auto records = sink.Records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].level, 1);
@@ -150,7 +150,7 @@ TEST_F(DriverTest, DebugMessagesAreFormattedAndTypeFourIsDropped) {
 
 TEST_F(DriverTest, MessagesWithoutASinkAreDropped) {
     ASSERT_TRUE(driver.Open(nullptr, &allocator, &device));
-    driver.DebugMessage(1, "nobody listens");
+    driver.DebugMessage(telvaro::kMessageFailure, "nobody listens");
     SUCCEED();
 }
 

@@ -49,11 +49,11 @@ public:
                       "/" + std::to_string(p.width) + "x" + std::to_string(p.height));
         return true;
     }
-    int32_t GetState() override { return state; }
-    void SetState(int32_t s) override { state = s; }
+    telvaro::ChannelState GetState() override { return state; }
+    void SetState(telvaro::ChannelState s) override { state = s; }
 
     CHANNEL_PARAMS params;
-    int32_t state = telvaro::kStateStopped;
+    telvaro::ChannelState state = telvaro::kStateStopped;
     bool startResult = true;
 
 private:
@@ -132,7 +132,7 @@ TEST_F(VideoCaptureTest, IndexesOutOfRangeAndEmptyPlacesFail) {
 TEST_F(VideoCaptureTest, StatusReportsStoppedAsSignalLost) {
     ASSERT_TRUE(capture.StartChannel(0, &sink, &config));
     struct Case {
-        int32_t code;
+        telvaro::ChannelState code;
         uint32_t reported;
     } cases[] = {{telvaro::kStateStopped, 2}, {telvaro::kStateSignalLost, 2}, {telvaro::kStateStreaming, 0}};
     for (const auto& c : cases) {

@@ -107,6 +107,41 @@ TEST(H264Depacketizer, PayloadsAreRebuiltWithStartCodes) {
     }
 }
 
+// What the parser refuses or finds out of order is kept, kind and cause,
+// for the channel's log.
+TEST(H264Depacketizer, RefusedPayloadsLeaveTheirReason) {
+    struct Case {
+        const char* name;
+        std::vector<Bytes> payloads;
+        FailureKind kind;
+        const char* cause;  // a word of the text
+    } cases[] = {
+        {"empty payload", {{}}, kFailureMalformed, "empty"},
+        {"STAP-B", {{0x19, 0, 0, 0, 2, 0x41, 1}}, kFailureUnsupported, "STAP-B"},
+        {"type 31", {{0x1F, 1, 2}}, kFailureUnsupported, "undefined"},
+        {"STAP-A size beyond the payload", {{0x18, 0, 10, 1, 2}}, kFailureMalformed, "STAP-A"},
+        {"FU-A of 2 bytes", {{0x7C, 0x81}}, kFailureMalformed, "FU-A"},
+        {"FU-A without its start", {{0x7C, 0x01, 3}, {0x7C, 0x41, 4}}, kFailureOutOfOrder, "start"},
+        {"FU-A after a complete one", {{0x7C, 0xC1, 1}, {0x7C, 0x41, 4}}, kFailureOutOfOrder, "start"},
+        {"IDR without sets and none to make", {{0x7C, 0x85, 1}}, kFailureIncomplete, "parameter sets"},
+    };
+    const KeyFrame k = ClipKeyFrame();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        if (c.kind == kFailureIncomplete) {
+            rig.parser.SetClient(nullptr);
+        } else {
+            Prime(rig, k);
+        }
+        EXPECT_TRUE(rig.parser.LastFailure().Empty());
+        for (size_t i = 0; i < c.payloads.size(); ++i) rig.FeedPayload(c.payloads[i], i + 1 == c.payloads.size());
+        const FailureReason failure = rig.parser.LastFailure();
+        EXPECT_EQ(failure.kind, c.kind);
+        EXPECT_NE(failure.text.find(c.cause), std::string::npos) << failure.text;
+    }
+}
+
 TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
     const KeyFrame k = ClipKeyFrame();
     const Bytes sei = {0x06, 0x05, 0x01, 0xFF, 0x80};
@@ -299,6 +334,7 @@ TEST(H264Depacketizer, ClipsRoundTripThroughADecoder) {
         }
         EXPECT_EQ(fakes::CheckFramesDecode(frames, fakes::VideoDecoder::Codec::H264), "");
         EXPECT_EQ(rig.allocator.allocations.load(), rig.allocator.releases.load());
+        EXPECT_TRUE(rig.parser.LastFailure().Empty()) << rig.parser.LastFailure().text;
     }
 }
 
@@ -364,6 +400,8 @@ TEST(H264Depacketizer, LostPacketsDropFramesUntilTheNextKeyFrame) {
             ASSERT_EQ(frames[i].data, ExpectedFrame(clip.frames[source], options, clip.sps, clip.pps)) << i;
         }
         EXPECT_EQ(fakes::CheckFramesDecode(frames, fakes::VideoDecoder::Codec::H264), "");
+        // Loss is not the sender's fault: it leaves no reason.
+        EXPECT_TRUE(rig.parser.LastFailure().Empty()) << rig.parser.LastFailure().text;
     }
 }
 

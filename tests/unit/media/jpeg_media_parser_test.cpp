@@ -276,6 +276,34 @@ TEST(JpegDepacketizer, FramesWithHolesOrUnknownTablesAreDropped) {
     }
 }
 
+TEST(JpegDepacketizer, RefusedFramesLeaveTheirReason) {
+    const Bytes first = Cat({MainHeader(0, 1, 50, 80, 60), Scan(700, 0)});
+    struct Case {
+        const char* name;
+        std::vector<Bytes> packets;
+        FailureKind kind;
+        const char* cause;  // a word of the text
+    } cases[] = {
+        {"3 bytes", {{0, 0, 0}}, kFailureMalformed, "shorter than 4"},
+        {"restart header cut short", {Cat({MainHeader(0, 65, 255, 80, 60), {0, 1}})}, kFailureMalformed, "restart"},
+        {"MBZ set", {Cat({MainHeader(0, 1, 255, 80, 60), {1, 0, 0, 128}, Scan(828, 0)})}, kFailureUnsupported, "MBZ"},
+        {"tables of 100 bytes", {Cat({MainHeader(0, 1, 255, 80, 60), {0, 0, 0, 100}, Scan(300, 0)})},
+         kFailureUnsupported, "64 or 128"},
+        {"Q 200 whose tables never came", {Cat({MainHeader(0, 1, 200, 80, 60), {0, 0, 0, 0}, Scan(700, 0)})},
+         kFailureIncomplete, "never came"},
+        {"600 bytes from Q", {Cat({MainHeader(0, 1, 50, 80, 60), Scan(592, 0)})}, kFailureMalformed, "605"},
+        {"an overlap", {first, Cat({MainHeader(699, 1, 50, 80, 60), Scan(100, 1)})}, kFailureOutOfOrder, "follow"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        for (size_t i = 0; i < c.packets.size(); ++i) rig.FeedPayload(c.packets[i], i + 1 == c.packets.size());
+        const FailureReason failure = rig.parser.LastFailure();
+        EXPECT_EQ(failure.kind, c.kind);
+        EXPECT_NE(failure.text.find(c.cause), std::string::npos) << failure.text;
+    }
+}
+
 // A frame whose marker never comes grows only to the frame buffer's bound.
 TEST(JpegDepacketizer, AFrameWithoutEndStopsAtTheBound) {
     Rig rig;
@@ -410,6 +438,7 @@ TEST(JpegDepacketizer, ClipsRoundTripThroughADecoder) {
             EXPECT_EQ(frames[i].height, c.height);
         }
         EXPECT_EQ(fakes::CheckFramesDecode(frames, fakes::VideoDecoder::Codec::Jpeg), "");
+        EXPECT_TRUE(rig.parser.LastFailure().Empty()) << rig.parser.LastFailure().text;
     }
 }
 
@@ -431,6 +460,8 @@ TEST(JpegDepacketizer, LostPacketsCostOnlyTheirFrame) {
             const auto frames = rig.Frames();
             ASSERT_EQ(frames.size(), clip.frames.size() - 1);
             EXPECT_EQ(fakes::CheckFramesDecode(frames, fakes::VideoDecoder::Codec::Jpeg), "");
+            // Loss is not the sender's fault: it leaves no reason.
+            EXPECT_TRUE(rig.parser.LastFailure().Empty()) << rig.parser.LastFailure().text;
         }
     }
 }

@@ -154,9 +154,12 @@ TEST_F(MediaParserTest, OverflowBeyondTenMebibytesIsReportedAndResets) {
     EXPECT_EQ(parser.resets, 0);
     EXPECT_TRUE(driver.Messages().empty());
 
+    EXPECT_TRUE(parser.LastFailure().Empty());
+
     Feed(2, false, 1);
     EXPECT_EQ(parser.resets, 1);
     EXPECT_EQ(parser.FrameLength(), 0u);
+    EXPECT_EQ(parser.LastFailure().kind, kFailureTooLarge);
     auto messages = driver.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].type, 1);

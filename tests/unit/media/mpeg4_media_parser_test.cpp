@@ -248,9 +248,10 @@ TEST(Mpeg4Depacketizer, KeyFramesWhoseHeadersDoNotParseAreDropped) {
     struct Case {
         const char* name;
         Bytes first;
+        FailureKind kind;  // kept for the channel's log
     } cases[] = {
-        {"low_delay 0", Cat({Headers(), Vol(bad), kIVop})},
-        {"no configuration at all", kIVop},
+        {"low_delay 0", Cat({Headers(), Vol(bad), kIVop}), kFailureUnsupported},
+        {"no configuration at all", kIVop, kFailureIncomplete},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -260,6 +261,7 @@ TEST(Mpeg4Depacketizer, KeyFramesWhoseHeadersDoNotParseAreDropped) {
         EXPECT_TRUE(rig.Frames().empty());
         EXPECT_TRUE(rig.parser.IsWaiting());
         EXPECT_EQ(rig.allocator.allocations.load(), 0);
+        EXPECT_EQ(rig.parser.LastFailure().kind, c.kind);
         // The next I-VOP with good headers streams again.
         rig.FeedPayload(Cat({Headers(), Vol(VolFields()), kIVop}), true);
         ASSERT_EQ(rig.Frames().size(), 1u);
@@ -312,6 +314,7 @@ TEST(Mpeg4Depacketizer, ClipsRoundTripThroughADecoder) {
                 EXPECT_EQ(frames[i].fourcc, f.key ? kFourCCDIVX : kFourCCDIVI) << i;
             }
             EXPECT_EQ(fakes::CheckFramesDecode(frames, fakes::VideoDecoder::Codec::Mpeg4), "");
+            EXPECT_TRUE(rig.parser.LastFailure().Empty()) << rig.parser.LastFailure().text;
         }
     }
 }
@@ -334,6 +337,8 @@ TEST(Mpeg4Depacketizer, LostPacketsDropFramesUntilTheNextIntraVop) {
             const auto frames = rig.Frames();
             ASSERT_EQ(frames.size(), frame + clip.frames.size() - resume);
             EXPECT_EQ(fakes::CheckFramesDecode(frames, fakes::VideoDecoder::Codec::Mpeg4), "");
+            // Loss is not the sender's fault: it leaves no reason.
+            EXPECT_TRUE(rig.parser.LastFailure().Empty()) << rig.parser.LastFailure().text;
         }
     }
 }

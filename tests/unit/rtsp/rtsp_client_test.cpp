@@ -201,7 +201,7 @@ struct Bench {
         params.connectTimeoutMs = 1000;
         params.receiveTimeoutMs = 2000;
     }
-    bool Open(int32_t mode) { return started && client.Open(params, &user, mode); }
+    bool Open(TransportMode mode) { return started && client.Open(params, &user, mode); }
     std::string Url() const { return "rtsp://127.0.0.1:" + std::to_string(server.Port()) + kPath; }
     // Requests of one method, in order.
     std::vector<RtspRequest> Of(const std::string& method) {
@@ -309,7 +309,7 @@ TEST(RtspClient, AuthenticationAfterA401) {
         ASSERT_EQ(setups.size(), c.setups);
         EXPECT_EQ(bench.Of("PLAY").size(), c.setups);
         if (c.alwaysChallenge) {
-            EXPECT_EQ(bench.client.LastFailure(),
+            EXPECT_EQ(bench.client.LastFailure().text,
                       "DESCRIBE " + bench.Url() + " answered \"RTSP/1.0 401 Unauthorized\"");
         } else {
             EXPECT_TRUE(camera.Authorised(describes[1]));
@@ -410,7 +410,7 @@ TEST(RtspClient, OpenRefusesCredentialsThatWouldBreakTheHeaders) {
 TEST(RtspClient, SetupTransportByMode) {
     const std::string withoutProfile = "m=video 0\r\na=control:trackID=1\r\n";
     struct Case {
-        int32_t mode;
+        TransportMode mode;
         std::string sdp;
         const char* transport;
     } cases[] = {
@@ -437,7 +437,7 @@ TEST(RtspClient, SetupTransportByMode) {
 // that goes elsewhere.
 TEST(RtspClient, SetupReplyTransportIsChecked) {
     struct Case {
-        int32_t mode;
+        TransportMode mode;
         const char* reply;  // "" echoes the request
         bool plays;
     } cases[] = {
@@ -462,7 +462,7 @@ TEST(RtspClient, SetupReplyTransportIsChecked) {
         bench.client.Close();
         EXPECT_EQ(bench.Of("PLAY").size(), c.plays ? 1u : 0u);
         if (!c.plays) {
-            EXPECT_EQ(bench.client.LastFailure().compare(0, 6, "SETUP "), 0) << bench.client.LastFailure();
+            EXPECT_EQ(bench.client.LastFailure().text.compare(0, 6, "SETUP "), 0) << bench.client.LastFailure().text;
         }
     }
 }
@@ -557,7 +557,7 @@ TEST(RtspClient, RepliesSplitAnywhere) {
 }
 
 TEST(RtspClient, InterleavedMediaFromTheFirstByte) {
-    for (int32_t mode : {kRtpOverRtsp, kRtpOverTcp}) {
+    for (TransportMode mode : {kRtpOverRtsp, kRtpOverTcp}) {
         SCOPED_TRACE(mode);
         ScriptedCamera camera;
         camera.afterSetup = RtpFrame(1);
@@ -676,7 +676,7 @@ TEST(RtspClient, CloseLeavesAThreadItCannotEndItsSocket) {
 TEST(RtspClient, SetupEndsWithThePlayReply) {
     struct Case {
         const char* name;
-        int32_t mode;
+        TransportMode mode;
         int playStatus;
         bool answered;
         bool mediaFirst;
@@ -701,13 +701,16 @@ TEST(RtspClient, SetupEndsWithThePlayReply) {
         ASSERT_TRUE(bench.Open(c.mode));
         ASSERT_TRUE(bench.client.SetupEnded().Wait(3000));
         EXPECT_EQ(bench.client.Playing(), c.playing);
-        const std::string failure = bench.client.LastFailure();
+        const FailureReason failure = bench.client.LastFailure();
         if (c.playing) {
-            EXPECT_EQ(failure, "");
+            EXPECT_EQ(failure.kind, kFailureNone);
+            EXPECT_EQ(failure.text, "");
         } else if (c.answered) {
-            EXPECT_EQ(failure, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Status\"");
+            EXPECT_EQ(failure.kind, kFailureRefused);
+            EXPECT_EQ(failure.text, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Status\"");
         } else {
-            EXPECT_EQ(failure, "PLAY " + bench.Url() + ": no reply");
+            EXPECT_EQ(failure.kind, kFailureNoAnswer);
+            EXPECT_EQ(failure.text, "PLAY " + bench.Url() + ": no reply");
         }
         if (c.mediaFirst) {
             EXPECT_TRUE(fakes::WaitUntil([&] { return bench.user.Sequences().size() == 1; }));
@@ -756,7 +759,7 @@ TEST(RtspClient, RepliesWithoutEndFailTheRequest) {
         EXPECT_GE(MsSince(start), c.atLeastMs);
         EXPECT_LT(MsSince(start), c.belowMs);
         EXPECT_FALSE(client.Playing());
-        EXPECT_EQ(client.LastFailure(),
+        EXPECT_EQ(client.LastFailure().text,
                   "DESCRIBE rtsp://127.0.0.1:" + std::to_string(peer.Port()) + kPath + c.failure);
         client.Close();
     }
@@ -823,14 +826,14 @@ TEST(RtspClient, OpenFailures) {
         EXPECT_GE(MsSince(start), c.atLeastMs);
         EXPECT_LT(MsSince(start), c.belowMs);
         EXPECT_FALSE(client.IsRunning());
-        EXPECT_EQ(client.LastFailure(), "no RTSP connection to 127.0.0.1:" + std::to_string(c.port));
+        EXPECT_EQ(client.LastFailure().text, "no RTSP connection to 127.0.0.1:" + std::to_string(c.port));
     }
     TestRtspServer server;
     ASSERT_TRUE(server.Start());
     params.serverPort = server.Port();
     {
         CBaseRTSPClient client;
-        EXPECT_FALSE(client.Open(params, &user, 3));
+        EXPECT_FALSE(client.Open(params, &user, static_cast<TransportMode>(3)));
         params.host = "";
         EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
     }

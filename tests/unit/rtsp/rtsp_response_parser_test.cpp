@@ -22,7 +22,7 @@ std::string Describe200(const std::string& sdp, const std::string& extraHeaders 
 struct ReplyCase {
     const char* name;
     std::string reply;
-    int32_t method;
+    RtspMethod method;
     bool ok;
     std::function<void(const CRTSPResponseParser&)> check;
 };
