@@ -25,7 +25,7 @@ bool CBaseCameraChannel::StartThread() {
     if (abandoned_) return false;
     stopEvent_.Reset();
     stopRequested_ = false;
-    return platform::NativeThread::Start([this] { Run(); }, "Camera channel", false, &thread_) != nullptr;
+    return thread_.Start([this] { Run(); }, "Camera channel");
 }
 
 bool CBaseCameraChannel::Start(const CHANNEL_PARAMS& params) {
@@ -69,19 +69,15 @@ bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS& params) {
 }
 
 void CBaseCameraChannel::StopThread() {
-    stopRequested_ = true;
-    stopEvent_.Set();
-    if (!thread_) return;
+    thread_.RequestStop();
+    if (!thread_.HasThread()) return;
     OnStopRequested();
     const uint32_t bound = driver_ ? driver_->GetDeviceInfo().timeout * 2 : 10000;
-    if (!thread_->Join(bound)) {
-        if (thread_->Terminate()) {
-            OnThreadForced();
-        } else {
-            abandoned_ = true;
-        }
+    switch (thread_.Join(bound)) {
+        case thread::CThreadOwner::StopResult::Forced: OnThreadForced(); break;
+        case thread::CThreadOwner::StopResult::Ended: break;
+        default: MarkAbandoned();
     }
-    thread_.reset();
 }
 
 ChannelState CBaseCameraChannel::GetState() {

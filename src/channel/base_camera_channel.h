@@ -7,16 +7,15 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
 
 #include "channel/camera_channel.h"
 #include "core/idriver.h"
 #include "ombrelix/host.h"
-#include "platform/native_thread.h"
 #include "thread/event.h"
 #include "thread/recursive_lock.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 
@@ -75,12 +74,15 @@ protected:
     IDriver* const driver_;
     ipcapture::IStreamSink* const sink_;
     CHANNEL_PARAMS params_;
-    std::shared_ptr<platform::NativeThread> thread_;
     CManualEvent stopEvent_;
     // Set with the stop event: the thread's own network exchanges give up
     // as soon as they see it.
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> abandoned_{false};
+    thread::CThreadOwner thread_{[this] {
+        stopRequested_ = true;
+        stopEvent_.Set();
+    }};
 
 private:
     struct Report {

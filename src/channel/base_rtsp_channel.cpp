@@ -1,7 +1,7 @@
 #include "channel/base_rtsp_channel.h"
 
+#include "thread/thread_owner.h"
 #include "util/text.h"
-#include "thread/kept_objects.h"
 
 namespace telvaro {
 
@@ -88,10 +88,10 @@ void CBaseRTSPChannel::DeleteReceiver() {
     // use by it: it is kept rather than freed, and so is the channel, which
     // the client's thread calls back (interleaved media, configuration).
     if (client_ && client_->Abandoned() && client_->IsRunning()) {
-        KeepForever(std::shared_ptr<CBaseRTSPClient>(std::move(client_)));
+        thread::CThreadOwner::KeepForever(std::move(client_));
         MarkAbandoned();
     }
-    if (rtcpHandler_ && rtcpHandler_->Abandoned()) KeepForever(std::shared_ptr<CRTCPHandler>(std::move(rtcpHandler_)));
+    if (rtcpHandler_ && rtcpHandler_->Abandoned()) thread::CThreadOwner::KeepForever(std::move(rtcpHandler_));
     client_.reset();
     rtcpHandler_.reset();
     CBaseRTPChannel::DeleteReceiver();

@@ -1,10 +1,9 @@
 #include "driver/capability_query.h"
 
-#include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "driver/psia_camera_properties.h"
+#include "platform/clock.h"
 #include "platform/thread_cancel.h"
 
 namespace telvaro {
@@ -43,7 +42,7 @@ int32_t CCapabilityQuery::Init(ipcapture::ICapabilityQueryCallback* callback, ui
 int32_t CCapabilityQuery::Start(const char* address, uint16_t port, const char* userName, const char* password,
                                 ipcapture::ICapabilityResults* results) {
     results_ = results;
-    std::shared_ptr<platform::NativeThread> thread;
+    bool started = false;
     try {
         auto job = std::make_shared<Job>();
         job->device.reset(new DEVICE_INFO());
@@ -56,20 +55,16 @@ int32_t CCapabilityQuery::Start(const char* address, uint16_t port, const char* 
         job->videoStandard = videoStandard_ ? 1 : 0;
         job->factory = factory_;
         job->current = current_;
-        thread = platform::NativeThread::Start([job] { Run(*job); }, "CapabilityQuery");
-        if (!thread) return 0;
-        // Handles of queries that have ended are reaped here; one still
-        // running stays for Uninit to wait for.
-        for (auto it = threads_.begin(); it != threads_.end();) {
-            it = (*it)->HasEnded() && (*it)->Join(0) ? threads_.erase(it) : it + 1;
-        }
-        threads_.push_back(thread);
+        // Queries that have ended are let go here; one still running stays
+        // for Uninit to wait for.
+        threads_.remove_if([](const thread::CThreadOwner& t) { return !t.IsRunning(); });
+        threads_.emplace_back();
+        started = threads_.back().Start([job] { Run(*job); }, "CapabilityQuery");
+        if (!started) threads_.pop_back();
     } catch (...) {
         platform::SwallowUnlessCancelled();
-        // A thread that did start runs to its end on its own.
-        return thread ? 1 : 0;
     }
-    return 1;
+    return started ? 1 : 0;
 }
 
 int32_t CCapabilityQuery::Terminate() {
@@ -81,10 +76,11 @@ int32_t CCapabilityQuery::Uninit() {
     if (std::shared_ptr<CCameraPropertiesEx> properties = CurrentProperties()) properties->Terminate();
     // A query waiting on a slow camera would otherwise outlast the bound.
     current_->abort = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(uninitWaitMs_);
-    for (const auto& thread : threads_) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (!thread->Join(static_cast<uint32_t>(std::max<int64_t>(0, left.count())))) thread->Terminate();
+    // One bound for all; one that cannot be ended keeps its own query state.
+    const uint64_t deadline = platform::MonotonicMilliseconds() + uninitWaitMs_;
+    for (thread::CThreadOwner& t : threads_) {
+        const uint64_t now = platform::MonotonicMilliseconds();
+        t.Join(static_cast<uint32_t>(deadline > now ? deadline - now : 0));
     }
     threads_.clear();
     {

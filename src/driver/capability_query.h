@@ -9,14 +9,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "driver/camera_properties_ex.h"
 #include "core/device_info.h"
 #include "ombrelix/host.h"
-#include "platform/native_thread.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 
@@ -72,7 +72,7 @@ private:
     ipcapture::ICapabilityResults* results_ = nullptr;
     std::shared_ptr<Current> current_;
     // Query threads not yet known to have ended.
-    std::vector<std::shared_ptr<platform::NativeThread>> threads_;
+    std::list<thread::CThreadOwner> threads_;
 };
 
 }  // namespace telvaro

@@ -1,7 +1,7 @@
 #include "driver/video_capture.h"
 
 #include "channel/base_camera_channel.h"
-#include "thread/kept_objects.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 
@@ -72,7 +72,7 @@ void CIPVideoCapture::KeepIfAbandoned(const std::shared_ptr<ICameraChannel>& cha
     auto* base = dynamic_cast<CBaseCameraChannel*>(channel.get());
     if (!base || !base->ThreadAbandoned()) return;
     // A thread that could not be ended may still run in the channel.
-    KeepForever(channel);
+    thread::CThreadOwner::KeepForever(channel);
 }
 
 bool CIPVideoCapture::ChangeChannel(uint32_t channel, ipcapture::IImageSize* size, uint32_t frameInterval) {

@@ -9,11 +9,7 @@ CIOBase::CIOBase(IDriver* driver) : driver_(driver) {
     for (uint32_t i = 0; i < inputs; ++i) inputStates_[i] = 0;
 }
 
-CIOBase::~CIOBase() {
-    stopping_ = true;
-    thread::CWorkItemThread::Stop();
-    thread::CTickerThread::Stop();
-}
+CIOBase::~CIOBase() { CIOBase::Stop(); }
 
 uint32_t CIOBase::GetInputCount() { return driver_ ? driver_->GetIOCounts().first : 0; }
 

@@ -153,8 +153,6 @@ bool NativeThread::HasEnded() const {
 
 bool NativeThread::IsCurrent() const { return pthread_equal(pthread_self(), state_->thread) != 0; }
 
-uint32_t NativeThread::Id() const { return state_->id; }
-
 bool NativeThread::Join(uint32_t timeoutMs, bool cancellable) {
     if (state_->reaped) return true;
     if (IsCurrent()) return false;

@@ -42,8 +42,6 @@ public:
     bool HasEnded() const;
     // True when called on this thread.
     bool IsCurrent() const;
-    // Driver-wide thread id (see CurrentThreadId).
-    uint32_t Id() const;
     // Last resort: asks the thread to stop at its next blocking platform call
     // and waits up to graceMs for it. A thread that never reaches such a call
     // is abandoned (detached). True when the thread is gone.

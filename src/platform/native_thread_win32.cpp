@@ -118,8 +118,6 @@ bool NativeThread::HasEnded() const {
 
 bool NativeThread::IsCurrent() const { return state_->systemId != 0 && GetCurrentThreadId() == state_->systemId; }
 
-uint32_t NativeThread::Id() const { return state_->id; }
-
 bool NativeThread::Join(uint32_t timeoutMs, bool cancellable) {
     if (state_->reaped) return true;
     if (IsCurrent()) return false;

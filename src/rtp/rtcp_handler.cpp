@@ -54,7 +54,7 @@ uint32_t MakeSSRC() {
 CRTCPHandler::CRTCPHandler() = default;
 
 CRTCPHandler::~CRTCPHandler() {
-    if (thread_) {
+    if (thread_.HasThread()) {
         RequestStop();
         Join();
     }
@@ -120,16 +120,12 @@ bool CRTCPHandler::Open(uint16_t port) {
 }
 
 bool CRTCPHandler::Start(uint16_t port) {
-    if (thread_) return false;
+    if (thread_.HasThread()) return false;
     if (!Open(port)) return false;
-    thread_ = platform::NativeThread::Start([this] { Run(); }, "RTCP");
-    if (!thread_) {
-        CLockScope lock(setupLock_);
-        CloseSocketLocked();
-        return false;
-    }
-    threadId_ = thread_->Id();
-    return true;
+    if (thread_.Start([this] { Run(); }, "RTCP")) return true;
+    CLockScope lock(setupLock_);
+    CloseSocketLocked();
+    return false;
 }
 
 void CRTCPHandler::RequestStop() {
@@ -145,29 +141,16 @@ bool CRTCPHandler::IsRunning() {
 }
 
 bool CRTCPHandler::Join(uint32_t timeoutMs) {
-    if (!thread_) return true;
-    bool ended = true;
-    if (abandoned_) {
-        // Given up on before: only look whether it has ended since.
-        if (!thread_->HasEnded()) return false;
-    } else if (!thread_->Join(timeoutMs)) {
-        // Whatever the running flag says: a thread that has not set it yet,
-        // or has just cleared it, is alive all the same.
-        ended = false;
-        if (!thread_->Terminate()) {
-            // It may still use the socket and this object: both stay.
-            abandoned_ = true;
-            return false;
-        }
-        // The thread unwound without its own clean-up.
-        CLockScope lock(setupLock_);
-        CloseSocketLocked();
-        SetRunning(false);
-    }
-    abandoned_ = false;
-    thread_.reset();
-    threadId_ = 0;
-    return ended;
+    // Whatever the running flag says: a thread that has not set it yet, or
+    // has just cleared it, is alive all the same. An abandoned one may still
+    // use the socket and this object: both stay.
+    const thread::CThreadOwner::StopResult result = thread_.Join(timeoutMs);
+    if (result != thread::CThreadOwner::StopResult::Forced) return result == thread::CThreadOwner::StopResult::Ended;
+    // The thread unwound without its own clean-up.
+    CLockScope lock(setupLock_);
+    CloseSocketLocked();
+    SetRunning(false);
+    return false;
 }
 
 uint32_t CRTCPHandler::GetSSRC() {

@@ -8,12 +8,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "platform/native_thread.h"
 #include "platform/socket.h"
 #include "thread/recursive_lock.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 
@@ -51,7 +50,7 @@ public:
     bool Join(uint32_t timeoutMs = kJoinTimeoutMs);
     // A thread given up on by Join may still run: the handler must not be
     // deleted while this is true.
-    bool Abandoned() const { return abandoned_; }
+    bool Abandoned() const { return thread_.Abandoned(); }
 
     uint32_t GetSSRC();
     std::string GetHostName();
@@ -88,9 +87,7 @@ private:
     // the reported source and its time stamp per packet.
     std::array<uint8_t, kReceiverReportLength + kMaxSourceDescriptionLength> reply_{};
     size_t replyLength_ = 0;
-    std::shared_ptr<platform::NativeThread> thread_;
-    uint32_t threadId_ = 0;
-    bool abandoned_ = false;
+    thread::CThreadOwner thread_;
     std::atomic<platform::SocketError> lastError_{platform::SocketError::None};
 };
 

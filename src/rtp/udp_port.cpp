@@ -44,14 +44,8 @@ bool CUDPPort::Open(const std::string& address, uint16_t port) {
 }
 
 CUDPPort::OpenResult CUDPPort::OpenLocked(const std::string& address, uint16_t port) {
-    if (socket_.load() != platform::kInvalidSocket) return OpenResult::AlreadyOpen;
-    if (thread_) {
-        // A thread left behind by a Close on itself still has to end first.
-        if (!thread_->HasEnded()) return OpenResult::AlreadyOpen;
-        thread_->Join(platform::kInfinite);
-        thread_.reset();
-        threadId_ = 0;
-    }
+    // A thread left behind by a Close on itself still has to end first.
+    if (socket_.load() != platform::kInvalidSocket || thread_.IsRunning()) return OpenResult::AlreadyOpen;
 
     platform::Ipv4Endpoint local;
     local.port = port;
@@ -89,15 +83,13 @@ CUDPPort::OpenResult CUDPPort::OpenLocked(const std::string& address, uint16_t p
     socket_.store(s);
     boundPort_.store(bound);
     running_.store(true);
-    thread_ = platform::NativeThread::Start([this] { ReceiveLoop(); }, "UDP receive", /*aboveNormal=*/true);
-    if (!thread_) {
+    if (!thread_.Start([this] { ReceiveLoop(); }, "UDP receive", /*aboveNormal=*/true)) {
         running_.store(false);
         socket_.store(platform::kInvalidSocket);
         boundPort_.store(0);
         platform::CloseSocket(s);
         return OpenResult::ThreadFailed;
     }
-    threadId_ = thread_->Id();
     return OpenResult::Opened;
 }
 
@@ -121,12 +113,9 @@ void CUDPPort::Close() {
     // The thread is joined before the socket goes, so that it can never wait
     // on a descriptor the process has already handed to someone else. No
     // forced stop of the closing thread may act during this wait: the port
-    // would be left open to be freed under its receive thread.
-    if (thread_ && !thread_->IsCurrent()) {
-        thread_->Join(platform::kInfinite, false);
-        thread_.reset();
-        threadId_ = 0;
-    }
+    // would be left open to be freed under its receive thread. Closed on
+    // itself, the thread is kept for Open to see it end.
+    thread_.Join(platform::kInfinite, 0, /*cancellable=*/false);
     platform::CloseSocket(s);
     socket_.store(platform::kInvalidSocket);
 

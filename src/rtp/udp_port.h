@@ -4,14 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/native_thread.h"
 #include "platform/socket.h"
 #include "rtp/rtp_port.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 
@@ -64,8 +63,7 @@ private:
     std::atomic<IRTPPortUser*> user_{nullptr};
     std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
     std::atomic<uint16_t> boundPort_{0};
-    std::shared_ptr<platform::NativeThread> thread_;
-    uint32_t threadId_ = 0;
+    thread::CThreadOwner thread_;
     std::atomic<uint32_t> bufferSize_{kInitialBufferSize};
     std::atomic<uint32_t> selectTimeoutSeconds_{5};
     std::atomic<uint32_t> selectTimeoutMicroseconds_{0};

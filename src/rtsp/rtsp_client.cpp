@@ -10,7 +10,6 @@
 #include "util/digest_auth.h"
 #include "util/text.h"
 #include "rtsp/rtsp_stream_parser.h"
-#include "thread/file_time.h"
 
 namespace telvaro {
 
@@ -397,7 +396,7 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
     CRTSPStreamParser stream(user_, rtpChannel_, rtcpChannel_);
     std::vector<uint8_t> buffer(kInterleavedBufferSize);
     // The PLAY has just renewed the session.
-    lastKeepAlive_ = GetCurrentFileTime();
+    lastKeepAlive_ = platform::MonotonicMilliseconds();
     // Media may have come in the same segment as the last reply.
     if (!pending_.empty()) {
         if (IsStopRequested()) return false;
@@ -413,10 +412,10 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
         // where the stream parser passes over it like the PLAY reply. At
         // most two a second, whatever time-out was set.
         const uint64_t interval = std::max<uint64_t>(KeepAliveIntervalMs(), kKeepAliveCheckMs / 2);
-        uint64_t sinceKeepAlive = ElapsedMilliseconds(lastKeepAlive_);
+        uint64_t sinceKeepAlive = platform::MonotonicMilliseconds() - lastKeepAlive_;
         if (sinceKeepAlive > interval) {
             SendRequest(kRtspOptions);
-            lastKeepAlive_ = GetCurrentFileTime();
+            lastKeepAlive_ = platform::MonotonicMilliseconds();
             sinceKeepAlive = 0;
         }
         // A quiet stream still gets its keep-alive in time.
@@ -445,9 +444,9 @@ uint64_t CBaseRTSPClient::KeepAliveIntervalMs() const {
 }
 
 void CBaseRTSPClient::KeepAlive() {
-    if (lastKeepAlive_ != 0 && ElapsedMilliseconds(lastKeepAlive_) <= KeepAliveIntervalMs()) return;
+    if (lastKeepAlive_ != 0 && platform::MonotonicMilliseconds() - lastKeepAlive_ <= KeepAliveIntervalMs()) return;
     RequestWithRetry(kRtspOptions);
-    lastKeepAlive_ = GetCurrentFileTime();
+    lastKeepAlive_ = platform::MonotonicMilliseconds();
 }
 
 void CBaseRTSPClient::Run() {

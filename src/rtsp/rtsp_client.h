@@ -113,6 +113,8 @@ protected:
     RtspParams params_;
     CRTSPResponseParser parser_;
     platform::SocketHandle rtspSocket_ = platform::kInvalidSocket;
+    // Monotonic milliseconds of the last OPTIONS, 0 before the first: a step
+    // of the wall clock must neither flood the camera nor let the session lapse.
     uint64_t lastKeepAlive_ = 0;
     TransportMode transportMode_ = kRtpOverUdp;
     IRTPReceiverUser* user_ = nullptr;

@@ -3,10 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
-#include "platform/native_thread.h"
 #include "thread/event.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 
@@ -29,19 +28,16 @@ public:
     // when called from the thread itself.
     bool Stop();
     // Also true for an abandoned thread that has not ended yet.
-    bool IsRunning() const;
-    uint32_t GetThreadId() const { return threadId_; }
+    bool IsRunning() const { return thread_.IsRunning(); }
     // True after a Stop had to give up on a thread that could not be ended,
     // until a later Stop finds it gone: nothing it uses may be freed.
-    bool Abandoned() const { return abandoned_; }
+    bool Abandoned() const { return thread_.Abandoned(); }
 
 protected:
     CManualEvent stopEvent_;
 
 private:
-    std::shared_ptr<platform::NativeThread> handle_;
-    uint32_t threadId_ = 0;
-    bool abandoned_ = false;
+    thread::CThreadOwner thread_{[this] { stopEvent_.Set(); }};
 };
 
 }  // namespace telvaro

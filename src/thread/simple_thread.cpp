@@ -5,23 +5,18 @@ namespace thread {
 
 CSimpleThread::CSimpleThread() = default;
 
+CSimpleThread::CSimpleThread(std::function<void()> wake) : thread_(std::move(wake)) {}
+
 CSimpleThread::~CSimpleThread() = default;
 
 bool CSimpleThread::Start(const std::string& name) {
-    if (handle_) return false;
+    if (HasThread()) return false;
     name_ = name;
-    if (!platform::NativeThread::Start([this] { Run(); }, name, false, &handle_)) return false;
-    threadId_ = handle_->Id();
-    return true;
+    return thread_.Start([this] { Run(); }, name);
 }
 
-bool CSimpleThread::Stop() { return WaitAndClose(); }
-
-bool CSimpleThread::WaitAndClose() {
-    if (!handle_) return true;
-    if (!handle_->IsCurrent()) handle_->Join(platform::kInfinite);
-    handle_.reset();
-    threadId_ = 0;
+bool CSimpleThread::Stop() {
+    if (thread_.Stop(platform::kInfinite) == CThreadOwner::StopResult::OnItself) thread_.Release();
     return true;
 }
 

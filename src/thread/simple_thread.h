@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
 
-#include "platform/native_thread.h"
+#include "thread/thread_owner.h"
 
 namespace telvaro {
 namespace thread {
@@ -20,22 +20,19 @@ public:
 
     // False when a thread handle is held already (ended or not).
     bool Start(const std::string& name);
-    // Waits for the thread without a bound (not when called from the thread
-    // itself), then lets go of the handle.
+    // Wakes the thread as the derived class says and waits for it without a
+    // bound (not on the thread itself), then lets go of the handle.
     bool Stop();
 
     const std::string& GetName() const { return name_; }
-    bool HasThread() const { return handle_ != nullptr; }
-    uint32_t GetThreadId() const { return threadId_; }
+    bool HasThread() const { return thread_.HasThread(); }
 
 protected:
-    // Joins and releases the handle as Stop does after its own steps.
-    bool WaitAndClose();
+    explicit CSimpleThread(std::function<void()> wake);
 
 private:
     std::string name_;
-    std::shared_ptr<platform::NativeThread> handle_;
-    uint32_t threadId_ = 0;
+    CThreadOwner thread_;
 };
 
 }  // namespace thread

@@ -3,7 +3,10 @@
 namespace telvaro {
 namespace thread {
 
-CTickerThread::CTickerThread() = default;
+CTickerThread::CTickerThread()
+    : CSimpleThread([this] {
+          if (stopEvent_) stopEvent_->Set();
+      }) {}
 
 CTickerThread::~CTickerThread() = default;
 
@@ -21,8 +24,7 @@ bool CTickerThread::Start(const std::string& name) {
 bool CTickerThread::Stop() {
     if (!HasThread()) return true;
     if (!stopEvent_) return false;
-    stopEvent_->Set();
-    return WaitAndClose();
+    return CSimpleThread::Stop();
 }
 
 }  // namespace thread

@@ -5,16 +5,18 @@
 namespace telvaro {
 namespace thread {
 
-CWorkItemThread::CWorkItemThread() = default;
+CWorkItemThread::CWorkItemThread()
+    : CSimpleThread([this] {
+          {
+              std::lock_guard<std::mutex> guard(queueLock_);
+              running_ = false;
+          }
+          ClearQueue();
+          if (workEvent_) workEvent_->Set();
+      }) {}
 
 CWorkItemThread::~CWorkItemThread() {
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        running_ = false;
-    }
-    ClearQueue();
-    if (workEvent_) workEvent_->Set();
-    WaitAndClose();
+    Stop();
     std::lock_guard<std::mutex> guard(queueLock_);
     workEvent_.reset();
 }
@@ -53,17 +55,6 @@ void CWorkItemThread::ClearQueue() {
 size_t CWorkItemThread::QueuedCount() {
     std::lock_guard<std::mutex> guard(queueLock_);
     return queue_.size();
-}
-
-bool CWorkItemThread::Stop() {
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        running_ = false;
-    }
-    ClearQueue();
-    if (workEvent_) workEvent_->Set();
-    WaitAndClose();
-    return true;
 }
 
 void CWorkItemThread::Run() {

@@ -1,4 +1,5 @@
-// Thread that processes queued work items one at a time, in order.
+// Thread that processes queued work items one at a time, in order. Its
+// Stop discards what is still queued.
 #pragma once
 
 #include <atomic>
@@ -32,7 +33,6 @@ public:
     bool AddWorkItem(IWorkItem* item);
     // Deletes every queued item unprocessed.
     void ClearQueue();
-    bool Stop();
 
     size_t QueuedCount();
 
