@@ -1,17 +1,11 @@
 #include "support/test_http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 
-#include "camsim/text_util.h"
 #include "util/md5.h"
 #include "util/text.h"
 #include "support/fake_host.h"
@@ -47,7 +41,37 @@ bool Contains(const std::vector<HttpAuthScheme>& schemes, HttpAuthScheme scheme)
 
 }  // namespace
 
-std::map<std::string, std::string> AuthParams(const std::string& text) { return camsim::ParseAuthParameters(text); }
+std::map<std::string, std::string> AuthParams(const std::string& text) {
+    auto trim = [](const std::string& t) {
+        const size_t first = t.find_first_not_of(" \t\r\n");
+        return first == std::string::npos ? std::string() : t.substr(first, t.find_last_not_of(" \t\r\n") - first + 1);
+    };
+    std::map<std::string, std::string> params;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == ',')) ++i;
+        const size_t eq = text.find('=', i);
+        if (eq == std::string::npos) break;
+        const std::string name = Lower(trim(text.substr(i, eq - i)));
+        i = eq + 1;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            // A quoted string may hold commas and backslash escapes (RFC 7230 section 3.2.6).
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\' && i + 1 < text.size()) ++i;
+                value += text[i];
+            }
+            ++i;
+        } else {
+            const size_t end = std::min(text.find(',', i), text.size());
+            value = trim(text.substr(i, end - i));
+            i = end;
+        }
+        params[name] = value;
+    }
+    return params;
+}
 
 bool DecodeBase64(const std::string& text, std::string& decoded) {
     static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -106,7 +130,7 @@ TestHttpServer::TestHttpServer() = default;
 TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start() {
-    return listener_.Start([this](int fd, int number) { Serve(fd, number); });
+    return listener_.Start([this](SocketFd fd, int number) { Serve(fd, number); });
 }
 
 void TestHttpServer::Stop() {
@@ -129,16 +153,16 @@ bool TestHttpServer::WaitStopping(int ms) {
     return stopping_;
 }
 
-void TestHttpServer::Serve(int fd, int number) {
+void TestHttpServer::Serve(SocketFd fd, int number) {
     // Whatever ends the conversation, the client sees the connection close.
     struct Closer {
-        int fd;
-        ~Closer() { shutdown(fd, SHUT_RDWR); }
+        SocketFd fd;
+        ~Closer() { ShutdownBoth(fd); }
     } closer{fd};
     std::string pending;
     char buffer[16384];
     auto receiveMore = [&]() {
-        ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+        const long n = ReceiveSome(fd, buffer, sizeof(buffer));
         if (n <= 0) return false;
         pending.append(buffer, static_cast<size_t>(n));
         return true;
@@ -190,14 +214,14 @@ void TestHttpServer::Serve(int fd, int number) {
             SendReply(fd, refusal);
             // Whatever body still comes is read and dropped, so that the
             // client does not meet a reset before it has read the refusal.
-            shutdown(fd, SHUT_WR);
+            ShutdownSending(fd);
             while (receiveMore()) pending.clear();
             return;
         }
 
         if (Lower(request.Header("Expect")) == "100-continue") {
             const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-            send(fd, kContinue, sizeof(kContinue) - 1, MSG_NOSIGNAL);
+            SendSome(fd, kContinue, sizeof(kContinue) - 1);
         }
 
         const auto headIn = std::chrono::steady_clock::now();
@@ -322,7 +346,7 @@ HttpReply TestHttpServer::NextReply(const RecordedRequest& request) {
     return HttpReply(404, "not found");
 }
 
-bool TestHttpServer::SendReply(int fd, const HttpReply& reply) {
+bool TestHttpServer::SendReply(SocketFd fd, const HttpReply& reply) {
     std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " " +
                        (reply.reason.empty() ? ReasonFor(reply.status) : reply.reason) + "\r\n";
     for (const auto& line : reply.headers) text += line + "\r\n";
@@ -350,7 +374,7 @@ bool TestHttpServer::SendReply(int fd, const HttpReply& reply) {
     auto sendAll = [fd](const char* data, size_t size) {
         size_t sent = 0;
         while (sent < size) {
-            ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+            const long n = SendSome(fd, data + sent, size - sent);
             if (n <= 0) return false;
             sent += static_cast<size_t>(n);
         }
