@@ -26,13 +26,11 @@ using AddressLength = int;
 SOCKET Native(SocketFd fd) { return static_cast<SOCKET>(fd); }
 constexpr int kShutBoth = SD_BOTH;
 constexpr int kShutSend = SD_SEND;
-constexpr int kNoSignal = 0;
 #else
 using AddressLength = socklen_t;
 int Native(SocketFd fd) { return fd; }
 constexpr int kShutBoth = SHUT_RDWR;
 constexpr int kShutSend = SHUT_WR;
-constexpr int kNoSignal = MSG_NOSIGNAL;
 #endif
 
 constexpr int kSliceMs = 20;
