@@ -36,13 +36,20 @@ constexpr int kShutSend = SHUT_WR;
 constexpr int kSliceMs = 20;
 
 // Sockets shut down and not yet closed: a waiting receive looks here between
-// its slices.
-std::mutex g_shutLock;
-std::set<SocketFd> g_shut;
+// its slices. Never destroyed: a peer's thread may outlive the statics.
+struct ShutSockets {
+    std::mutex lock;
+    std::set<SocketFd> sockets;
+};
+
+ShutSockets& Shut() {
+    static ShutSockets* shut = new ShutSockets();
+    return *shut;
+}
 
 bool IsShut(SocketFd fd) {
-    std::lock_guard<std::mutex> lock(g_shutLock);
-    return g_shut.count(fd) != 0;
+    std::lock_guard<std::mutex> lock(Shut().lock);
+    return Shut().sockets.count(fd) != 0;
 }
 
 sockaddr_in Loopback(uint16_t port) {
@@ -166,8 +173,8 @@ long SendSome(SocketFd fd, const char* data, size_t size) {
 
 void ShutdownBoth(SocketFd fd) {
     {
-        std::lock_guard<std::mutex> lock(g_shutLock);
-        g_shut.insert(fd);
+        std::lock_guard<std::mutex> lock(Shut().lock);
+        Shut().sockets.insert(fd);
     }
     shutdown(Native(fd), kShutBoth);
 }
@@ -178,8 +185,8 @@ void CloseSocketFd(SocketFd fd) {
     if (fd == kNoSocket) return;
     {
         // The system may hand the number out again.
-        std::lock_guard<std::mutex> lock(g_shutLock);
-        g_shut.erase(fd);
+        std::lock_guard<std::mutex> lock(Shut().lock);
+        Shut().sockets.erase(fd);
     }
 #if defined(_WIN32)
     closesocket(Native(fd));
