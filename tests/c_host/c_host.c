@@ -1,21 +1,21 @@
 /* A recorder host in plain C, bound to the driver the way a host written
- * without our headers is: the library opened with dlopen, the exports found by
+ * without our headers is: the library loaded by path, the exports found by
  * name, and every interface taken as a table of function pointers in slot
  * order. With GCC on Linux a virtual destructor fills the first two slots
  * (complete and deleting destructor), so operation k of an interface sits in
- * slot k + 1. Every host slot the driver has no business calling (destructors,
+ * slot k + 1; on Windows the driver keeps Microsoft's layout, one scalar
+ * deleting destructor in slot 0 and operation k in slot k, __thiscall on
+ * 32-bit. Every host slot the driver has no business calling (destructors,
  * unnamed operations, anything past the last operation) is a trap; each host
  * object accepts calls only while the host expects them, and the calls that
  * have a described order are journaled and compared.
  *
- * Usage: c_host <libombrelix.so> <camsim executable>; exit status 0 when every
- * check held. */
+ * Usage: c_host <driver library> <camsim executable>  (Linux: starts camsim)
+ *        c_host <driver library> --camera <HTTP port> <RTSP port>
+ *        c_host --camsim-args   (the camsim options the checks expect)
+ * Exit status 0 when every check held. */
 #define _GNU_SOURCE
-#include <arpa/inet.h>
-#include <dlfcn.h>
-#include <netinet/in.h>
 #include <pthread.h>
-#include <signal.h>
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stdbool.h>
@@ -23,17 +23,42 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <windows.h>
+#undef DELETE /* an access right in winnt.h; an export index here */
+#define timegm _mkgmtime
+#define close_socket closesocket
+#else
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
+#define close_socket close
+#endif
+
+#if defined(_WIN32)
+enum { DESTRUCTOR_SLOTS = 1 };
+#else
+enum { DESTRUCTOR_SLOTS = 2 };
+#endif
+/* The calling convention of every interface operation, host's and driver's. */
+#if defined(_WIN32) && defined(__i386__)
+#define METHOD __attribute__((thiscall))
+#else
+#define METHOD
+#endif
 
 typedef void (*Fn)(void);
 enum { SLOTS = 16 };
 #define F(f) ((Fn)(f))
-/* Operation k (counted from 1, after the two destructor slots) of object o. */
-#define OP(type, o, k) ((type)(*(Fn* const*)(o))[(k) + 1])
+/* Operation k (counted from 1, after the destructor slots) of object o. */
+#define OP(type, o, k) ((type)(*(Fn* const*)(o))[(k) + DESTRUCTOR_SLOTS - 1])
 
 static atomic_int g_failures;
 static pthread_mutex_t g_mu = PTHREAD_MUTEX_INITIALIZER;
@@ -100,7 +125,7 @@ static uintptr_t trapped(Obj* self, int slot) {
     fail("trap: slot %d of %s called", slot, self->name);
     return 0;
 }
-#define TRAP(n) static uintptr_t trap##n(Obj* self) { return trapped(self, n); }
+#define TRAP(n) static uintptr_t METHOD trap##n(Obj* self) { return trapped(self, n); }
 TRAP(0) TRAP(1) TRAP(2) TRAP(3) TRAP(4) TRAP(5) TRAP(6) TRAP(7)
 TRAP(8) TRAP(9) TRAP(10) TRAP(11) TRAP(12) TRAP(13) TRAP(14) TRAP(15)
 static const Fn kTraps[SLOTS] = {F(trap0),  F(trap1),  F(trap2),  F(trap3), F(trap4),  F(trap5),
@@ -112,7 +137,7 @@ static const Fn kTraps[SLOTS] = {F(trap0),  F(trap1),  F(trap2),  F(trap3), F(tr
 static void make_table(Fn* vt, size_t n, const Fn* ops) {
     memcpy(vt, kTraps, sizeof kTraps);
     for (size_t i = 0; i < n; ++i)
-        if (ops[i]) vt[2 + i] = ops[i];
+        if (ops[i]) vt[DESTRUCTOR_SLOTS + i] = ops[i];
 }
 #define TABLE(vt, ...) make_table(vt, sizeof((Fn[]){__VA_ARGS__}) / sizeof(Fn), (Fn[]){__VA_ARGS__})
 
@@ -128,8 +153,21 @@ static void set_live(bool live, Obj* const* objs, size_t n) {
 /* ---- the camera: camsim as a process of its own --------------------------- */
 
 static const char kUser[] = "operator", kPassword[] = "s3cret";
-static pid_t g_camsim;
+/* The camera the checks below expect, after camsim's two port options. */
+static const char* const kCamsimArgs[] = {"--user",   kUser, "--password", kPassword, "--fps",
+                                          "10",       "--inputs", "3",   "--outputs", "2"};
+enum { CAMSIM_ARGS = sizeof kCamsimArgs / sizeof kCamsimArgs[0] };
 static unsigned g_http_port, g_rtsp_port;
+
+#if defined(_WIN32)
+/* camsim is a Linux program: whoever runs this host starts it (--camera). */
+static void stop_camsim(void) {}
+static bool start_camsim(const char* path) {
+    fprintf(stderr, "FAIL: %s cannot be started from Windows; pass --camera\n", path);
+    return false;
+}
+#else
+static pid_t g_camsim;
 
 static void stop_camsim(void) {
     if (g_camsim <= 0) return;
@@ -138,17 +176,12 @@ static void stop_camsim(void) {
     g_camsim = 0;
 }
 
-static void on_alarm(int sig) {
-    (void)sig;
-    if (g_camsim > 0) kill(g_camsim, SIGKILL);
-    static const char text[] = "FAIL: c_host timed out\n";
-    _exit(write(2, text, sizeof text - 1) < 0 ? 3 : 2);
-}
-
 /* Starts camsim on free ports and reads them from its banner. */
 static bool start_camsim(const char* path) {
     int out[2];
     if (pipe(out) != 0) return false;
+    const char* argv[5 + CAMSIM_ARGS + 1] = {path, "--http-port", "0", "--rtsp-port", "0"};
+    memcpy(argv + 5, kCamsimArgs, sizeof kCamsimArgs);
     pid_t parent = getpid();
     g_camsim = fork();
     if (g_camsim == 0) {
@@ -156,8 +189,7 @@ static bool start_camsim(const char* path) {
         if (getppid() != parent) _exit(1);
         dup2(out[1], 1);
         close(out[0]);
-        execl(path, path, "--http-port", "0", "--rtsp-port", "0", "--user", kUser, "--password", kPassword, "--fps",
-              "10", "--inputs", "3", "--outputs", "2", (char*)NULL);
+        execv(path, (char* const*)argv);
         _exit(127);
     }
     close(out[1]);
@@ -171,6 +203,18 @@ static bool start_camsim(const char* path) {
     }
     /* The pipe stays open, so camsim's last line cannot raise SIGPIPE. */
     return g_camsim > 0 && g_http_port && g_rtsp_port;
+}
+#endif
+
+/* Ends a run that hangs, the camera with it. */
+static void* watchdog(void* seconds) {
+    sleep((unsigned)(uintptr_t)seconds);
+    fputs("FAIL: c_host timed out\n", stderr);
+#if !defined(_WIN32)
+    if (g_camsim > 0) kill(g_camsim, SIGKILL);
+#endif
+    _exit(2);
+    return NULL;
 }
 
 static void base64(const char* in, char* out) {
@@ -193,14 +237,17 @@ static long camera_value(const char* path, const char* element) {
     base64(credentials, token);
     int n = snprintf(request, sizeof request, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n",
                      path, token);
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    /* Winsock's SOCKET and a POSIX descriptor both fit; either is invalid as
+     * all bits set. */
+    intptr_t fd = (intptr_t)socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in to = {.sin_family = AF_INET, .sin_port = htons((uint16_t)g_http_port)};
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     size_t got = 0;
-    ssize_t r;
-    if (fd >= 0 && connect(fd, (struct sockaddr*)&to, sizeof to) == 0 && write(fd, request, (size_t)n) == n)
-        while (got + 1 < sizeof reply && (r = read(fd, reply + got, sizeof reply - 1 - got)) > 0) got += (size_t)r;
-    if (fd >= 0) close(fd);
+    int r;
+    if (fd != -1 && connect(fd, (struct sockaddr*)&to, sizeof to) == 0 && send(fd, request, n, 0) == n)
+        while (got + 1 < sizeof reply && (r = (int)recv(fd, reply + got, (int)(sizeof reply - 1 - got), 0)) > 0)
+            got += (size_t)r;
+    if (fd != -1) close_socket(fd);
     reply[got] = 0;
     snprintf(open, sizeof open, "<%s>", element);
     const char* at = strstr(reply, open);
@@ -228,13 +275,13 @@ static bool wait_until(bool (*cond)(void), int ms) {
 
 /* ---- debug sink ----------------------------------------------------------- */
 
-typedef uint8_t (*LevelOp)(void*);
-typedef const char* (*TextOp)(void*);
+typedef uint8_t (METHOD *LevelOp)(void*);
+typedef const char* (METHOD *TextOp)(void*);
 static Obj g_debug = {vt_debug, "IDebugSink", false};
 static char g_opened_line[256];
 static int g_opened_level = -1, g_online;
 
-static void debug_receive(Obj* self, void* info) {
+static void METHOD debug_receive(Obj* self, void* info) {
     if (!enter(self, "receive")) return;
     uint8_t level = OP(LevelOp, info, 1)(info);
     const char* text = OP(TextOp, info, 2)(info);
@@ -268,7 +315,7 @@ static atomic_int g_frames, g_allocated, g_released;
 static int g_key_frames, g_wanted_w, g_wanted_h;
 static int64_t g_last_time;
 
-static void* alloc_sample(Obj* self, uint32_t fourcc, uint32_t capacity, const char* driver) {
+static void* METHOD alloc_sample(Obj* self, uint32_t fourcc, uint32_t capacity, const char* driver) {
     if (!enter(self, "AllocateSample")) return NULL;
     CHECK(driver && !strcmp(driver, "Ombrelix"), "sample asked for by \"%s\"", driver ? driver : "(null)");
     Sample* s = calloc(1, sizeof(Sample) + capacity);
@@ -281,23 +328,23 @@ static void* alloc_sample(Obj* self, uint32_t fourcc, uint32_t capacity, const c
     return s;
 }
 
-static void release_sample(Obj* self, Sample* s) {
+static void METHOD release_sample(Obj* self, Sample* s) {
     if (!enter(self, "ReleaseSample") || !enter(&s->o, "release")) return;
     ++g_released;
     free(s);
 }
 
 #define SAMPLE_SETTER(name, field, bit) \
-    static void name(Sample* s, uint32_t v) { if (enter(&s->o, #name)) s->field = v, s->set |= bit; }
+    static void METHOD name(Sample* s, uint32_t v) { if (enter(&s->o, #name)) s->field = v, s->set |= bit; }
 SAMPLE_SETTER(set_length, length, SET_LENGTH)
 SAMPLE_SETTER(set_fourcc, fourcc, SET_FOURCC)
 SAMPLE_SETTER(set_height, height, SET_HEIGHT)
 SAMPLE_SETTER(set_width, width, SET_WIDTH)
 SAMPLE_SETTER(set_size_class, sizeClass, SET_SIZECLASS)
-static void set_time(Sample* s, const SystemTime* t) {
+static void METHOD set_time(Sample* s, const SystemTime* t) {
     if (enter(&s->o, "set time")) s->time = *t, s->set |= SET_TIME;
 }
-static uint8_t* sample_buffer(Sample* s) {
+static uint8_t* METHOD sample_buffer(Sample* s) {
     if (!enter(&s->o, "buffer")) return NULL;
     s->set |= SET_BUFFER;
     return s->data;
@@ -313,7 +360,7 @@ static uint32_t bucket(uint32_t n) {
 /* An H.264 access unit as the host must find it: Annex B with 3-byte start
  * codes, ending in an access unit delimiter, H264 exactly when it carries a
  * sequence parameter set, and a UTC time after the previous frame's. */
-static bool sink_sample(Obj* self, Sample* s) {
+static bool METHOD sink_sample(Obj* self, Sample* s) {
     if (!enter(self, "OnSample") || !enter(&s->o, "handed over")) return false;
     static const uint8_t delimiter[] = {0, 0, 1, 9, 0x30};
     const uint8_t* d = s->data;
@@ -347,7 +394,7 @@ static bool sink_sample(Obj* self, Sample* s) {
     return true;
 }
 
-static void sink_signal_lost(Obj* self) {
+static void METHOD sink_signal_lost(Obj* self) {
     if (enter(self, "OnSignalLost")) fail("signal lost while the camera streams");
 }
 
@@ -355,14 +402,14 @@ static void sink_signal_lost(Obj* self) {
 
 /* Calls without a described order are checked, not journaled. */
 #define ANSWER(fn, type, op, value) \
-    static type fn(Obj* self) { enter(self, op); return value; }
+    static type METHOD fn(Obj* self) { enter(self, op); return value; }
 
 static Obj g_device = {vt_device, "IDeviceConfig", false}, g_model = {vt_model, "IDeviceModelInfo", false},
            g_conn = {vt_conn, "IDeviceConnection", false};
 static const char kModel[] = "c-host 100%s";
 static char g_capability_text[96];
 
-static const char* device_parameter(Obj* self, int32_t index) {
+static const char* METHOD device_parameter(Obj* self, int32_t index) {
     note(self, "parameter", " %d", index);
     return index == 1 ? "7" : index == 2 ? g_capability_text : NULL;
 }
@@ -387,19 +434,19 @@ static Size g_size = {{vt_size, "IImageSize", false}, 1280, 720},
 ANSWER(settings_image, void*, "image part", &g_image)
 ANSWER(settings_rate, void*, "rate part", &g_rate)
 ANSWER(image_size, void*, "size", &g_size)
-static uint16_t rate_interval(Obj* self) { note(self, "frame interval", NULL); return 40; }
-static uint16_t rate_quality(Obj* self) { note(self, "quality", NULL); return 60; }
+static uint16_t METHOD rate_interval(Obj* self) { note(self, "frame interval", NULL); return 40; }
+static uint16_t METHOD rate_quality(Obj* self) { note(self, "quality", NULL); return 60; }
 /* Should the driver read the unnamed middle slot, it also gets a quality far
  * out of range. */
-static uint16_t rate_unnamed(Obj* self) { trapped(self, 3); return 4660; }
-static uint16_t size_width(Size* self) { note(&self->o, "width", NULL); return self->width; }
-static uint16_t size_height(Size* self) { note(&self->o, "height", NULL); return self->height; }
+static uint16_t METHOD rate_unnamed(Obj* self) { trapped(self, 3); return 4660; }
+static uint16_t METHOD size_width(Size* self) { note(&self->o, "width", NULL); return self->width; }
+static uint16_t METHOD size_height(Size* self) { note(&self->o, "height", NULL); return self->height; }
 
 /* ---- digital I/O sink ------------------------------------------------------ */
 
 static Obj g_io_sink = {vt_io, "IIOEventSink", false};
-static void io_changed(Obj* self, uint32_t i, uint32_t state) { note(self, "OnInputChanged", " %u %u", i, state); }
-static void io_failure(Obj* self) { note(self, "OnIOFailure", NULL); }
+static void METHOD io_changed(Obj* self, uint32_t i, uint32_t state) { note(self, "OnInputChanged", " %u %u", i, state); }
+static void METHOD io_failure(Obj* self) { note(self, "OnIOFailure", NULL); }
 
 /* ---- capability query: callback and results -------------------------------- */
 
@@ -412,35 +459,35 @@ static Obj* const g_query_objs[] = {&g_callback, &g_results, &g_reslist, &g_inte
                                     &g_fields[1], &g_fields[2], &g_fields[3], &g_props[0], &g_props[1]};
 static atomic_int g_callbacks;
 
-static void callback_success(Obj* self) { if (note(self, "success", NULL)) atomic_fetch_add(&g_callbacks, 1); }
-static void callback_failure(Obj* self, int32_t code, const char* text) {
+static void METHOD callback_success(Obj* self) { if (note(self, "success", NULL)) atomic_fetch_add(&g_callbacks, 1); }
+static void METHOD callback_failure(Obj* self, int32_t code, const char* text) {
     if (note(self, "failure", " %d %s", code, text)) atomic_fetch_add(&g_callbacks, 1);
 }
-static void results_value(Obj* self, uint32_t key, uint32_t v) { note(self, "set value", " %u %u", key, v); }
-static void results_name(Obj* self, const char* name) { note(self, "set name", " %s", name); }
-static void* results_field(Obj* self, uint32_t i) {
+static void METHOD results_value(Obj* self, uint32_t key, uint32_t v) { note(self, "set value", " %u %u", key, v); }
+static void METHOD results_name(Obj* self, const char* name) { note(self, "set name", " %s", name); }
+static void* METHOD results_field(Obj* self, uint32_t i) {
     note(self, "connection field", " %u", i);
     return i >= 1 && i <= 4 ? &g_fields[i - 1] : NULL;
 }
-static void* results_property(Obj* self, uint32_t i) {
+static void* METHOD results_property(Obj* self, uint32_t i) {
     note(self, "property", " %u", i);
     return i >= 1 && i <= 2 ? &g_props[i - 1] : NULL;
 }
-static void* results_resolutions(Obj* self) { note(self, "resolution list", NULL); return &g_reslist; }
-static void* results_intervals(Obj* self, uint32_t which) {
+static void* METHOD results_resolutions(Obj* self) { note(self, "resolution list", NULL); return &g_reslist; }
+static void* METHOD results_intervals(Obj* self, uint32_t which) {
     note(self, "frame-interval list", " %u", which);
     return &g_intervals;
 }
-static void field_text(Obj* self, const char* text) { note(self, "set text", " %s", text); }
-static void prop_value(Obj* self, const char* v) { note(self, "set value", " %s", v); }
-static void prop_kind(Obj* self, uint32_t v) { note(self, "set kind", " %u", v); }
-static void prop_name(Obj* self, const char* v) { note(self, "set name", " %s", v); }
-static void prop_reserved(Obj* self, uint32_t v) { note(self, "set reserved", " %u", v); }
-static void reslist_add(Obj* self, const char* text, uint32_t w, uint32_t h, uint32_t interval) {
+static void METHOD field_text(Obj* self, const char* text) { note(self, "set text", " %s", text); }
+static void METHOD prop_value(Obj* self, const char* v) { note(self, "set value", " %s", v); }
+static void METHOD prop_kind(Obj* self, uint32_t v) { note(self, "set kind", " %u", v); }
+static void METHOD prop_name(Obj* self, const char* v) { note(self, "set name", " %s", v); }
+static void METHOD prop_reserved(Obj* self, uint32_t v) { note(self, "set reserved", " %u", v); }
+static void METHOD reslist_add(Obj* self, const char* text, uint32_t w, uint32_t h, uint32_t interval) {
     note(self, "add", " %s %u %u %u", text, w, h, interval);
 }
-static void intervals_default(Obj* self, uint32_t v) { note(self, "set default", " %u", v); }
-static void intervals_add(Obj* self, uint32_t v) { note(self, "add", " %u", v); }
+static void METHOD intervals_default(Obj* self, uint32_t v) { note(self, "set default", " %u", v); }
+static void METHOD intervals_add(Obj* self, uint32_t v) { note(self, "add", " %u", v); }
 
 /* The slot order of every host-side interface. */
 static void build_tables(void) {
@@ -481,19 +528,19 @@ typedef void (*DeleteFn)(void*);
 typedef int32_t (*InitQueryFn)(Obj*, uint8_t);
 typedef int32_t (*StartQueryFn)(const char*, uint16_t, const char*, const char*, Obj*);
 typedef int32_t (*QueryFn)(void);
-typedef void (*VoidOp)(void*);
-typedef void* (*PtrOp)(void*);
-typedef bool (*BoolOp)(void*);
-typedef uint32_t (*U32Op)(void*);
-typedef int32_t (*I32Op)(void*);
-typedef bool (*OpenOp)(void*, Obj*, Obj*, Obj*);
-typedef bool (*StartOp)(void*, uint32_t, Obj*, Obj*);
-typedef bool (*IndexOp)(void*, uint32_t);
-typedef bool (*ChangeOp)(void*, uint32_t, Obj*, uint32_t);
-typedef bool (*StatusOp)(void*, uint32_t, uint32_t*, uint32_t*, char*, uint32_t);
-typedef bool (*Reserved3Op)(void*, uint32_t, uint32_t, uint32_t);
-typedef bool (*SetSinkOp)(void*, Obj*);
-typedef bool (*SetOutputOp)(void*, int32_t, int32_t);
+typedef void (METHOD *VoidOp)(void*);
+typedef void* (METHOD *PtrOp)(void*);
+typedef bool (METHOD *BoolOp)(void*);
+typedef uint32_t (METHOD *U32Op)(void*);
+typedef int32_t (METHOD *I32Op)(void*);
+typedef bool (METHOD *OpenOp)(void*, Obj*, Obj*, Obj*);
+typedef bool (METHOD *StartOp)(void*, uint32_t, Obj*, Obj*);
+typedef bool (METHOD *IndexOp)(void*, uint32_t);
+typedef bool (METHOD *ChangeOp)(void*, uint32_t, Obj*, uint32_t);
+typedef bool (METHOD *StatusOp)(void*, uint32_t, uint32_t*, uint32_t*, char*, uint32_t);
+typedef bool (METHOD *Reserved3Op)(void*, uint32_t, uint32_t, uint32_t);
+typedef bool (METHOD *SetSinkOp)(void*, Obj*);
+typedef bool (METHOD *SetOutputOp)(void*, int32_t, int32_t);
 
 static atomic_int g_frame_goal;
 static bool called_back(void) { return atomic_load(&g_callbacks) > 0; }
@@ -657,23 +704,55 @@ static void lifetimes(void) {
     }
 }
 
+#if defined(_WIN32)
+static void* open_library(const char* path) {
+    void* library = (void*)LoadLibraryA(path);
+    CHECK(library != NULL, "LoadLibrary(%s) failed: %lu", path, (unsigned long)GetLastError());
+    return library;
+}
+static void* find_export(void* library, const char* name) {
+    return (void*)GetProcAddress((HMODULE)library, name);
+}
+#else
+static void* open_library(const char* path) {
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    CHECK(library != NULL, "dlopen: %s", dlerror());
+    return library;
+}
+static void* find_export(void* library, const char* name) { return dlsym(library, name); }
+#endif
+
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: %s <driver library> <camsim>\n", argv[0]);
+    if (argc == 2 && !strcmp(argv[1], "--camsim-args")) {
+        for (int i = 0; i < CAMSIM_ARGS; ++i) printf("%s%s", i ? " " : "", kCamsimArgs[i]);
+        printf("\n");
+        return 0;
+    }
+    const bool given = argc == 5 && !strcmp(argv[2], "--camera");
+    if (argc != 3 && !given) {
+        fprintf(stderr, "usage: %s <driver library> <camsim> | <driver library> --camera <HTTP port> <RTSP port> | "
+                        "--camsim-args\n", argv[0]);
         return 2;
     }
-    signal(SIGALRM, on_alarm);
-    alarm(240);
+    pthread_t timer;
+    pthread_create(&timer, NULL, watchdog, (void*)(uintptr_t)240);
+    pthread_detach(timer);
+#if defined(_WIN32)
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 1;
+#endif
     build_tables();
-    if (!start_camsim(argv[2])) {
+    if (given) {
+        g_http_port = (unsigned)atoi(argv[3]);
+        g_rtsp_port = (unsigned)atoi(argv[4]);
+    } else if (!start_camsim(argv[2])) {
         fprintf(stderr, "FAIL: camsim did not start\n");
         stop_camsim();
         return 1;
     }
-    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    CHECK(library != NULL, "dlopen: %s", dlerror());
+    void* library = open_library(argv[1]);
     for (int i = 0; library && i < EXPORTS; ++i) {
-        g_export[i] = dlsym(library, kExports[i]);
+        g_export[i] = find_export(library, kExports[i]);
         CHECK(g_export[i] != NULL, "export %s missing", kExports[i]);
     }
     if (atomic_load(&g_failures) == 0) {

@@ -62,7 +62,7 @@ IMediaSample* FakeSampleAllocator::AllocateSample(uint32_t fourcc, uint32_t capa
 
 void FakeSampleAllocator::ReleaseSample(IMediaSample* sample) {
     ++releases;
-    delete sample;
+    ombrelix_abi::DeleteObject(sample);
 }
 
 uint32_t FakeSampleAllocator::LastCapacity() {

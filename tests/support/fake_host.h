@@ -222,10 +222,13 @@ private:
     class Intervals;
     std::mutex mu_;
     std::vector<std::string> calls_;
-    std::map<uint32_t, std::unique_ptr<ITextField>> fields_;
-    std::map<uint32_t, std::unique_ptr<IProperty>> properties_;
-    std::unique_ptr<IResolutionList> resolutions_;
-    std::unique_ptr<IFrameIntervalList> intervals_;
+    // Deleted as a host deletes them, through the destructor slot.
+    template <typename Interface>
+    using Owned = std::unique_ptr<Interface, ombrelix_abi::SlotDeleter>;
+    std::map<uint32_t, Owned<ITextField>> fields_;
+    std::map<uint32_t, Owned<IProperty>> properties_;
+    Owned<IResolutionList> resolutions_;
+    Owned<IFrameIntervalList> intervals_;
 };
 
 // Appends the lines FakeCapabilityResults records when the driver adds one

@@ -1,13 +1,5 @@
 #include "support/hostile_rtsp_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace fakes {
 
 namespace {
@@ -21,21 +13,8 @@ constexpr size_t kMaxRequestBytes = 64 * 1024;
 HostileRtspPeer::~HostileRtspPeer() { Stop(); }
 
 bool HostileRtspPeer::Start() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenFd_ < 0) return false;
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listenFd_, 4) != 0 ||
-        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    port_ = ntohs(address.sin_port);
+    listenFd_ = ListenOnLoopback(4, port_);
+    if (listenFd_ == kNoSocket) return false;
     thread_ = std::thread([this] { Serve(); });
     return true;
 }
@@ -43,8 +22,8 @@ bool HostileRtspPeer::Start() {
 void HostileRtspPeer::Stop() {
     stopping_ = true;
     if (thread_.joinable()) thread_.join();
-    if (listenFd_ >= 0) close(listenFd_);
-    listenFd_ = -1;
+    CloseSocketFd(listenFd_);
+    listenFd_ = kNoSocket;
 }
 
 void HostileRtspPeer::SetScript(const HostileScript& script) {
@@ -54,36 +33,39 @@ void HostileRtspPeer::SetScript(const HostileScript& script) {
 
 void HostileRtspPeer::Serve() {
     while (!stopping_) {
-        pollfd pfd{listenFd_, POLLIN, 0};
-        if (poll(&pfd, 1, kPollMs) <= 0) continue;
-        const int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) continue;
+        const SocketFd fd = AcceptWithin(listenFd_, kPollMs);
+        if (fd == kNoSocket) continue;
         HostileScript script;
         {
             std::lock_guard<std::mutex> guard(scriptLock_);
             script = script_;
         }
         Converse(fd, script);
-        close(fd);
+        CloseSocketFd(fd);
         ++finished_;
     }
 }
 
-void HostileRtspPeer::Converse(int fd, const HostileScript& script) {
+void HostileRtspPeer::Converse(SocketFd fd, const HostileScript& script) {
+    // The endless text goes out in blocks of a few kilobytes: one short write
+    // per copy is slow where every socket call is a round trip (Wine).
+    std::string endless = script.endless;
+    while (!endless.empty() && endless.size() < 4096) endless += script.endless;
     std::string received;
     size_t answered = 0;
     char buffer[4096];
     while (!stopping_) {
         if (answered == script.replies.size()) {
-            if (!script.endless.empty()) {
-                if (!SendAll(fd, script.endless)) return;
+            if (!endless.empty()) {
+                if (!SendAll(fd, endless)) return;
                 continue;
             }
             if (script.closeAfterReplies) return;
         }
-        pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, kPollMs) <= 0) continue;
-        const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+        const int ready = WaitReadable(fd, kPollMs);
+        if (ready < 0) return;
+        if (ready == 0) continue;
+        const long n = ReceiveSome(fd, buffer, sizeof(buffer));
         if (n <= 0) return;
         received.append(buffer, static_cast<size_t>(n));
         // The client's requests have no body: each ends with an empty line.
@@ -97,19 +79,15 @@ void HostileRtspPeer::Converse(int fd, const HostileScript& script) {
     }
 }
 
-bool HostileRtspPeer::SendAll(int fd, const std::string& bytes) {
+bool HostileRtspPeer::SendAll(SocketFd fd, const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         if (stopping_) return false;
-        pollfd pfd{fd, POLLOUT, 0};
-        const int ready = poll(&pfd, 1, kPollMs);
+        const int ready = WaitWritable(fd, kPollMs);
         if (ready == 0) continue;
-        if (ready < 0 || (pfd.revents & (POLLERR | POLLHUP))) return false;
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            return false;
-        }
+        if (ready < 0) return false;
+        const long n = SendWithoutWaiting(fd, bytes.data() + sent, bytes.size() - sent);
+        if (n < 0) return false;
         sent += static_cast<size_t>(n);
         bytesSent_ += static_cast<uint64_t>(n);
     }

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 namespace fakes {
 
 struct HostileScript {
@@ -42,11 +44,11 @@ public:
 
 private:
     void Serve();
-    void Converse(int fd, const HostileScript& script);
+    void Converse(SocketFd fd, const HostileScript& script);
     // False when the client is gone or the peer is stopping.
-    bool SendAll(int fd, const std::string& bytes);
+    bool SendAll(SocketFd fd, const std::string& bytes);
 
-    int listenFd_ = -1;
+    SocketFd listenFd_ = kNoSocket;
     uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};

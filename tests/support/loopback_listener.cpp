@@ -1,33 +1,13 @@
 #include "support/loopback_listener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace fakes {
 
 LoopbackListener::~LoopbackListener() { Stop(); }
 
 bool LoopbackListener::Start(Conversation conversation) {
     conversation_ = std::move(conversation);
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenFd_ < 0) return false;
-    int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listenFd_, 16) != 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-        return false;
-    }
-    socklen_t length = sizeof(address);
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listenFd_ = ListenOnLoopback(16, port_);
+    if (listenFd_ == kNoSocket) return false;
     acceptThread_ = std::thread([this] { AcceptLoop(); });
     return true;
 }
@@ -35,12 +15,12 @@ bool LoopbackListener::Start(Conversation conversation) {
 void LoopbackListener::Stop() {
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (stopping_ || listenFd_ < 0) return;
+        if (stopping_ || listenFd_ == kNoSocket) return;
         stopping_ = true;
-        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
+        for (auto& c : connections_) ShutdownBoth(c->fd);
     }
     if (acceptThread_.joinable()) acceptThread_.join();
-    close(listenFd_);
+    CloseSocketFd(listenFd_);
     std::vector<std::shared_ptr<Connection>> connections;
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -48,7 +28,7 @@ void LoopbackListener::Stop() {
     }
     for (auto& c : connections) {
         if (c->thread.joinable()) c->thread.join();
-        close(c->fd);
+        CloseSocketFd(c->fd);
     }
 }
 
@@ -58,13 +38,11 @@ void LoopbackListener::AcceptLoop() {
             std::lock_guard<std::mutex> lock(mu_);
             if (stopping_) return;
         }
-        pollfd pfd{listenFd_, POLLIN, 0};
-        if (poll(&pfd, 1, 20) <= 0) continue;
-        int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) continue;
+        const SocketFd fd = AcceptWithin(listenFd_, 20);
+        if (fd == kNoSocket) continue;
         std::lock_guard<std::mutex> lock(mu_);
         if (stopping_) {
-            close(fd);
+            CloseSocketFd(fd);
             return;
         }
         auto connection = std::make_shared<Connection>();
@@ -80,9 +58,9 @@ int LoopbackListener::ConnectionCount() {
     return static_cast<int>(connections_.size());
 }
 
-int LoopbackListener::NewestConnection() {
+SocketFd LoopbackListener::NewestConnection() {
     std::lock_guard<std::mutex> lock(mu_);
-    return connections_.empty() ? -1 : connections_.back()->fd;
+    return connections_.empty() ? kNoSocket : connections_.back()->fd;
 }
 
 }  // namespace fakes

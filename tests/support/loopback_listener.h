@@ -10,13 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 namespace fakes {
 
 class LoopbackListener {
 public:
     // Runs once per accepted connection, on a thread of its own; number is 1
     // for the first connection, 2 for the next ...
-    using Conversation = std::function<void(int fd, int number)>;
+    using Conversation = std::function<void(SocketFd fd, int number)>;
 
     LoopbackListener() = default;
     ~LoopbackListener();
@@ -30,19 +32,19 @@ public:
     void Stop();
     uint16_t Port() const { return port_; }
     int ConnectionCount();
-    // The newest connection's socket; -1 before the first.
-    int NewestConnection();
+    // The newest connection's socket; kNoSocket before the first.
+    SocketFd NewestConnection();
 
 private:
     struct Connection {
-        int fd = -1;
+        SocketFd fd = kNoSocket;
         std::thread thread;
     };
 
     void AcceptLoop();
 
     Conversation conversation_;
-    int listenFd_ = -1;
+    SocketFd listenFd_ = kNoSocket;
     uint16_t port_ = 0;
     std::thread acceptThread_;
     std::mutex mu_;

@@ -1,10 +1,5 @@
 #include "support/test_http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -133,7 +128,7 @@ TestHttpServer::TestHttpServer() = default;
 TestHttpServer::~TestHttpServer() { Stop(); }
 
 bool TestHttpServer::Start() {
-    return listener_.Start([this](int fd, int number) { Serve(fd, number); });
+    return listener_.Start([this](SocketFd fd, int number) { Serve(fd, number); });
 }
 
 void TestHttpServer::Stop() {
@@ -156,16 +151,16 @@ bool TestHttpServer::WaitStopping(int ms) {
     return stopping_;
 }
 
-void TestHttpServer::Serve(int fd, int number) {
+void TestHttpServer::Serve(SocketFd fd, int number) {
     // Whatever ends the conversation, the client sees the connection close.
     struct Closer {
-        int fd;
-        ~Closer() { shutdown(fd, SHUT_RDWR); }
+        SocketFd fd;
+        ~Closer() { ShutdownBoth(fd); }
     } closer{fd};
     std::string pending;
     char buffer[16384];
     auto receiveMore = [&]() {
-        ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+        const long n = ReceiveSome(fd, buffer, sizeof(buffer));
         if (n <= 0) return false;
         pending.append(buffer, static_cast<size_t>(n));
         return true;
@@ -217,14 +212,14 @@ void TestHttpServer::Serve(int fd, int number) {
             SendReply(fd, refusal);
             // Whatever body still comes is read and dropped, so that the
             // client does not meet a reset before it has read the refusal.
-            shutdown(fd, SHUT_WR);
+            ShutdownSending(fd);
             while (receiveMore()) pending.clear();
             return;
         }
 
         if (Lower(request.Header("Expect")) == "100-continue") {
             const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-            send(fd, kContinue, sizeof(kContinue) - 1, MSG_NOSIGNAL);
+            SendSome(fd, kContinue, sizeof(kContinue) - 1);
         }
 
         const auto headIn = std::chrono::steady_clock::now();
@@ -349,7 +344,7 @@ HttpReply TestHttpServer::NextReply(const RecordedRequest& request) {
     return HttpReply(404, "not found");
 }
 
-bool TestHttpServer::SendReply(int fd, const HttpReply& reply) {
+bool TestHttpServer::SendReply(SocketFd fd, const HttpReply& reply) {
     std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " " +
                        (reply.reason.empty() ? ReasonFor(reply.status) : reply.reason) + "\r\n";
     for (const auto& line : reply.headers) text += line + "\r\n";
@@ -377,7 +372,7 @@ bool TestHttpServer::SendReply(int fd, const HttpReply& reply) {
     auto sendAll = [fd](const char* data, size_t size) {
         size_t sent = 0;
         while (sent < size) {
-            ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+            const long n = SendSome(fd, data + sent, size - sent);
             if (n <= 0) return false;
             sent += static_cast<size_t>(n);
         }

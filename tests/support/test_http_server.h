@@ -130,12 +130,12 @@ public:
     bool WaitForBody(size_t index, int timeoutMs);
 
 private:
-    void Serve(int fd, int number);
+    void Serve(SocketFd fd, int number);
     bool Authorised(const RecordedRequest& request, std::string& scheme, bool& stale);
     bool RefusesBeforeBody();
     HttpReply Challenge(bool stale);
     HttpReply NextReply(const RecordedRequest& request);
-    bool SendReply(int fd, const HttpReply& reply);
+    bool SendReply(SocketFd fd, const HttpReply& reply);
     // True once the server is stopping.
     bool WaitStopping(int ms);
 

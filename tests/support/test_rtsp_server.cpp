@@ -1,11 +1,5 @@
 #include "support/test_rtsp_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -45,7 +39,7 @@ TestRtspServer::TestRtspServer() = default;
 TestRtspServer::~TestRtspServer() { Stop(); }
 
 bool TestRtspServer::Start() {
-    return listener_.Start([this](int fd, int number) { Serve(fd, number); });
+    return listener_.Start([this](SocketFd fd, int number) { Serve(fd, number); });
 }
 
 void TestRtspServer::Stop() {
@@ -58,16 +52,15 @@ void TestRtspServer::Stop() {
     listener_.Stop();
 }
 
-void TestRtspServer::Serve(int fd, int number) {
+void TestRtspServer::Serve(SocketFd fd, int number) {
     // Every piece of a split reply leaves in a segment of its own.
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    SetNoDelay(fd);
     std::string pending;
     char buffer[4096];
     for (;;) {
         size_t end;
         while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-            ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+            const long n = ReceiveSome(fd, buffer, sizeof(buffer));
             if (n <= 0) return;
             pending.append(buffer, static_cast<size_t>(n));
         }
@@ -102,24 +95,24 @@ void TestRtspServer::Serve(int fd, int number) {
             return;
         }
         if (!Answer(fd, answer) || answer.close) {
-            shutdown(fd, SHUT_RDWR);
+            ShutdownBoth(fd);
             return;
         }
     }
 }
 
-bool TestRtspServer::SendOn(int fd, const std::string& bytes) {
+bool TestRtspServer::SendOn(SocketFd fd, const std::string& bytes) {
     std::lock_guard<std::mutex> lock(sendMu_);
     size_t sent = 0;
     while (sent < bytes.size()) {
-        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const long n = SendSome(fd, bytes.data() + sent, bytes.size() - sent);
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
     return true;
 }
 
-bool TestRtspServer::Answer(int fd, const RtspAnswer& answer) {
+bool TestRtspServer::Answer(SocketFd fd, const RtspAnswer& answer) {
     std::vector<size_t> cuts = answer.splits;
     if (answer.chunk > 0) {
         cuts.clear();
@@ -157,8 +150,8 @@ bool TestRtspServer::WaitForRequests(size_t n, int timeoutMs) {
 int TestRtspServer::ConnectionCount() { return listener_.ConnectionCount(); }
 
 bool TestRtspServer::Send(const std::string& bytes) {
-    const int fd = listener_.NewestConnection();
-    return fd >= 0 && SendOn(fd, bytes);
+    const SocketFd fd = listener_.NewestConnection();
+    return fd != kNoSocket && SendOn(fd, bytes);
 }
 
 std::string TestRtspServer::Reply(int status, uint32_t cseq, const std::vector<std::string>& headers,
@@ -180,20 +173,9 @@ std::string TestRtspServer::Interleaved(uint8_t channel, const std::vector<uint8
     return frame;
 }
 
-RefusedPort::RefusedPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return;
-    socklen_t length = sizeof(address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-}
+RefusedPort::RefusedPort() { fd_ = BindOnLoopback(port_); }
 
-RefusedPort::~RefusedPort() {
-    if (fd_ >= 0) close(fd_);
-}
+RefusedPort::~RefusedPort() { CloseSocketFd(fd_); }
 
 std::string DigestResponse(const std::string& user, const std::string& realm, const std::string& password,
                            const std::string& method, const std::string& uri, const std::string& nonce) {

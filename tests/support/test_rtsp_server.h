@@ -79,9 +79,9 @@ public:
     static std::string Interleaved(uint8_t channel, const std::vector<uint8_t>& payload);
 
 private:
-    void Serve(int fd, int number);
-    bool SendOn(int fd, const std::string& bytes);
-    bool Answer(int fd, const RtspAnswer& answer);
+    void Serve(SocketFd fd, int number);
+    bool SendOn(SocketFd fd, const std::string& bytes);
+    bool Answer(SocketFd fd, const RtspAnswer& answer);
 
     LoopbackListener listener_;
     std::mutex sendMu_;  // one write at a time, so that pieces do not interleave
@@ -103,7 +103,7 @@ public:
     uint16_t Port() const { return port_; }
 
 private:
-    int fd_ = -1;
+    SocketFd fd_ = kNoSocket;
     uint16_t port_ = 0;
 };
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "support/loopback_socket.h"
+
 namespace fakes {
 
 class UnansweredPort {
@@ -17,8 +19,8 @@ public:
     uint16_t Port() const { return port_; }
 
 private:
-    int listenFd_ = -1;
-    int fillerFd_ = -1;
+    SocketFd listenFd_ = kNoSocket;
+    SocketFd fillerFd_ = kNoSocket;
     uint16_t port_ = 0;
 };
 
