@@ -18,6 +18,7 @@
 #include "channel/mpeg4_channel_rtsp.h"
 #include "platform/process.h"
 #include "rtpkit/clip.h"
+#include "support/channel_probe.h"
 #include "support/fake_driver.h"
 #include "support/test_rtsp_server.h"
 #include "support/video_decoder.h"
@@ -27,22 +28,8 @@ namespace {
 
 using telvaro::CHANNEL_PARAMS;
 
-CHANNEL_PARAMS Params(uint32_t width, uint32_t height, uint32_t interval = 40, uint32_t quality = 50) {
-    CHANNEL_PARAMS p;
-    p.width = width;
-    p.height = height;
-    p.frameInterval = interval;
-    p.quality = quality;
-    return p;
-}
-
-// Lets a test set what the host asked for without starting the thread.
-template <typename Channel>
-class Probe : public Channel {
-public:
-    using Channel::Channel;
-    void Use(const CHANNEL_PARAMS& p) { this->params_ = p; }
-};
+using fakes::Params;
+using fakes::Probe;
 
 // The driver's configuration file, named after the driver, next to the test
 // program: every channel gets the transport mode written; removed at the end.
@@ -251,7 +238,10 @@ TEST_F(CodecChannelTest, SilenceLosesTheSignalAndFramesBringItBack) {
     ASSERT_TRUE(sink.WaitForSignalLost(1, 3000));
     camera->GetFaults().silent = false;
     ASSERT_TRUE(fakes::WaitUntil([&] { return driver.CountMessages("is online") == 2; }, 10000));
-    EXPECT_EQ(channel.GetState(), telvaro::kStateStreaming);
+    // The receive thread reports the first frame; the channel thread marks
+    // the stream as it wakes for it.
+    EXPECT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000))
+        << channel.GetState();
     channel.Stop();
     EXPECT_EQ(driver.CountMessages("Signal was lost"), 1u);
 }

@@ -10,6 +10,7 @@
 
 #include "channel/h264_channel_rtsp.h"
 #include "channel/mpeg4_channel_rtsp.h"
+#include "support/channel_probe.h"
 #include "support/fake_driver.h"
 #include "support/test_http_server.h"
 
@@ -17,22 +18,8 @@ namespace {
 
 using telvaro::CHANNEL_PARAMS;
 
-CHANNEL_PARAMS Params(uint32_t width, uint32_t height, uint32_t interval = 40, uint32_t quality = 50) {
-    CHANNEL_PARAMS p;
-    p.width = width;
-    p.height = height;
-    p.frameInterval = interval;
-    p.quality = quality;
-    return p;
-}
-
-// Lets a test set what the host asked for without starting the thread.
-template <typename Channel>
-class Probe : public Channel {
-public:
-    using Channel::Channel;
-    void Use(const CHANNEL_PARAMS& p) { this->params_ = p; }
-};
+using fakes::Params;
+using fakes::Probe;
 
 class CodecChannelTest : public ::testing::Test {
 protected:
