@@ -97,6 +97,36 @@ bool IsKeyFrame(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
     return false;
 }
 
+// The built library driven as a recorder host drives it: channel 0 of the
+// camera whose PSIA side is httpPort and whose RTSP server is rtspPort.
+struct LibraryHost {
+    hostkit::DriverLibrary library{OMBRELIX_LIBRARY_PATH};
+    fakes::FakeDebugSink debug;
+    fakes::FakeSampleAllocator allocator;
+    fakes::FakeDeviceConfig device;
+    fakes::FakeStreamSink sink;
+    fakes::FakeStreamConfig settings{kWidth, kHeight, 1000 / kFps, 50};
+    std::unique_ptr<IIPCaptureDriverEx3, DeleteIPCaptureEx3Fn> driver{nullptr, nullptr};
+
+    // Opens the driver and starts the channel; false at the first step that fails.
+    bool Start(uint16_t httpPort, uint16_t rtspPort, const std::string& user, const std::string& password) {
+        if (!library.Loaded()) return false;
+        device.connection.port = httpPort;
+        device.connection.user = user;
+        device.connection.password = password;
+        device.parameters[2] = "1;" + std::to_string(rtspPort) + ";VBR;64;8192;20,40,60,80,100";
+        driver = {library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")(),
+                  library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3")};
+        return driver && driver->Open(&debug, &allocator, &device) &&
+               driver->GetVideoCapture()->StartChannel(0, &sink, &settings);
+    }
+    void Stop() {
+        EXPECT_TRUE(driver->GetVideoCapture()->StopChannel(0));
+        driver->Close();
+        driver.reset();
+    }
+};
+
 class GStreamerInterop : public ::testing::TestWithParam<Case> {
 protected:
     void TearDown() override {
@@ -137,24 +167,12 @@ TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
             << "\"><VideoChannel><RTPMode>" << c.transport << "</RTPMode></VideoChannel></Device></Configuration>";
     }
 
-    hostkit::DriverLibrary library(OMBRELIX_LIBRARY_PATH);
-    ASSERT_TRUE(library.Loaded());
-    fakes::FakeDebugSink debug;
-    fakes::FakeSampleAllocator allocator;
-    fakes::FakeDeviceConfig device;
-    fakes::FakeStreamSink sink;
-    device.connection.port = camera.HttpPort();
-    device.connection.user = options.user;
-    device.connection.password = options.password;
-    device.connection.codec = c.codec.host;
-    device.parameters[2] = "1;" + std::to_string(peer.Port()) + ";VBR;64;8192;20,40,60,80,100";
-    IIPCaptureDriverEx3* driver = library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")();
-    ASSERT_NE(driver, nullptr);
-    std::unique_ptr<IIPCaptureDriverEx3, DeleteIPCaptureEx3Fn> owner(
-        driver, library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3"));
-    ASSERT_TRUE(driver->Open(&debug, &allocator, &device));
-    fakes::FakeStreamConfig settings(kWidth, kHeight, 1000 / kFps, 50);
-    ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(0, &sink, &settings));
+    LibraryHost host;
+    fakes::FakeDebugSink& debug = host.debug;
+    fakes::FakeSampleAllocator& allocator = host.allocator;
+    fakes::FakeStreamSink& sink = host.sink;
+    host.device.connection.codec = c.codec.host;
+    ASSERT_TRUE(host.Start(camera.HttpPort(), peer.Port(), options.user, options.password));
 
     const bool streamed = sink.WaitForFrames(1, kFirstFrameTimeoutMs);
     if (streamed) {
@@ -165,9 +183,7 @@ TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
         fps_ = static_cast<double>(after - before) /
                std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
     }
-    EXPECT_TRUE(driver->GetVideoCapture()->StopChannel(0));
-    driver->Close();
-    owner.reset();
+    host.Stop();
     // What the driver reported and what the server saw, for a failure.
     std::ostringstream story;
     for (const auto& r : debug.Records()) story << "driver: " << r.text << "\n";
@@ -223,23 +239,9 @@ TEST(GStreamerAuthentication, AWrongPasswordIsReportedOnceAndNeverShown) {
     camsim::Camera camera(config);
     ASSERT_TRUE(camera.Start(&error)) << error;
 
-    hostkit::DriverLibrary library(OMBRELIX_LIBRARY_PATH);
-    ASSERT_TRUE(library.Loaded());
-    fakes::FakeDebugSink debug;
-    fakes::FakeSampleAllocator allocator;
-    fakes::FakeDeviceConfig device;
-    fakes::FakeStreamSink sink;
-    device.connection.port = camera.HttpPort();
-    device.connection.user = options.user;
-    device.connection.password = password;
-    device.parameters[2] = "1;" + std::to_string(peer.Port()) + ";VBR;64;8192;20,40,60,80,100";
-    IIPCaptureDriverEx3* driver = library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")();
-    ASSERT_NE(driver, nullptr);
-    std::unique_ptr<IIPCaptureDriverEx3, DeleteIPCaptureEx3Fn> owner(
-        driver, library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3"));
-    ASSERT_TRUE(driver->Open(&debug, &allocator, &device));
-    fakes::FakeStreamConfig settings(kWidth, kHeight, 1000 / kFps, 50);
-    ASSERT_TRUE(driver->GetVideoCapture()->StartChannel(0, &sink, &settings));
+    LibraryHost host;
+    fakes::FakeDebugSink& debug = host.debug;
+    ASSERT_TRUE(host.Start(camera.HttpPort(), peer.Port(), options.user, password));
 
     // Each attempt is refused twice, the second time with the credentials;
     // the next attempt comes no sooner than a no-data time-out (10 s here).
@@ -254,9 +256,7 @@ TEST(GStreamerAuthentication, AWrongPasswordIsReportedOnceAndNeverShown) {
     const bool retried = fakes::WaitUntil([&] { return refusals() >= 4; }, 20000);
     // The second attempt's report, were there one, follows its refusal at once.
     EXPECT_FALSE(fakes::WaitUntil([&] { return debug.CountContaining(refused) > 1; }, 500));
-    EXPECT_TRUE(driver->GetVideoCapture()->StopChannel(0));
-    driver->Close();
-    owner.reset();
+    host.Stop();
     ASSERT_TRUE(retried) << peer.Log();
 
     size_t found = 0;
@@ -270,7 +270,7 @@ TEST(GStreamerAuthentication, AWrongPasswordIsReportedOnceAndNeverShown) {
                               "/PSIA/Streaming/channels/1?videoCodecType=H.264 answered \"RTSP/1.0 401 Unauthorized\"");
     }
     EXPECT_EQ(found, 1u);
-    EXPECT_EQ(sink.FrameCount(), 0u);
+    EXPECT_EQ(host.sink.FrameCount(), 0u);
 }
 
 }  // namespace
