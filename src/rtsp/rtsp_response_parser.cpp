@@ -144,6 +144,7 @@ bool CRTSPResponseParser::Parse(const std::string& reply, RtspMethod method) {
     statusLine_ = line;
     transport_.clear();
     digestOffered_ = false;
+    contentLength_ = 0;
     if (status != 200 && status != 401) return false;
 
     for (;;) {
@@ -153,6 +154,10 @@ bool CRTSPResponseParser::Parse(const std::string& reply, RtspMethod method) {
         if (!HandleHeader(line)) return false;
     }
     if (contentLength_ != 0 && pos == kEndMarker) return false;
+    // A body cut short by a close or a time-out is not the camera's session
+    // description: its last lines (the control URL, the parameter sets)
+    // would be missing or cut.
+    if (contentLength_ > reply.size() - pos) return false;
     std::string body;
     if (contentLength_ != 0) body = reply.substr(pos, contentLength_);
     if (method == kRtspDescribe) return ParseSessionDescription(body);

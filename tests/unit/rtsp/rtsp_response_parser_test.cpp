@@ -121,6 +121,9 @@ TEST(RtspResponseParser, RepliesAndHeaders) {
          kRtspOptions, false, nullptr},
         {"header block cut short without a body", "RTSP/1.0 200 OK\r\nCSeq: 2\r\nCSeq: 8", kRtspOptions, true,
          [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetCSeq(), 2u); }},
+        {"body cut short of its length", Describe200("v=0\r\nm=video 0 RTP/AVP 26\r\na=control:trackID=1\r\n")
+                                             .substr(0, 120),
+         kRtspDescribe, false, nullptr},
     };
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -132,6 +135,8 @@ TEST(RtspResponseParser, RepliesAndHeaders) {
 
 TEST(RtspResponseParser, FieldsAccumulateOverReplies) {
     CRTSPResponseParser parser;
+    ASSERT_TRUE(parser.Parse(Describe200("v=0\r\nm=video 0 RTP/AVP 26\r\n"), kRtspDescribe));
+    // The length of the description's body is not the next reply's.
     ASSERT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 2\r\nSession: 12345678;timeout=60\r\n\r\n", kRtspSetup));
     ASSERT_TRUE(parser.Parse("RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 12345678\r\n\r\n", kRtspPlay));
     EXPECT_EQ(parser.GetSessionTimeout(), 60u);
