@@ -23,9 +23,11 @@ namespace {
 
 std::atomic<int> g_socketUsers{0};
 
-// A forced stop is looked for between slices of a socket wait: select cannot
-// wait on the stop request itself.
-constexpr uint32_t kCancelSliceMs = 50;
+// A socket wait sleeps on the socket's event and the thread's stop request
+// together, in slices of this length: a slice ends a wait whose wake-up was
+// taken by another thread waiting on the same socket.
+constexpr uint32_t kWaitSliceMs = 50;
+constexpr uint64_t kNoBound = ~0ull;
 
 SocketError MapError(int e) {
     switch (e) {
@@ -72,10 +74,12 @@ bool SetOption(SocketHandle s, int option, DWORD value) {
     return setsockopt(Native(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
 }
 
-// What Winsock does not tell about a socket: whether it was made
-// non-blocking, and whether it was shut down for receiving. A receive that
-// is waiting does not notice a shutdown on every Winsock (Wine's does not
-// wake it), so receives wait in slices and look here between them.
+// What Winsock does not tell about a socket: whether the driver asked for it
+// to be non-blocking (every socket is non-blocking for Winsock, see below;
+// blocking calls are waited for here), and whether it was shut down for
+// receiving. A receive that is waiting does not notice a shutdown on every
+// Winsock (Wine's does not wake it), so a shutdown also sets the socket's
+// event and the wait looks here.
 constexpr unsigned kNonBlocking = 1;
 constexpr unsigned kReceiveShut = 2;
 
@@ -92,15 +96,45 @@ public:
         auto it = marks_.find(s);
         return it == marks_.end() ? 0 : it->second;
     }
+    // Every socket signals an event of its own when it may have become
+    // readable, writable, connected or closed (WSAEventSelect, which also
+    // makes it non-blocking for good).
+    bool Attach(SocketHandle s) {
+        HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!wake) return false;
+        if (WSAEventSelect(Native(s), wake, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0) {
+            CloseHandle(wake);
+            return false;
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        wakes_[s] = wake;
+        return true;
+    }
+    HANDLE Wake(SocketHandle s) {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = wakes_.find(s);
+        return it == wakes_.end() ? nullptr : it->second;
+    }
+    void Nudge(SocketHandle s) {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = wakes_.find(s);
+        if (it != wakes_.end()) SetEvent(it->second);
+    }
     // Before the handle goes back to Winsock, which may hand it out again.
     void Forget(SocketHandle s) {
         std::lock_guard<std::mutex> guard(lock_);
         marks_.erase(s);
+        auto it = wakes_.find(s);
+        if (it != wakes_.end()) {
+            CloseHandle(it->second);
+            wakes_.erase(it);
+        }
     }
 
 private:
     std::mutex lock_;
     std::unordered_map<SocketHandle, unsigned> marks_;
+    std::unordered_map<SocketHandle, HANDLE> wakes_;
 };
 
 SocketMarks& Marks() {
@@ -109,68 +143,87 @@ SocketMarks& Marks() {
     return *marks;
 }
 
-// select() on one socket for reading, or for writing with the exception
-// set (where a failed connect shows), with a bound, in slices so that a
-// forced stop can act. 1 ready, 0 time-out, -1 error or failed connect.
-int SelectFor(SocketHandle s, bool write, uint32_t timeoutMs) {
-    uint64_t start = MonotonicMilliseconds();
+// Whether the socket is ready now: a select() that does not wait. 1 ready
+// (for writing: connected), 0 not yet, -1 error or failed connect (Winsock
+// shows a refused connect in the exception set only).
+int ReadyNow(SocketHandle s, bool write) {
+    fd_set set;
+    fd_set failed;
+    FD_ZERO(&set);
+    FD_ZERO(&failed);
+    FD_SET(Native(s), &set);
+    FD_SET(Native(s), &failed);
+    timeval none{0, 0};
+    int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &none);
+    if (r > 0 && write && FD_ISSET(Native(s), &failed)) return -1;
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+// Waits at most timeoutMs (kNoBound: none) for the socket to be readable
+// (or shut down for receiving) or writable; a forced stop of the thread acts
+// at once. 1 ready, 0 time-out, -1 error or failed connect.
+//
+// Never a select() with a time-out: Wine's server (8.0 seen) can fail an
+// assertion, and leave every program of the session hanging, when such a
+// poll is answered and its time-out runs out before the thread has taken
+// the answer, which a loaded machine makes likely. The socket's event wakes
+// the wait; readiness is always judged by a select() that does not wait.
+int WaitFor(SocketHandle s, bool write, uint64_t timeoutMs) {
+    const uint64_t start = MonotonicMilliseconds();
     CancelWindow window;
     for (;;) {
         // As on Linux, a socket shut down for receiving reads as readable.
         if (!write && (Marks().Get(s) & kReceiveShut)) return 1;
         CancellationPoint();
-        uint64_t elapsed = MonotonicMilliseconds() - start;
-        uint32_t left = elapsed >= timeoutMs ? 0 : static_cast<uint32_t>(timeoutMs - elapsed);
-        uint32_t slice = left < kCancelSliceMs ? left : kCancelSliceMs;
-        fd_set set;
-        fd_set failed;
-        FD_ZERO(&set);
-        FD_ZERO(&failed);
-        FD_SET(Native(s), &set);
-        FD_SET(Native(s), &failed);
-        timeval tv;
-        tv.tv_sec = static_cast<long>(slice / 1000);
-        tv.tv_usec = static_cast<long>((slice % 1000) * 1000);
-        int r = select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr, &tv);
-        if (r > 0 && write && FD_ISSET(Native(s), &failed)) return -1;
-        if (r != 0 || left == 0) return r < 0 ? -1 : r;
+        int r = ReadyNow(s, write);
+        if (r != 0) return r;
+        const uint64_t elapsed = MonotonicMilliseconds() - start;
+        if (elapsed >= timeoutMs) return 0;
+        HANDLE wake = Marks().Wake(s);
+        CancellableWait(wake ? &wake : nullptr, wake ? 1 : 0,
+                        static_cast<DWORD>(std::min<uint64_t>(timeoutMs - elapsed, kWaitSliceMs)));
     }
 }
 
-// Before a blocking receive: 1 when data (or an error) is there to read, 0
-// when the socket was shut down for receiving (read as an orderly close), -1
-// when the socket's receive time-out passed (err: TimedOut) or select failed.
-int AwaitData(SocketHandle s, SocketError* err) {
+// Before a receive on a socket the driver uses as blocking: 1 when data (or
+// an error) is there to read, 0 when the socket was shut down for receiving
+// (read as an orderly close), -1 when the socket's receive time-out, counted
+// from start, passed (err: TimedOut) or the wait failed.
+int AwaitData(SocketHandle s, uint64_t start, SocketError* err) {
     DWORD timeoutMs = 0;  // 0: none, as SO_RCVTIMEO counts it
     int size = sizeof(timeoutMs);
     getsockopt(Native(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeoutMs), &size);
-    uint64_t start = MonotonicMilliseconds();
-    CancelWindow window;
-    for (;;) {
-        if (Marks().Get(s) & kReceiveShut) return 0;
-        CancellationPoint();
-        uint32_t slice = kCancelSliceMs;
-        if (timeoutMs != 0) {
-            uint64_t elapsed = MonotonicMilliseconds() - start;
-            if (elapsed >= timeoutMs) {
-                if (err) *err = SocketError::TimedOut;
-                return -1;
-            }
-            slice = static_cast<uint32_t>(std::min<uint64_t>(slice, timeoutMs - elapsed));
-        }
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(Native(s), &set);
-        timeval tv;
-        tv.tv_sec = 0;
-        tv.tv_usec = static_cast<long>(slice * 1000);
-        int r = select(0, &set, nullptr, nullptr, &tv);
-        if (r > 0) return 1;
-        if (r < 0) {
-            if (err) *err = MapError(WSAGetLastError());
-            return -1;
-        }
+    uint64_t left = kNoBound;
+    if (timeoutMs != 0) {
+        const uint64_t elapsed = MonotonicMilliseconds() - start;
+        left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
     }
+    const int r = left == 0 ? 0 : WaitFor(s, false, left);
+    if (Marks().Get(s) & kReceiveShut) return 0;
+    if (r > 0) return 1;
+    if (err) *err = r == 0 ? SocketError::TimedOut : MapError(WSAGetLastError());
+    return -1;
+}
+
+// Before a send is tried again on a socket the driver uses as blocking:
+// whether there is room, within the socket's send time-out.
+bool AwaitRoom(SocketHandle s) {
+    DWORD timeoutMs = 0;
+    int size = sizeof(timeoutMs);
+    getsockopt(Native(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<char*>(&timeoutMs), &size);
+    return WaitFor(s, true, timeoutMs == 0 ? kNoBound : timeoutMs) == 1;
+}
+
+bool IsBlocking(SocketHandle s) { return !(Marks().Get(s) & kNonBlocking); }
+
+// A new socket gets its event; without one it is of no use here.
+SocketHandle Adopt(SOCKET s) {
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    if (!Marks().Attach(static_cast<SocketHandle>(s))) {
+        closesocket(s);
+        return kInvalidSocket;
+    }
+    return static_cast<SocketHandle>(s);
 }
 
 // Winsock is needed for name look-ups too, by whatever thread asks.
@@ -212,8 +265,7 @@ void SocketCleanup() {
 int SocketUsers() { return g_socketUsers.load(); }
 
 SocketHandle OpenTcpSocket() {
-    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+    return Adopt(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
 }
 
 SocketHandle OpenUdpSocket() {
@@ -224,7 +276,7 @@ SocketHandle OpenUdpSocket() {
     BOOL report = FALSE;
     DWORD returned = 0;
     WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &returned, nullptr, nullptr);
-    return static_cast<SocketHandle>(s);
+    return Adopt(s);
 }
 
 void CloseSocket(SocketHandle s) {
@@ -237,12 +289,14 @@ void ShutdownSocket(SocketHandle s) {
     if (s == kInvalidSocket) return;
     Marks().Set(s, kReceiveShut, true);
     shutdown(Native(s), SD_BOTH);
+    Marks().Nudge(s);
 }
 
 void ShutdownReceive(SocketHandle s) {
     if (s == kInvalidSocket) return;
     Marks().Set(s, kReceiveShut, true);
     shutdown(Native(s), SD_RECEIVE);
+    Marks().Nudge(s);
 }
 
 bool SetReceiveBufferSize(SocketHandle s, uint32_t bytes) { return SetOption(s, SO_RCVBUF, bytes); }
@@ -251,8 +305,9 @@ bool SetReceiveTimeout(SocketHandle s, uint32_t ms) { return SetOption(s, SO_RCV
 bool SetSendTimeout(SocketHandle s, uint32_t ms) { return SetOption(s, SO_SNDTIMEO, ms); }
 
 bool SetNonBlocking(SocketHandle s, bool nonBlocking) {
-    u_long mode = nonBlocking ? 1 : 0;
-    if (ioctlsocket(Native(s), FIONBIO, &mode) != 0) return false;
+    // Winsock sees every socket as non-blocking; only the driver's own calls
+    // wait, for sockets it uses as blocking.
+    if (s == kInvalidSocket) return false;
     Marks().Set(s, kNonBlocking, nonBlocking);
     return true;
 }
@@ -275,22 +330,27 @@ SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
     sockaddr_in sa = ToSockaddr(remote);
     if (connect(Native(s), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0) return SocketError::None;
     int e = WSAGetLastError();
-    // A non-blocking connect under way.
-    if (e == WSAEWOULDBLOCK) return SocketError::WouldBlock;
-    return MapError(e);
+    if (e != WSAEWOULDBLOCK) return MapError(e);
+    // A non-blocking connect under way; a blocking one is waited for.
+    if (!IsBlocking(s)) return SocketError::WouldBlock;
+    if (WaitFor(s, true, kNoBound) == 1) return SocketError::None;
+    int failure = 0;
+    int size = sizeof(failure);
+    getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &size);
+    return MapError(failure != 0 ? failure : WSAECONNREFUSED);
 }
 
 int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
     // Winsock shows a refused or unreachable connection in the exception
     // set only.
-    int r = SelectFor(s, true, timeoutMs);
+    int r = WaitFor(s, true, timeoutMs);
     if (r < 0) return -1;
     return r > 0 ? 1 : 0;
 }
 
 int WaitReadable(SocketHandle s, uint32_t timeoutMs, SocketError* err) {
     if (err) *err = SocketError::None;
-    int r = SelectFor(s, false, timeoutMs);
+    int r = WaitFor(s, false, timeoutMs);
     if (r < 0) {
         if (err) *err = MapError(WSAGetLastError());
         return -1;
@@ -299,79 +359,99 @@ int WaitReadable(SocketHandle s, uint32_t timeoutMs, SocketError* err) {
 }
 
 int SendBytes(SocketHandle s, const void* data, size_t length) {
-    int n = send(Native(s), static_cast<const char*>(data), static_cast<int>(length), 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    const char* bytes = static_cast<const char*>(data);
+    const bool blocking = IsBlocking(s);
+    size_t sent = 0;
+    for (;;) {
+        int n = send(Native(s), bytes + sent, static_cast<int>(length - sent), 0);
+        if (n != SOCKET_ERROR) {
+            sent += static_cast<size_t>(n);
+            // A blocking send gives up only when all has gone.
+            if (!blocking || sent == length) return static_cast<int>(sent);
+        } else if (!blocking || WSAGetLastError() != WSAEWOULDBLOCK || !AwaitRoom(s)) {
+            return sent > 0 ? static_cast<int>(sent) : -1;
+        }
+    }
 }
 
 int SendBytesTo(SocketHandle s, const void* data, size_t length, const Ipv4Endpoint& to) {
     sockaddr_in sa = ToSockaddr(to);
-    int n = sendto(Native(s), static_cast<const char*>(data), static_cast<int>(length), 0,
-                   reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
-    return n == SOCKET_ERROR ? -1 : n;
+    for (;;) {
+        int n = sendto(Native(s), static_cast<const char*>(data), static_cast<int>(length), 0,
+                       reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+        if (n != SOCKET_ERROR) return n;
+        if (!IsBlocking(s) || WSAGetLastError() != WSAEWOULDBLOCK || !AwaitRoom(s)) return -1;
+    }
 }
 
 int ReceiveBytes(SocketHandle s, void* buffer, size_t length, SocketError* err) {
     if (err) *err = SocketError::None;
-    if (!(Marks().Get(s) & kNonBlocking)) {
-        int ready = AwaitData(s, err);
-        if (ready <= 0) return ready;
-    }
-    int n = recv(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0);
-    if (n == SOCKET_ERROR) {
-        if (err) *err = MapError(WSAGetLastError());
+    const bool blocking = IsBlocking(s);
+    const uint64_t start = MonotonicMilliseconds();
+    for (;;) {
+        if (blocking) {
+            int ready = AwaitData(s, start, err);
+            if (ready <= 0) return ready;
+        }
+        int n = recv(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0);
+        if (n != SOCKET_ERROR) return n;
+        const int e = WSAGetLastError();
+        // Readable a moment ago, taken since (another receive): wait again.
+        if (blocking && e == WSAEWOULDBLOCK) continue;
+        if (err) *err = MapError(e);
         return -1;
     }
-    return n;
 }
 
 int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* from, SocketError* err) {
     if (err) *err = SocketError::None;
-    sockaddr_in sa;
-    std::memset(&sa, 0, sizeof(sa));
-    int len = sizeof(sa);
-    if (!(Marks().Get(s) & kNonBlocking)) {
-        int ready = AwaitData(s, err);
-        if (ready <= 0) return ready;
+    const bool blocking = IsBlocking(s);
+    const uint64_t start = MonotonicMilliseconds();
+    for (;;) {
+        sockaddr_in sa;
+        std::memset(&sa, 0, sizeof(sa));
+        int len = sizeof(sa);
+        if (blocking) {
+            int ready = AwaitData(s, start, err);
+            if (ready <= 0) return ready;
+        }
+        int e = 0;
+        int n = recvfrom(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0,
+                         reinterpret_cast<sockaddr*>(&sa), &len);
+        if (n == SOCKET_ERROR) e = WSAGetLastError();
+        if (blocking && e == WSAEWOULDBLOCK) continue;
+        if (from && (n != SOCKET_ERROR || e == WSAEMSGSIZE)) {
+            from->address = sa.sin_addr.s_addr;
+            from->port = ntohs(sa.sin_port);
+        }
+        if (n == SOCKET_ERROR) {
+            // A datagram longer than the buffer is cut and lost: WSAEMSGSIZE.
+            if (err) *err = MapError(e);
+            return -1;
+        }
+        return n;
     }
-    int e = 0;
-    int n = recvfrom(Native(s), static_cast<char*>(buffer), static_cast<int>(length), 0,
-                     reinterpret_cast<sockaddr*>(&sa), &len);
-    if (n == SOCKET_ERROR) e = WSAGetLastError();
-    if (from && (n != SOCKET_ERROR || e == WSAEMSGSIZE)) {
-        from->address = sa.sin_addr.s_addr;
-        from->port = ntohs(sa.sin_port);
-    }
-    if (n == SOCKET_ERROR) {
-        // A datagram longer than the buffer is cut and lost: WSAEMSGSIZE.
-        if (err) *err = MapError(e);
-        return -1;
-    }
-    return n;
 }
 
 int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedDatagram* out, int count, bool wait,
                      SocketError* err) {
     if (err) *err = SocketError::None;
     if (count <= 0) return 0;
-    const bool nonBlocking = (Marks().Get(s) & kNonBlocking) != 0;
+    const bool nonBlocking = !IsBlocking(s);
+    const uint64_t start = MonotonicMilliseconds();
     int taken = 0;
     while (taken < count) {
         // Only the first datagram of a waiting call is waited for; the others
-        // are taken when they are there already.
+        // are taken when they are there already (Winsock's socket never
+        // blocks).
         if (taken == 0 && wait && !nonBlocking) {
-            int ready = AwaitData(s, err);
+            int ready = AwaitData(s, start, err);
             if (ready < 0) return -1;
             if (ready == 0) {
                 // Shut down: one empty datagram from nowhere, as on Linux.
                 out[0] = ReceivedDatagram();
                 return 1;
             }
-        } else if (!nonBlocking) {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(Native(s), &set);
-            timeval none{0, 0};
-            if (select(0, &set, nullptr, nullptr, &none) <= 0) break;
         }
         sockaddr_in sa;
         std::memset(&sa, 0, sizeof(sa));
@@ -381,6 +461,7 @@ int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedD
                          reinterpret_cast<sockaddr*>(&sa), &len);
         int e = n == SOCKET_ERROR ? WSAGetLastError() : 0;
         if (n == SOCKET_ERROR && e != WSAEMSGSIZE) {
+            if (e == WSAEWOULDBLOCK && taken == 0 && wait && !nonBlocking) continue;
             if (e == WSAEWOULDBLOCK && (taken > 0 || !wait)) break;
             if (taken > 0) break;
             if (err) *err = MapError(e);

@@ -14,6 +14,8 @@
 #include <cerrno>
 #endif
 
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -74,18 +76,73 @@ SocketFd Bound(uint16_t& port) {
     return fd;
 }
 
-// 1 ready, 0 time-out, -1 failed; writing also fails on a connection error.
-int WaitFor(SocketFd fd, bool write, int ms) {
 #if defined(_WIN32)
+// Each socket's event, set when it may have become ready (WSAEventSelect,
+// which leaves the socket non-blocking). Never destroyed, as Shut().
+struct Wakes {
+    std::mutex lock;
+    std::map<SocketFd, HANDLE> events;
+};
+
+Wakes& WakeEvents() {
+    static Wakes* wakes = new Wakes();
+    return *wakes;
+}
+
+HANDLE WakeOf(SocketFd fd) {
+    std::lock_guard<std::mutex> lock(WakeEvents().lock);
+    HANDLE& wake = WakeEvents().events[fd];
+    if (!wake) {
+        wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (wake && WSAEventSelect(Native(fd), wake, FD_READ | FD_WRITE | FD_CLOSE | FD_CONNECT | FD_ACCEPT) != 0) {
+            CloseHandle(wake);
+            wake = nullptr;
+        }
+    }
+    return wake;
+}
+
+void ForgetWake(SocketFd fd) {
+    std::lock_guard<std::mutex> lock(WakeEvents().lock);
+    auto it = WakeEvents().events.find(fd);
+    if (it == WakeEvents().events.end()) return;
+    if (it->second) CloseHandle(it->second);
+    WakeEvents().events.erase(it);
+}
+
+int ReadyNow(SocketFd fd, bool write) {
     fd_set ready, failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
     FD_SET(Native(fd), &ready);
     FD_SET(Native(fd), &failed);
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    const int r = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &tv);
+    timeval none{0, 0};
+    const int r = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &none);
     if (r <= 0) return r < 0 ? -1 : 0;
     return write && FD_ISSET(Native(fd), &failed) ? -1 : 1;
+}
+#endif
+
+// 1 ready, 0 time-out, -1 failed; writing also fails on a connection error.
+int WaitFor(SocketFd fd, bool write, int ms) {
+#if defined(_WIN32)
+    // Never a select() with a time-out: under load it can make Wine's server
+    // fail an assertion and hang the whole test program (see the driver's
+    // Winsock layer). The socket's event wakes the wait instead.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    HANDLE wake = WakeOf(fd);
+    for (;;) {
+        const int r = ReadyNow(fd, write);
+        if (r != 0) return r;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return 0;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1;
+        if (wake) {
+            WaitForSingleObject(wake, static_cast<DWORD>(left));
+        } else {
+            Sleep(1);
+        }
+    }
 #else
     pollfd pfd{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
     const int r = poll(&pfd, 1, ms);
@@ -189,6 +246,7 @@ void CloseSocketFd(SocketFd fd) {
         Shut().sockets.erase(fd);
     }
 #if defined(_WIN32)
+    ForgetWake(fd);
     closesocket(Native(fd));
 #else
     close(fd);
