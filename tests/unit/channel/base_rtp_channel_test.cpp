@@ -135,7 +135,10 @@ TEST_F(RtpChannelTest, StopWhileStreamingReportsStoppedOnceAndMeetsItsBound) {
     FrameFeeder feeder(&channel);
     ASSERT_TRUE(channel.Start(params));
     feeder.Resume();
-    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 3000));
+    // The feeder reports the camera online after the frame that wakes the
+    // channel thread; a stop in between would leave both notices out.
+    ASSERT_TRUE(fakes::WaitUntil(
+        [&] { return channel.GetState() == telvaro::kStateStreaming && Count("is online") == 1; }, 3000));
     auto start = std::chrono::steady_clock::now();
     channel.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 200 + 300));
