@@ -170,6 +170,7 @@ int ReadyNow(SocketHandle s, bool write) {
 // the wait; readiness is always judged by a select() that does not wait.
 int WaitFor(SocketHandle s, bool write, uint64_t timeoutMs) {
     const uint64_t start = MonotonicMilliseconds();
+    HANDLE wake = Marks().Wake(s);
     CancelWindow window;
     for (;;) {
         // As on Linux, a socket shut down for receiving reads as readable.
@@ -179,7 +180,6 @@ int WaitFor(SocketHandle s, bool write, uint64_t timeoutMs) {
         if (r != 0) return r;
         const uint64_t elapsed = MonotonicMilliseconds() - start;
         if (elapsed >= timeoutMs) return 0;
-        HANDLE wake = Marks().Wake(s);
         CancellableWait(wake ? &wake : nullptr, wake ? 1 : 0,
                         static_cast<DWORD>(std::min<uint64_t>(timeoutMs - elapsed, kWaitSliceMs)));
     }
