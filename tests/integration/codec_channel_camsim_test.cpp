@@ -31,6 +31,14 @@ using telvaro::CHANNEL_PARAMS;
 using fakes::Params;
 using fakes::Probe;
 
+// How many of the requests a camera logged (camsim's or a scripted one's)
+// used the method.
+template <typename Requests>
+size_t CountMethod(const Requests& requests, const char* method) {
+    return static_cast<size_t>(
+        std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.method == method; }));
+}
+
 // The driver's configuration file, named after the driver, next to the test
 // program: every channel gets the transport mode written; removed at the end.
 class ModeFile {
@@ -76,11 +84,7 @@ protected:
     void TearDown() override {
         if (camera) camera->Stop();
     }
-    size_t Puts() {
-        size_t n = 0;
-        for (const auto& r : camera->Requests()) n += r.method == "PUT";
-        return n;
-    }
+    size_t Puts() { return CountMethod(camera->Requests(), "PUT"); }
     camsim::ChannelConfig CameraChannel() {
         camsim::ChannelConfig c;
         camera->GetChannel(1, c);
@@ -281,13 +285,7 @@ TEST_F(CodecChannelTest, FailedAttemptsSayWhyOncePerCause) {
         }
         telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
         ASSERT_TRUE(channel.Start(Params(640, 480)));
-        ASSERT_TRUE(fakes::WaitUntil(
-            [&] {
-                size_t gets = 0;
-                for (const auto& r : camera->Requests()) gets += r.method == "GET";
-                return gets >= 3;
-            },
-            15000));
+        ASSERT_TRUE(fakes::WaitUntil([&] { return CountMethod(camera->Requests(), "GET") >= 3; }, 15000));
         channel.Stop();
         size_t found = 0;
         for (const auto& m : driver.Messages()) {
@@ -318,9 +316,7 @@ TEST_F(CodecChannelTest, ACameraSlowToSetUpIsRecordedInEachTransport) {
         ASSERT_TRUE(channel.Start(Params(640, 480)));
         EXPECT_TRUE(sink.WaitForFrames(5, 15000));
         channel.Stop();
-        size_t plays = 0;
-        for (const auto& r : camera->Requests()) plays += r.method == "PLAY";
-        EXPECT_EQ(plays, 1u);
+        EXPECT_EQ(CountMethod(camera->Requests(), "PLAY"), 1u);
         camera->Stop();
     }
 }
@@ -340,12 +336,7 @@ TEST_F(CodecChannelTest, ARefusedSessionIsRetriedOncePerNoDataTimeOut) {
     ASSERT_TRUE(channel.Start(Params(640, 480)));
     // Three refusals give two gaps, and the second one was reported, or not,
     // before the third attempt began.
-    auto refusals = [&] {
-        size_t n = 0;
-        for (const auto& r : refusing.Requests()) n += r.method == "DESCRIBE";
-        return n;
-    };
-    ASSERT_TRUE(fakes::WaitUntil([&] { return refusals() >= 3; }, 8000));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return CountMethod(refusing.Requests(), "DESCRIBE") >= 3; }, 8000));
     channel.Stop();
     std::vector<std::chrono::steady_clock::time_point> describes;
     for (const auto& r : refusing.Requests())
@@ -367,17 +358,10 @@ TEST_F(CodecChannelTest, ADroppedRtspConnectionIsReconnected) {
     camera->DropRtspConnections();
     // Frames counted from the new session's PLAY on cannot come over the
     // dropped one.
-    auto plays = [&] {
-        size_t n = 0;
-        for (const auto& r : camera->Requests()) n += r.method == "PLAY";
-        return n;
-    };
-    ASSERT_TRUE(fakes::WaitUntil([&] { return plays() >= 2; }, 12000));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return CountMethod(camera->Requests(), "PLAY") >= 2; }, 12000));
     const size_t before = sink.FrameCount();
     ASSERT_TRUE(sink.WaitForFrames(before + 10, 12000));
-    size_t describes = 0;
-    for (const auto& r : camera->Requests()) describes += r.method == "DESCRIBE";
-    EXPECT_GE(describes, 2u);
+    EXPECT_GE(CountMethod(camera->Requests(), "DESCRIBE"), 2u);
     channel.Stop();
 }
 
@@ -394,12 +378,7 @@ TEST_F(CodecChannelTest, StopWhileStreamingMeetsItsBoundAndReportsOnce) {
     EXPECT_EQ(messages[1].type, 3);
     EXPECT_EQ(messages[1].text, "telvaro::CBaseCameraChannel::SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped");
     // The session was torn down (the camera logs it on a thread of its own).
-    EXPECT_TRUE(fakes::WaitUntil([&] {
-        for (const auto& r : camera->Requests()) {
-            if (r.method == "TEARDOWN") return true;
-        }
-        return false;
-    }));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return CountMethod(camera->Requests(), "TEARDOWN") > 0; }));
 }
 
 TEST_F(CodecChannelTest, ARestartWithAnotherSizeReconfiguresTheCamera) {
