@@ -1,5 +1,7 @@
 #include "support/lighttpd_peer.h"
 
+#include "support/loopback_socket.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -74,19 +76,12 @@ std::string PutScript(const std::string& log) {
            "</ResponseStatus>\\n' \"$REQUEST_URI\"\n";
 }
 
+// A port no test server of this process had before (see BindOnLoopback).
 uint16_t FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
     uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
+    const fakes::SocketFd fd = fakes::BindOnLoopback(port);
+    if (fd == fakes::kNoSocket) return 0;
+    fakes::CloseSocketFd(fd);
     return port;
 }
 

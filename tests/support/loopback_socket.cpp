@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <vector>
 
 namespace fakes {
 
@@ -62,7 +63,7 @@ sockaddr_in Loopback(uint16_t port) {
     return address;
 }
 
-SocketFd Bound(uint16_t& port) {
+SocketFd BoundAnywhere(uint16_t& port) {
     const SocketFd fd = static_cast<SocketFd>(socket(AF_INET, SOCK_STREAM, 0));
     if (fd == kNoSocket) return kNoSocket;
     sockaddr_in address = Loopback(0);
@@ -73,6 +74,35 @@ SocketFd Bound(uint16_t& port) {
         return kNoSocket;
     }
     port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Ports this process's test servers were given. The driver remembers things
+// per camera address and port (challenges, schemes), so a server that got the
+// port of an earlier one in the same process would meet what the earlier
+// test left behind: a server never gets a port twice. Never destroyed, as
+// Shut().
+struct GivenPorts {
+    std::mutex lock;
+    std::set<uint16_t> ports;
+};
+
+GivenPorts& Given() {
+    static GivenPorts* given = new GivenPorts();
+    return *given;
+}
+
+SocketFd Bound(uint16_t& port) {
+    std::lock_guard<std::mutex> lock(Given().lock);
+    std::vector<SocketFd> held;  // ports given before, kept bound until a new one comes
+    SocketFd fd = kNoSocket;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        fd = BoundAnywhere(port);
+        if (fd == kNoSocket || Given().ports.insert(port).second) break;
+        held.push_back(fd);
+        fd = kNoSocket;
+    }
+    for (SocketFd h : held) CloseSocketFd(h);
     return fd;
 }
 

@@ -18,7 +18,8 @@ const SocketFd kNoSocket = static_cast<SocketFd>(-1);
 // A TCP socket on 127.0.0.1 at a port the system chooses, listening with the
 // given backlog; kNoSocket when that failed.
 SocketFd ListenOnLoopback(int backlog, uint16_t& port);
-// The same, bound but not listening: a connection to it is refused.
+// The same, bound but not listening: a connection to it is refused. Neither
+// hands out a port that an earlier server of this process had.
 SocketFd BindOnLoopback(uint16_t& port);
 // A blocking connect to 127.0.0.1:port; kNoSocket when it failed.
 SocketFd ConnectToLoopback(uint16_t port);

@@ -578,6 +578,7 @@ TEST_F(HttpSenderTest, CredentialsGoOnlyToACameraThatAsksAndItsSchemeIsRemembere
         {"Basic named before Digest", {S::Basic, S::Digest}, true, "", {"", "Basic", "Basic", "Basic"}},
     };
     for (const Case& c : cases) {
+        Web::CHttpAuthMemory::Instance().ForgetAll();  // each case is a camera of its own
         TestHttpServer camera;
         ASSERT_TRUE(camera.Start());
         camera.SetHandler([](const RecordedRequest& r) {
