@@ -13,13 +13,14 @@ namespace telvaro {
 enum FailureKind : int32_t {
     kFailureNone = 0,
     kFailureNoAnswer,     // no connection, or an answer that did not come, came late or was cut short
-    kFailureRefused,      // the peer answered with a refusal: a status, a transport, the credentials
+    kFailureRefused,      // the peer refused: the connection, a status, a transport, the credentials
     kFailureMalformed,    // bytes from the peer that cannot be read
     kFailureUnsupported,  // a well-formed form this driver does not handle
     kFailureOutOfOrder,   // parts of a frame that do not follow each other
     kFailureIncomplete,   // something the stream needs never came: tables, parameter sets, configuration
     kFailureTooLarge,     // beyond a size bound
     kFailureBadSetting,   // a setting of the host's that cannot be used
+    kFailureNotResolved,  // the camera's host name is not known
 };
 
 struct FailureReason {

@@ -8,6 +8,7 @@
 
 #include "driver/camera_properties.h"
 #include "core/device_info.h"
+#include "core/failure_reason.h"
 #include "ombrelix/host.h"
 
 namespace telvaro {
@@ -28,6 +29,9 @@ public:
     virtual void Terminate();
 
     bool TerminateRequested() const { return abort_; }
+    // Why the last Query failed, as the host is told it; empty when the
+    // query found no cause to name. Read on the query's thread.
+    const FailureReason& QueryFailure() const { return queryFailure_; }
 
     // Unlike Terminate, this ends a running query early: while *flag is set,
     // the query's camera requests fail at once. The flag belongs to the
@@ -44,6 +48,7 @@ protected:
 
     std::atomic<bool> abort_{false};  // set from the host's thread
     const std::atomic<bool>* requestAbort_ = nullptr;
+    FailureReason queryFailure_;
     DEVICE_INFO device_;
     int32_t videoStandard_;
 };

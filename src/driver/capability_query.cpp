@@ -146,7 +146,12 @@ void CCapabilityQuery::Run(Job& job) {
         error = kQueryError;
     }
     if (!queried) {
-        CallHost(*job.current, [&] { job.callback->OnFailure(error, "Failed to get camera properties"); });
+        // The cause follows the message the host knows, so that a host that
+        // looks for the message still finds it.
+        std::string message = "Failed to get camera properties";
+        const FailureReason& cause = properties->QueryFailure();
+        if (!cause.Empty() && !cause.text.empty()) message += ": " + cause.text;
+        CallHost(*job.current, [&] { job.callback->OnFailure(error, message.c_str()); });
         return;
     }
 

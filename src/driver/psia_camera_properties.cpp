@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "psia/capability_text.h"
 #include "psia/common_client.h"
@@ -21,20 +22,26 @@ constexpr uint32_t kKindText = 1;
 // Which of the host's frame-interval lists the query fills.
 constexpr uint32_t kFrameIntervalList = 1;
 
-bool ReadCamera(CCommonClient& client, CPSIACameraProperties& properties) {
+bool ReadCamera(CCommonClient& client, CPSIACameraProperties& properties, FailureReason& failure) {
+    auto fail = [&failure](FailureReason reason) {
+        failure = std::move(reason);
+        return false;
+    };
     PsiaDeviceInfo info;
-    if (!client.QueryDeviceInfo(info) || info.model.empty()) return false;
+    if (!client.QueryDeviceInfo(info)) return fail(client.LastFailure());
+    if (info.model.empty()) return fail({kFailureIncomplete, "GET /PSIA/System/deviceInfo: the answer names no model"});
     properties.manufacturer = "PSIA";
     properties.name = FormatText("%s %s", "PSIA", info.model.c_str());
 
     properties.capabilities.clear();
     std::vector<StreamingChannelSettings> channels;
-    if (!client.GetStreamingChannels(channels) || channels.empty()) return false;
+    if (!client.GetStreamingChannels(channels)) return fail(client.LastFailure());
+    if (channels.empty()) return fail({kFailureIncomplete, "GET /PSIA/Streaming/channels: the answer lists no channel"});
     properties.videoChannel = 1;
     // The first channel stands for the camera.
     ChannelCapabilities first;
     first.channelId = channels.front().id;
-    if (!client.GetChannelCapabilities(first.channelId, first)) return false;
+    if (!client.GetChannelCapabilities(first.channelId, first)) return fail(client.LastFailure());
     properties.capabilities.push_back(first);
 
     IOPortLists ports;
@@ -58,9 +65,14 @@ CPSIACameraProperties::~CPSIACameraProperties() = default;
 bool CPSIACameraProperties::Query(int32_t& error) {
     CCommonClient client;
     client.SetAbortFlag(requestAbort_);
+    queryFailure_ = FailureReason();
     // An abort can cut the port lists short without failing them; what was
     // read then is no answer from the camera.
-    bool ok = client.Connect(device_) && ReadCamera(client, *this) && !RequestAbortSet();
+    bool ok = client.Connect(device_) && ReadCamera(client, *this, queryFailure_);
+    if (ok && RequestAbortSet()) {
+        queryFailure_ = {kFailureNoAnswer, "stopped before the port lists were read"};
+        ok = false;
+    }
     if (!ok) error = kQueryError;
     return ok;
 }

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -247,13 +248,34 @@ struct HttpTransport::Impl {
         switch (result) {
             case CURLE_OK:
                 return answer->status != 0 ? HttpOutcome::kAnswered : HttpOutcome::kNoAnswer;
+            case CURLE_COULDNT_RESOLVE_HOST:
+                return HttpOutcome::kNotResolved;
+            case CURLE_COULDNT_CONNECT:
+                return OsError() == ECONNREFUSED ? HttpOutcome::kConnectionRefused : HttpOutcome::kNoConnection;
             case CURLE_OPERATION_TIMEDOUT:
+                // Out of time before a connection stood is no connection;
+                // a look-up that did not end in time leaves no address either.
+                if (!Connected()) return HttpOutcome::kNoConnection;
                 return HttpOutcome::kTimedOut;
             case CURLE_PARTIAL_FILE:
                 return HttpOutcome::kCut;
             default:
                 return bodyStarted ? HttpOutcome::kCut : HttpOutcome::kNoAnswer;
         }
+    }
+
+    long OsError() const {
+        long error = 0;
+        return curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &error) == CURLE_OK ? error : 0;
+    }
+
+    // Whether this transfer had a connection: a new one that was made, or
+    // a kept one that its request went out on.
+    bool Connected() const {
+        curl_off_t connect = 0;
+        long sent = 0;
+        return (curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect) == CURLE_OK && connect > 0) ||
+               (curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent > 0);
     }
 };
 

@@ -45,8 +45,11 @@ struct HttpAnswer {
 enum class HttpOutcome {
     kAnswered,  // a whole answer, within the bounds
     kRefused,   // the request could not be sent as given: nothing went out
-    kNoAnswer,  // no connection, or it failed before the answer was whole
+    kNoAnswer,  // connected, but the connection failed before the answer was whole
     kTimedOut,  // the exchange ran out of time
+    kNotResolved,         // the host name is not known
+    kConnectionRefused,   // the server refused the connection (nothing listens on the port)
+    kNoConnection,        // no connection for any other reason: unreachable, or none within the time
     kTooLarge,  // the answer's head or body is beyond its bound
     kCut,       // the body ended before its announced end
     kAborted,   // the abort flag ended it

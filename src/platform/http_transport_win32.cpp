@@ -72,6 +72,8 @@ struct Job {
     std::vector<uint8_t> body;
     std::atomic<HINTERNET> handle{nullptr};
     std::atomic<bool> stopped{false};
+    // The request's head went out: a connection stood.
+    std::atomic<bool> sent{false};
     uint64_t deadline = 0;  // 0: none
     HttpAnswer answer;
     HttpOutcome outcome = HttpOutcome::kNoAnswer;
@@ -91,7 +93,12 @@ struct Job {
 
     HttpOutcome Failed(bool bodyStarted) {
         error = GetLastError();
-        if (error == ERROR_WINHTTP_TIMEOUT || error == kWinsockTimedOut) return HttpOutcome::kTimedOut;
+        // WinHTTP names a failed connect, but not whether it was refused.
+        if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) return HttpOutcome::kNotResolved;
+        if (error == ERROR_WINHTTP_CANNOT_CONNECT) return HttpOutcome::kNoConnection;
+        if (error == ERROR_WINHTTP_TIMEOUT || error == kWinsockTimedOut) {
+            return sent.load() ? HttpOutcome::kTimedOut : HttpOutcome::kNoConnection;
+        }
         return bodyStarted ? HttpOutcome::kCut : HttpOutcome::kNoAnswer;
     }
 
@@ -131,6 +138,7 @@ struct Job {
         if (!WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0)) {
             return Failed(false);
         }
+        sent.store(true);
         if (hasBody && !body.empty()) {
             if (exchange.bodyDelayMs > 0 && !DelayBody(exchange.bodyDelayMs)) return HttpOutcome::kNoAnswer;
             size_t sent = 0;
@@ -260,7 +268,7 @@ struct HttpTransport::Impl {
             if (AbortRequested()) {
                 reason = HttpOutcome::kAborted;
             } else if (job.deadline != 0 && MonotonicMilliseconds() >= job.deadline) {
-                reason = HttpOutcome::kTimedOut;
+                reason = job.sent.load() ? HttpOutcome::kTimedOut : HttpOutcome::kNoConnection;
             } else {
                 continue;
             }

@@ -79,7 +79,7 @@ void CCommonClient::Disconnect() {
 bool CCommonClient::Get(const std::string& path, std::vector<uint8_t>& answer) {
     answer.clear();
     SenderCopy sender(lock_, sender_);
-    if (!sender.Get()) return false;
+    if (!sender.Get()) return Fail(kFailureBadSetting, FormatText("GET %s: the client is not connected", path.c_str()));
     const bool ok = Web::HttpGet(*sender.Get(), path, answer) && !TextOf(answer).empty();
     return Judge("GET", path, *sender.Get(), ok);
 }
@@ -87,35 +87,60 @@ bool CCommonClient::Get(const std::string& path, std::vector<uint8_t>& answer) {
 bool CCommonClient::Put(const std::string& path, const std::string& body, std::vector<uint8_t>& answer) {
     answer.clear();
     SenderCopy sender(lock_, sender_);
-    if (!sender.Get()) return false;
+    if (!sender.Get()) return Fail(kFailureBadSetting, FormatText("PUT %s: the client is not connected", path.c_str()));
     const bool ok = Web::HttpPut(*sender.Get(), path, XmlHeaders(body), body, answer) && !TextOf(answer).empty();
     return Judge("PUT", path, *sender.Get(), ok);
 }
 
+// The one place where an exchange's outcome becomes a reason.
 bool CCommonClient::Judge(const char* method, const std::string& path, const Web::CHttpSender& sender, bool ok) {
     if (ok) return true;
     using platform::HttpOutcome;
-    const uint32_t status = sender.StatusCode();
-    FailureReason reason;
-    if (sender.LastOutcome() == HttpOutcome::kTooLarge) {
-        reason = {kFailureTooLarge, FormatText("%s %s: the answer is larger than %u bytes", method, path.c_str(),
-                                               static_cast<unsigned>(Web::kMaxBodySize))};
-    } else if (sender.LastOutcome() == HttpOutcome::kCut) {
-        reason = {kFailureNoAnswer, FormatText("%s %s: the answer was cut short", method, path.c_str())};
-    } else if (sender.LastOutcome() == HttpOutcome::kTimedOut) {
-        reason = {kFailureNoAnswer, FormatText("%s %s: no whole answer within %u ms", method, path.c_str(),
-                                               static_cast<unsigned>(settings_.timeout))};
-    } else if (status == 0) {
-        reason = {kFailureNoAnswer, FormatText("%s %s: no answer from %s:%u", method, path.c_str(),
-                                               settings_.address.c_str(), static_cast<unsigned>(settings_.port))};
-    } else if (status != 200) {
-        reason = {kFailureRefused, FormatText("%s %s answered HTTP %u", method, path.c_str(), status)};
-    } else {
-        reason = {kFailureMalformed, FormatText("%s %s: empty answer", method, path.c_str())};
+    const char* address = settings_.address.c_str();
+    const unsigned port = settings_.port;
+    const unsigned timeout = settings_.timeout;
+    const char* p = path.c_str();
+    switch (sender.LastOutcome()) {
+        case HttpOutcome::kAnswered:
+            if (sender.StatusCode() != 200) {
+                return Fail(kFailureRefused, FormatText("%s %s answered HTTP %u", method, p, sender.StatusCode()));
+            }
+            return Fail(kFailureMalformed, FormatText("%s %s: empty answer", method, p));
+        case HttpOutcome::kRefused:
+            if (settings_.address.empty()) return Fail(kFailureBadSetting, FormatText("%s %s: no camera address", method, p));
+            return Fail(kFailureBadSetting,
+                        FormatText("%s %s: the request to %s:%u cannot be sent as given", method, p, address, port));
+        case HttpOutcome::kNotResolved:
+            return Fail(kFailureNotResolved, FormatText("%s %s: the host name %s is not known", method, p, address));
+        case HttpOutcome::kConnectionRefused:
+            return Fail(kFailureRefused, FormatText("%s %s: %s:%u refused the connection", method, p, address, port));
+        case HttpOutcome::kNoConnection:
+            return Fail(kFailureNoAnswer,
+                        FormatText("%s %s: no connection to %s:%u within %u ms", method, p, address, port, timeout));
+        case HttpOutcome::kTimedOut:
+            return Fail(kFailureNoAnswer, FormatText("%s %s: no whole answer within %u ms", method, p, timeout));
+        case HttpOutcome::kTooLarge:
+            return Fail(kFailureTooLarge, FormatText("%s %s: the answer is larger than %u bytes", method, p,
+                                                     static_cast<unsigned>(Web::kMaxBodySize)));
+        case HttpOutcome::kCut:
+            return Fail(kFailureNoAnswer, FormatText("%s %s: the answer was cut short", method, p));
+        case HttpOutcome::kAborted:
+            return Fail(kFailureNoAnswer, FormatText("%s %s: stopped before the answer", method, p));
+        case HttpOutcome::kNoAnswer:
+            break;
     }
+    return Fail(kFailureNoAnswer,
+                FormatText("%s %s: the connection to %s:%u ended without an answer", method, p, address, port));
+}
+
+bool CCommonClient::Fail(FailureKind kind, const std::string& text) {
     CLockScope scope(lock_);
-    lastFailure_ = reason;
+    lastFailure_ = {kind, text};
     return false;
+}
+
+bool CCommonClient::Unreadable(const char* method, const std::string& path, const char* document) {
+    return Fail(kFailureMalformed, FormatText("%s %s: the answer is not %s document", method, path.c_str(), document));
 }
 
 FailureReason CCommonClient::LastFailure() {
@@ -125,7 +150,9 @@ FailureReason CCommonClient::LastFailure() {
 
 bool CCommonClient::QueryDeviceInfo(PsiaDeviceInfo& info) {
     std::vector<uint8_t> answer;
-    return Get("/PSIA/System/deviceInfo", answer) && ParseDeviceInfo(TextOf(answer), info);
+    const char* path = "/PSIA/System/deviceInfo";
+    if (!Get(path, answer)) return false;
+    return ParseDeviceInfo(TextOf(answer), info) || Unreadable("GET", path, "a DeviceInfo");
 }
 
 bool CCommonClient::Reboot() {
@@ -135,40 +162,44 @@ bool CCommonClient::Reboot() {
 
 bool CCommonClient::GetStreamingChannels(std::vector<StreamingChannelSettings>& channels) {
     std::vector<uint8_t> answer;
-    return Get(kChannelsPath, answer) && ParseStreamingChannelList(TextOf(answer), channels);
+    if (!Get(kChannelsPath, answer)) return false;
+    return ParseStreamingChannelList(TextOf(answer), channels) ||
+           Unreadable("GET", kChannelsPath, "a StreamingChannelList");
 }
 
 bool CCommonClient::GetStreamingChannel(uint32_t channelId, StreamingChannelSettings& settings) {
     std::vector<uint8_t> answer;
     const std::string path = FormatText("%s/%u", kChannelsPath, channelId);
     if (!Get(path, answer)) return false;
-    if (ParseStreamingChannel(TextOf(answer), settings)) return true;
-    CLockScope scope(lock_);
-    lastFailure_ = {kFailureMalformed,
-                    FormatText("GET %s: the answer is not a streaming channel document", path.c_str())};
-    return false;
+    return ParseStreamingChannel(TextOf(answer), settings) || Unreadable("GET", path, "a StreamingChannel");
 }
 
 bool CCommonClient::GetChannelCapabilities(uint32_t channelId, ChannelCapabilities& capabilities) {
     std::vector<uint8_t> answer;
-    return Get(FormatText("%s/%u/capabilities", kChannelsPath, channelId), answer) &&
-           ParseCapabilities(TextOf(answer), capabilities);
+    const std::string path = FormatText("%s/%u/capabilities", kChannelsPath, channelId);
+    if (!Get(path, answer)) return false;
+    return ParseCapabilities(TextOf(answer), capabilities) ||
+           Fail(kFailureUnsupported,
+                FormatText("GET %s: the answer offers no known codec with a resolution and a frame rate", path.c_str()));
 }
 
-bool CCommonClient::JudgeChannelStatus(std::string_view text) {
+bool CCommonClient::JudgeStatus(const std::string& path, std::string_view text, bool reboot) {
     ResponseStatus status;
-    if (!ParseResponseStatus(text, status)) return false;
-    if (status.statusCode == kPsiaStatusRebootRequired) return Reboot();
-    return status.statusCode == kPsiaStatusOk;
+    if (!ParseResponseStatus(text, status)) return Unreadable("PUT", path, "a ResponseStatus");
+    if (status.statusCode == kPsiaStatusRebootRequired) return reboot ? Reboot() : true;
+    if (status.statusCode == kPsiaStatusOk) return true;
+    return Fail(kFailureRefused, FormatText("PUT %s answered statusCode %d \"%s\"", path.c_str(),
+                                            static_cast<int>(status.statusCode), status.statusString.c_str()));
 }
 
 bool CCommonClient::SetStreamingChannel(const StreamingChannelSettings& settings) {
     std::vector<uint8_t> answer;
-    if (Put(FormatText("%s/%u", kChannelsPath, settings.id), BuildStreamingChannel(settings), answer)) {
-        return JudgeChannelStatus(TextOf(answer));
-    }
+    const std::string path = FormatText("%s/%u", kChannelsPath, settings.id);
+    if (Put(path, BuildStreamingChannel(settings), answer)) return JudgeStatus(path, TextOf(answer), true);
     // Some cameras only take channel changes as a whole list.
-    if (Put(kChannelsPath, BuildStreamingChannelList(settings), answer)) return JudgeChannelStatus(TextOf(answer));
+    if (Put(kChannelsPath, BuildStreamingChannelList(settings), answer)) {
+        return JudgeStatus(kChannelsPath, TextOf(answer), true);
+    }
     return false;
 }
 
@@ -185,9 +216,11 @@ bool CCommonClient::AbortRequested() {
 bool CCommonClient::GetIOPorts(IOPortLists& ports) {
     // The fallback below succeeds whatever the camera answers; without a
     // sender there is no camera to ask, and that must not read as success.
-    if (!Connected()) return false;
+    if (!Connected()) return Fail(kFailureBadSetting, "GET /PSIA/System/IO: the client is not connected");
     std::vector<uint8_t> answer;
-    if (Get("/PSIA/System/IO", answer)) return ParseIOPortList(TextOf(answer), ports);
+    if (Get("/PSIA/System/IO", answer)) {
+        return ParseIOPortList(TextOf(answer), ports) || Unreadable("GET", "/PSIA/System/IO", "an IOPortList");
+    }
     // Cameras without the combined list may still publish each half.
     ports.inputs.clear();
     ports.outputs.clear();
@@ -199,16 +232,16 @@ bool CCommonClient::GetIOPorts(IOPortLists& ports) {
 
 bool CCommonClient::GetInputInactive(uint32_t inputId, bool& inactive) {
     std::vector<uint8_t> answer;
-    return Get(FormatText("/PSIA/System/IO/inputs/%u/status", inputId), answer) &&
-           ParseIOPortStatus(TextOf(answer), inactive);
+    const std::string path = FormatText("/PSIA/System/IO/inputs/%u/status", inputId);
+    if (!Get(path, answer)) return false;
+    return ParseIOPortStatus(TextOf(answer), inactive) || Unreadable("GET", path, "an IOPortStatus");
 }
 
 bool CCommonClient::TriggerOutput(uint32_t outputId, bool high) {
     std::vector<uint8_t> answer;
-    ResponseStatus status;
-    if (!Put(FormatText("/PSIA/System/IO/outputs/%u/trigger", outputId), BuildIOPortData(high), answer)) return false;
-    if (!ParseResponseStatus(TextOf(answer), status)) return false;
-    return status.statusCode == kPsiaStatusOk || status.statusCode == kPsiaStatusRebootRequired;
+    const std::string path = FormatText("/PSIA/System/IO/outputs/%u/trigger", outputId);
+    if (!Put(path, BuildIOPortData(high), answer)) return false;
+    return JudgeStatus(path, TextOf(answer), false);
 }
 
 }  // namespace telvaro

@@ -54,9 +54,10 @@ public:
     // True when the camera answers statusCode 1 or 7; 7 reboots nothing here.
     bool TriggerOutput(uint32_t outputId, bool high);
 
-    // Why the last failed request failed, for a log: the method, the
-    // resource and the HTTP status or what was missing. Empty while none
-    // failed.
+    // Why the last failed operation failed, for a log: the method, the
+    // resource and what went wrong on the way (name look-up, connection,
+    // time, HTTP status, the document). Empty while none failed. Never holds
+    // a password.
     FailureReason LastFailure();
 
 private:
@@ -68,8 +69,12 @@ private:
     bool Put(const std::string& path, const std::string& body, std::vector<uint8_t>& answer);
     // Passes ok through; a failure is remembered with its reason.
     bool Judge(const char* method, const std::string& path, const Web::CHttpSender& sender, bool ok);
-    // Result of a PUT's ResponseStatus: 1 succeeds, 7 reboots.
-    bool JudgeChannelStatus(std::string_view text);
+    // Remember the reason; always false.
+    bool Fail(FailureKind kind, const std::string& text);
+    bool Unreadable(const char* method, const std::string& path, const char* document);
+    // Result of a PUT's ResponseStatus: 1 succeeds; 7 succeeds, and with
+    // reboot the reboot's result is the result.
+    bool JudgeStatus(const std::string& path, std::string_view text, bool reboot);
 
     CRecursiveLock lock_;  // guards sender_ and abortFlag_
     TSmartPtr<Web::CHttpSender> sender_;

@@ -17,6 +17,7 @@
 #include "camsim/camera.h"
 #include "ombrelix/exports.h"
 #include "support/fake_host.h"
+#include "support/loopback_socket.h"
 #include "hostkit/driver_library.h"
 
 namespace {
@@ -127,6 +128,47 @@ TEST_F(CapabilityQueryCamsim, TheHostReceivesTheCamerasOffer) {
     }
 }
 
+// The host's failure message keeps its known text and names the cause
+// after it: each way of not getting an answer reads differently, and the
+// password is never part of it.
+TEST_F(CapabilityQueryCamsim, AFailedQueryNamesItsCause) {
+    uint16_t refusedPort = 0;
+    uint16_t silentPort = 0;
+    const fakes::SocketFd bound = fakes::BindOnLoopback(refusedPort);
+    // Connections complete in the backlog and are never read or answered.
+    const fakes::SocketFd silent = fakes::ListenOnLoopback(8, silentPort);
+    ASSERT_NE(bound, fakes::kNoSocket);
+    ASSERT_NE(silent, fakes::kNoSocket);
+    const std::string failed = "Failed to get camera properties: GET /PSIA/System/deviceInfo";
+    struct Case {
+        const char* name;
+        const char* address;
+        uint16_t port;
+        std::string message;
+    } cases[] = {
+        {"wrong password", "127.0.0.1", camera->HttpPort(), failed + " answered HTTP 401"},
+        {"refused port", "127.0.0.1", refusedPort,
+         failed + ": 127.0.0.1:" + std::to_string(refusedPort) + " refused the connection"},
+        {"unknown name", "camera.invalid", 80, failed + ": the host name camera.invalid is not known"},
+        {"silent port", "127.0.0.1", silentPort, failed + ": no whole answer within 5000 ms"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakes::FakeCapabilityCallback callback;
+        fakes::FakeCapabilityResults results;
+        ASSERT_EQ(init(&callback, 0), 1);
+        ASSERT_EQ(start(c.address, c.port, "admin", "not-the-password", &results), 1);
+        EXPECT_TRUE(callback.WaitForCall(15000));
+        EXPECT_EQ(uninit(), 1);
+        EXPECT_EQ(callback.failures, 1);
+        EXPECT_EQ(callback.lastCode, 3);
+        EXPECT_EQ(callback.lastMessage, c.message);
+        EXPECT_EQ(callback.lastMessage.find("not-the-password"), std::string::npos);
+    }
+    fakes::CloseSocketFd(bound);
+    fakes::CloseSocketFd(silent);
+}
+
 TEST_F(CapabilityQueryCamsim, TheCapabilityTextLeadsTheCodecChannelToItsStream) {
     fakes::FakeCapabilityCallback callback;
     fakes::FakeCapabilityResults results;
@@ -231,7 +273,9 @@ TEST_F(CapabilityQueryCamsim, ProbePrintsWhatTheHostReceived) {
     j = nlohmann::json::parse(output, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << output;
     EXPECT_EQ(j["succeeded"], false);
-    EXPECT_EQ(j["failure"], nlohmann::json::parse(R"({"code": 3, "message": "Failed to get camera properties"})"));
+    EXPECT_EQ(j["failure"]["code"], 3);
+    EXPECT_EQ(j["failure"]["message"], "Failed to get camera properties: GET /PSIA/System/deviceInfo: 127.0.0.1:" +
+                                           std::to_string(camera->HttpPort()) + " refused the connection");
 }
 
 // The password from the environment or a file rather than the command

@@ -157,28 +157,35 @@ TEST(CapabilityQuery, ACameraThatCannotBeReadFailsOnce) {
         const char* what;
         std::function<void(ScriptedCamera&)> change;
         const char* address;
+        const char* cause;  // after the message the host knows
     } cases[] = {
         {"empty model",
          [](ScriptedCamera& c) {
              c.Answer("/PSIA/System/deviceInfo", "<DeviceInfo><deviceName>x</deviceName><model></model></DeviceInfo>");
          },
-         "127.0.0.1"},
-        {"no model", [](ScriptedCamera& c) { c.Answer("/PSIA/System/deviceInfo", "<DeviceInfo/>"); }, "127.0.0.1"},
+         "127.0.0.1", "GET /PSIA/System/deviceInfo: the answer names no model"},
+        {"no model", [](ScriptedCamera& c) { c.Answer("/PSIA/System/deviceInfo", "<DeviceInfo/>"); }, "127.0.0.1",
+         "GET /PSIA/System/deviceInfo: the answer names no model"},
+        {"device information that is no XML", [](ScriptedCamera& c) { c.Answer("/PSIA/System/deviceInfo", "<Dev"); },
+         "127.0.0.1", "GET /PSIA/System/deviceInfo: the answer is not a DeviceInfo document"},
         {"no device information", [](ScriptedCamera& c) { c.Answer("/PSIA/System/deviceInfo", "gone", 404); },
-         "127.0.0.1"},
+         "127.0.0.1", "GET /PSIA/System/deviceInfo answered HTTP 404"},
         {"no streaming channel",
-         [](ScriptedCamera& c) { c.Answer("/PSIA/Streaming/channels", "<StreamingChannelList/>"); }, "127.0.0.1"},
+         [](ScriptedCamera& c) { c.Answer("/PSIA/Streaming/channels", "<StreamingChannelList/>"); }, "127.0.0.1",
+         "GET /PSIA/Streaming/channels: the answer lists no channel"},
         {"broken channel list", [](ScriptedCamera& c) { c.Answer("/PSIA/Streaming/channels", "<Stream"); },
-         "127.0.0.1"},
+         "127.0.0.1", "GET /PSIA/Streaming/channels: the answer is not a StreamingChannelList document"},
         {"no capabilities", [](ScriptedCamera& c) { c.Answer("/PSIA/Streaming/channels/101/capabilities", "x", 404); },
-         "127.0.0.1"},
+         "127.0.0.1", "GET /PSIA/Streaming/channels/101/capabilities answered HTTP 404"},
         {"capabilities without a known codec",
          [](ScriptedCamera& c) {
              c.Answer("/PSIA/Streaming/channels/101/capabilities",
                       "<StreamingChannel><Video><videoCodecType opt=\"H.265\"/></Video></StreamingChannel>");
          },
-         "127.0.0.1"},
-        {"no address", [](ScriptedCamera&) {}, nullptr},
+         "127.0.0.1",
+         "GET /PSIA/Streaming/channels/101/capabilities: the answer offers no known codec with a resolution and a "
+         "frame rate"},
+        {"no address", [](ScriptedCamera&) {}, nullptr, "GET /PSIA/System/deviceInfo: no camera address"},
     };
     for (const Case& c : cases) {
         ScriptedCamera camera;
@@ -186,7 +193,7 @@ TEST(CapabilityQuery, ACameraThatCannotBeReadFailsOnce) {
         c.change(camera);
         CCapabilityQuery query;
         auto outcome = RunQuery(query, camera.server.Port(), 0, c.address);
-        ExpectFailure(*outcome, "Failed to get camera properties", c.what);
+        ExpectFailure(*outcome, std::string("Failed to get camera properties: ") + c.cause, c.what);
         EXPECT_TRUE(outcome->results.Calls().empty()) << c.what;
     }
 }
@@ -395,16 +402,19 @@ TEST(CapabilityQuery, UninitEndsAQueryWaitingOnASlowCameraWellWithinItsBound) {
         const char* slowTarget;
         HttpReply slowReply;
         Lines requests;
+        const char* cause;
     } cases[] = {
         {"device information trickles in", "/PSIA/System/deviceInfo", fakes::DribbledReply(200, kDeviceInfo, 300, 40),
-         {"GET /PSIA/System/deviceInfo"}},
+         {"GET /PSIA/System/deviceInfo"}, "GET /PSIA/System/deviceInfo: stopped before the answer"},
         {"capabilities never come", "/PSIA/Streaming/channels/101/capabilities", fakes::UnansweredReply(),
          {"GET /PSIA/System/deviceInfo", "GET /PSIA/Streaming/channels",
-          "GET /PSIA/Streaming/channels/101/capabilities"}},
+          "GET /PSIA/Streaming/channels/101/capabilities"},
+         "GET /PSIA/Streaming/channels/101/capabilities: stopped before the answer"},
         // Cut short, the port lists would read as none: no answer either.
         {"port list trickles in", "/PSIA/System/IO", fakes::DribbledReply(200, kPortList, 300),
          {"GET /PSIA/System/deviceInfo", "GET /PSIA/Streaming/channels",
-          "GET /PSIA/Streaming/channels/101/capabilities", "GET /PSIA/System/IO"}},
+          "GET /PSIA/Streaming/channels/101/capabilities", "GET /PSIA/System/IO"},
+         "stopped before the port lists were read"},
     };
     for (const Case& c : cases) {
         ScriptedCamera camera;
@@ -426,7 +436,7 @@ TEST(CapabilityQuery, UninitEndsAQueryWaitingOnASlowCameraWellWithinItsBound) {
         EXPECT_EQ(callback->successes, 0) << c.what;
         EXPECT_EQ(callback->failures, 1) << c.what;
         EXPECT_EQ(callback->lastCode, 3) << c.what;
-        EXPECT_EQ(callback->lastMessage, "Failed to get camera properties") << c.what;
+        EXPECT_EQ(callback->lastMessage, std::string("Failed to get camera properties: ") + c.cause) << c.what;
         EXPECT_TRUE(results->Calls().empty()) << c.what;
         EXPECT_EQ(camera.Requests(), c.requests) << c.what;
         // The host may free its objects at once.
