@@ -40,9 +40,11 @@ void CBaseRTPChannel::ConnectAndWait(uint32_t noData) {
             SetState(kStateStreaming);
             reportedFailures_.clear();
         } else if (!stopEvent_.IsSet()) {
-            std::string reason = SessionFailure();
-            if (reason.empty()) reason = attemptFailure_;
-            if (reason.empty()) reason = FormatText("no frame within the no-data time-out of %u ms", noData);
+            FailureReason reason = SessionFailure();
+            if (reason.Empty()) reason = attemptFailure_;
+            if (reason.Empty()) {
+                reason = {kFailureNoAnswer, FormatText("no frame within the no-data time-out of %u ms", noData)};
+            }
             ReportAttemptFailure(reason);
             // A camera that refuses the session (wrong password, say) is
             // asked again no more often than once per no-data time-out,
@@ -51,7 +53,8 @@ void CBaseRTPChannel::ConnectAndWait(uint32_t noData) {
             if (!playing && elapsed < noData) stopEvent_.Wait(static_cast<uint32_t>(noData - elapsed));
         }
     } else if (!stopEvent_.IsSet()) {
-        ReportAttemptFailure(attemptFailure_.empty() ? "the connection attempt failed" : attemptFailure_);
+        ReportAttemptFailure(attemptFailure_.Empty() ? FailureReason{kFailureNoAnswer, "the connection attempt failed"}
+                                                    : attemptFailure_);
     }
 }
 
@@ -80,7 +83,7 @@ int32_t CBaseRTPChannel::Run() {
 }
 
 bool CBaseRTPChannel::Connect() {
-    attemptFailure_.clear();
+    attemptFailure_ = FailureReason();
     if (mediaParser_) mediaParser_->ClearFailure();
     SetState(kStateStopped);
     CloseTransport();
@@ -94,16 +97,16 @@ bool CBaseRTPChannel::Connect() {
     return false;
 }
 
-std::string CBaseRTPChannel::SessionFailure() { return std::string(); }
+FailureReason CBaseRTPChannel::SessionFailure() { return FailureReason(); }
 
 bool CBaseRTPChannel::WaitForPlay() { return !stopEvent_.IsSet(); }
 
-void CBaseRTPChannel::NoteAttemptFailure(const std::string& reason) {
-    if (attemptFailure_.empty()) attemptFailure_ = reason;
+void CBaseRTPChannel::NoteAttemptFailure(const FailureReason& reason) {
+    if (attemptFailure_.Empty()) attemptFailure_ = reason;
 }
 
-void CBaseRTPChannel::ReportAttemptFailure(const std::string& reason) {
-    ReportOnce("telvaro::CBaseRTPChannel::Connect", reason);
+void CBaseRTPChannel::ReportAttemptFailure(const FailureReason& reason) {
+    ReportOnce("telvaro::CBaseRTPChannel::Connect", reason.text);
 }
 
 void CBaseRTPChannel::ReportParserFailure() {

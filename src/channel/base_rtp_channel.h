@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "channel/base_camera_channel.h"
+#include "core/failure_reason.h"
 #include "media/media_parser.h"
 #include "rtp/rtp_receiver.h"
 #include "rtp/rtp_receiver_user.h"
@@ -41,7 +42,7 @@ public:
     virtual void OnVideoPacket(const RTPPacket* packet) = 0;
     // Why the session of the current attempt failed, as far as it knows;
     // empty when it does not.
-    virtual std::string SessionFailure();
+    virtual FailureReason SessionFailure();
     // Waits, after a successful Connect, until the attempt's stream has been
     // set up; false when the set-up failed, ran out of its own bound or the
     // channel is stopping. The wait for the first frame starts after it.
@@ -75,10 +76,10 @@ protected:
     // session configuration handed over since the last packet.
     void FeedParser(const RTPPacket* packet);
     // Keeps the first reason the current connection attempt failed for.
-    void NoteAttemptFailure(const std::string& reason);
+    void NoteAttemptFailure(const FailureReason& reason);
     // Tells the host why an attempt failed, once per distinct reason until
     // the channel streams again. Channel thread only.
-    void ReportAttemptFailure(const std::string& reason);
+    void ReportAttemptFailure(const FailureReason& reason);
     // Tells the host, in the same way, why the depacketizer last refused or
     // dropped data of the stream. Channel thread only.
     void ReportParserFailure();
@@ -103,7 +104,7 @@ private:
     std::unique_ptr<MediaConfig> pendingConfig_;
     std::atomic<bool> configPending_{false};
     // Channel thread only.
-    std::string attemptFailure_;
+    FailureReason attemptFailure_;
     std::set<std::string> reportedFailures_;
 };
 

@@ -41,7 +41,7 @@ bool CBaseRTSPChannel::FindPortPair() {
 
 bool CBaseRTSPChannel::OpenTransport() {
     if (receiver_ && rtcpHandler_ && !FindPortPair()) {
-        NoteAttemptFailure(FormatText("no free UDP port pair from %u to %u", kFirstPort, kLastPort + 1));
+        NoteAttemptFailure({kFailureNoAnswer, FormatText("no free UDP port pair from %u to %u", kFirstPort, kLastPort + 1)});
         return false;
     }
     if (stopEvent_.IsSet() || !client_) return false;
@@ -55,11 +55,11 @@ bool CBaseRTSPChannel::OpenTransport() {
     params.clientRtcpPort = rtcpPort_;
     PrepareSession(params);
     if (client_->Open(params, this, transportMode_)) return true;
-    NoteAttemptFailure(client_->LastFailure().text);
+    NoteAttemptFailure(client_->LastFailure());
     return false;
 }
 
-std::string CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure().text : std::string(); }
+FailureReason CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure() : FailureReason(); }
 
 bool CBaseRTSPChannel::WaitForPlay() {
     if (!client_) return false;
@@ -68,7 +68,9 @@ bool CBaseRTSPChannel::WaitForPlay() {
     const int woke = WaitAny(stopOrSetUp, bound);
     if (woke == 0) return false;
     if (client_->Playing()) return true;
-    if (woke == -1) NoteAttemptFailure(FormatText("the RTSP session was not set up within %u ms", bound));
+    if (woke == -1) {
+        NoteAttemptFailure({kFailureNoAnswer, FormatText("the RTSP session was not set up within %u ms", bound)});
+    }
     return false;
 }
 

@@ -29,7 +29,7 @@ public:
     void DeleteReceiver() override;
     // Lets the codec channel fill the server port and the URL path.
     virtual void PrepareSession(RtspParams& params);
-    std::string SessionFailure() override;
+    FailureReason SessionFailure() override;
     // Until the camera answered PLAY, bounded by the client's set-up bound
     // (every set-up request answered just within the receive time-out).
     bool WaitForPlay() override;

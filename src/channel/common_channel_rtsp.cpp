@@ -87,7 +87,7 @@ bool CCommonChannelRTSP::Configure() {
     const StreamingChannelSettings wanted = WantedSettings(capabilities);
     StreamingChannelSettings current;
     if (!client.GetStreamingChannel(capabilities.channelId, current)) {
-        NoteAttemptFailure(client.LastFailure().text);
+        NoteAttemptFailure(client.LastFailure());
         return false;
     }
     // Bit rate and key-frame interval are left as the camera has them.

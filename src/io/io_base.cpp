@@ -1,5 +1,7 @@
 #include "io/io_base.h"
 
+#include "util/text.h"
+
 namespace telvaro {
 
 CIOBase::CWorkItem::~CWorkItem() = default;
@@ -27,8 +29,11 @@ bool CIOBase::Start() {
     const uint32_t outputs = GetOutputCount();
     bool initialReadFailed = false;
     if (inputs != 0 && !ReadInputs()) {
+        SayWhy(Side::kInputs);
         ReportFailure();
         initialReadFailed = true;
+    } else if (inputs != 0) {
+        Succeeded(Side::kInputs);
     }
     if (!initialReadFailed) {
         for (uint32_t i = 0; i < outputs; ++i) {
@@ -37,9 +42,11 @@ bool CIOBase::Start() {
                 outputStates_[i] = 1;
             }
             if (!WriteOutput(static_cast<int32_t>(i), 1)) {
+                SayWhy(Side::kOutputs);
                 ReportFailure();
                 break;
             }
+            Succeeded(Side::kOutputs);
         }
     }
     bool result = true;
@@ -74,11 +81,19 @@ void CIOBase::ProcessWorkItem(IWorkItem* raw) {
         if (it == outputStates_.end() || it->second == item->value) return;
         it->second = item->value;
     }
-    if (!WriteOutput(item->outputIndex, item->value)) ReportFailureUnlessStopping();
+    if (WriteOutput(item->outputIndex, item->value)) {
+        Succeeded(Side::kOutputs);
+    } else {
+        ReportFailureUnlessStopping(Side::kOutputs);
+    }
 }
 
 void CIOBase::OnTick() {
-    if (!ReadInputs()) ReportFailureUnlessStopping();
+    if (ReadInputs()) {
+        Succeeded(Side::kInputs);
+    } else {
+        ReportFailureUnlessStopping(Side::kInputs);
+    }
 }
 
 void CIOBase::ResetStates() {
@@ -106,9 +121,36 @@ void CIOBase::ReportFailure() {
     if (ipcapture::IIOEventSink* sink = sink_.load()) sink->OnIOFailure();
 }
 
-void CIOBase::ReportFailureUnlessStopping() {
+void CIOBase::ReportFailureUnlessStopping(Side side) {
     // Stop resets the states itself, and the host asked for the stop.
-    if (!stopping_) ReportFailure();
+    if (stopping_) return;
+    SayWhy(side);
+    ReportFailure();
+}
+
+void CIOBase::NoteFailure(Side side, const FailureReason& reason) {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    lastFailure_[static_cast<int>(side)] = reason;
+}
+
+void CIOBase::SayWhy(Side side) {
+    const int i = static_cast<int>(side);
+    std::string cause;
+    {
+        std::lock_guard<std::mutex> guard(failureLock_);
+        cause = lastFailure_[i].Empty() ? std::string("the device operation failed") : lastFailure_[i].text;
+        lastFailure_[i] = FailureReason();
+        if (!toldCauses_[i].insert(cause).second) return;
+    }
+    if (!driver_) return;
+    driver_->DebugMessage(kMessageNotice, "%s: Camera %s: %s: %s", "telvaro::CIOBase::ReportFailure",
+                          driver_->GetDeviceInfo().address.c_str(),
+                          side == Side::kInputs ? "digital inputs" : "digital outputs", cause.c_str());
+}
+
+void CIOBase::Succeeded(Side side) {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    toldCauses_[static_cast<int>(side)].clear();
 }
 
 int32_t CIOBase::GetInputState(uint32_t index) {

@@ -6,7 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <mutex>
+#include <set>
+#include <string>
 
+#include "core/failure_reason.h"
 #include "core/idriver.h"
 #include "ombrelix/capture.h"
 #include "thread/recursive_lock.h"
@@ -51,9 +55,14 @@ public:
     int32_t GetOutputValue(uint32_t index);
 
 protected:
+    enum class Side { kInputs, kOutputs };
+
     void ResetStates();
     void ReportInput(uint32_t index, int32_t state);
     void ReportFailure();
+    // Why the last ReadInputs (kInputs) or WriteOutput (kOutputs) failed; a
+    // device operation notes it before it returns false.
+    void NoteFailure(Side side, const FailureReason& reason);
     // Set from the start of Stop until the next Start: device operations
     // give up their requests at once, so that Stop does not wait for a
     // stalled camera.
@@ -64,13 +73,21 @@ protected:
 private:
     // A device operation that fails while Stop runs was cut short by it: no
     // failure of the device.
-    void ReportFailureUnlessStopping();
+    void ReportFailureUnlessStopping(Side side);
+    // Tells the host through the debug sink why a device operation failed,
+    // once per cause until that side works again: a camera that stays away
+    // is not reported on every poll.
+    void SayWhy(Side side);
+    void Succeeded(Side side);
 
     std::atomic<bool> stopping_{false};
     std::atomic<ipcapture::IIOEventSink*> sink_{nullptr};
     CRecursiveLock stateLock_;  // guards both maps
     std::map<uint32_t, int32_t> inputStates_;
     std::map<uint32_t, int32_t> outputStates_;
+    std::mutex failureLock_;  // guards the two members below
+    FailureReason lastFailure_[2];
+    std::set<std::string> toldCauses_[2];
 };
 
 }  // namespace telvaro

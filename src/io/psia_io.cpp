@@ -15,7 +15,10 @@ bool CPSIAIO::ReadInputs() {
     const uint32_t inputs = GetInputCount();
     for (uint32_t i = 0; i < inputs; ++i) {
         bool inactive = false;
-        if (!client.GetInputInactive(i, inactive)) return false;
+        if (!client.GetInputInactive(i, inactive)) {
+            NoteFailure(Side::kInputs, client.LastFailure());
+            return false;
+        }
         ReportInput(i, inactive ? ipcapture::kInputInactive : ipcapture::kInputActive);
     }
     return true;
@@ -26,7 +29,9 @@ bool CPSIAIO::WriteOutput(int32_t outputIndex, int32_t value) {
     CCommonClient client;
     client.SetAbortFlag(AbortFlag());
     if (!driver_ || !client.Connect(driver_->GetDeviceInfo())) return false;
-    return client.TriggerOutput(static_cast<uint32_t>(outputIndex), value == 1);
+    if (client.TriggerOutput(static_cast<uint32_t>(outputIndex), value == 1)) return true;
+    NoteFailure(Side::kOutputs, client.LastFailure());
+    return false;
 }
 
 }  // namespace telvaro

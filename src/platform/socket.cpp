@@ -36,6 +36,8 @@ SocketError MapErrno(int e) {
         case ECONNABORTED:
         case EPIPE:
             return SocketError::ConnectionReset;
+        case ECONNREFUSED:
+            return SocketError::ConnectionRefused;
         case ENOTCONN:
             return SocketError::NotConnected;
         case EBADF:
@@ -163,7 +165,8 @@ SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
     return MapErrno(errno);
 }
 
-int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
+int WaitConnected(SocketHandle s, uint32_t timeoutMs, SocketError* err) {
+    if (err) *err = SocketError::Other;
     short revents = 0;
     int r = PollFor(s, POLLOUT, timeoutMs, &revents);
     if (r < 0) return -1;
@@ -171,7 +174,10 @@ int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
     int error = 0;
     socklen_t len = sizeof(error);
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return -1;
-    if (error != 0) return -1;
+    if (error != 0) {
+        if (err) *err = MapErrno(error);
+        return -1;
+    }
     if (!(revents & POLLOUT)) return 0;
     // Reading SO_ERROR clears it, so a refused socket polled again looks
     // writable without an error; only a peer address proves the connection.

@@ -25,6 +25,7 @@ enum class SocketError {
     TimedOut,        // receive time-out elapsed
     MessageSize,     // datagram larger than the buffer; it is lost
     ConnectionReset,
+    ConnectionRefused, // nothing listens at the address and port
     NotConnected,
     Fatal,           // the socket is unusable (closed handle, network down)
     InvalidArgument, // the call was refused as malformed (Winsock: WSAEINVAL)
@@ -67,8 +68,8 @@ SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote);
 // it is not (yet) within timeoutMs, -1 when it failed (refused, unreachable)
 // or on a socket error. Returns as soon as the outcome is known. (A Winsock
 // backend also watches the exception set: writability alone never shows a
-// refusal there.)
-int WaitConnected(SocketHandle s, uint32_t timeoutMs);
+// refusal there.) For -1, err (when given) tells a refusal from the rest.
+int WaitConnected(SocketHandle s, uint32_t timeoutMs, SocketError* err = nullptr);
 
 // 1 readable, 0 time-out, -1 error (err set).
 int WaitReadable(SocketHandle s, uint32_t timeoutMs, SocketError* err);

@@ -44,6 +44,8 @@ SocketError MapError(int e) {
         case WSAENETRESET:
         case WSAESHUTDOWN:
             return SocketError::ConnectionReset;
+        case WSAECONNREFUSED:
+            return SocketError::ConnectionRefused;
         case WSAENOTCONN:
             return SocketError::NotConnected;
         case WSAENOTSOCK:
@@ -340,11 +342,19 @@ SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
     return MapError(failure != 0 ? failure : WSAECONNREFUSED);
 }
 
-int WaitConnected(SocketHandle s, uint32_t timeoutMs) {
+int WaitConnected(SocketHandle s, uint32_t timeoutMs, SocketError* err) {
+    if (err) *err = SocketError::Other;
     // Winsock shows a refused or unreachable connection in the exception
     // set only.
     int r = WaitFor(s, true, timeoutMs);
-    if (r < 0) return -1;
+    if (r < 0) {
+        int error = 0;
+        int size = sizeof(error);
+        if (err && getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0) {
+            *err = MapError(error);
+        }
+        return -1;
+    }
     return r > 0 ? 1 : 0;
 }
 

@@ -57,11 +57,13 @@ bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, Tra
     const bool knownMode =
         transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
     cnonce_ = MakeClientNonce();
-    if (!knownMode || !FitsInHeader(params.userName) || !FitsInHeader(params.password)) {
+    if (!knownMode) {
+        NoteFailure(kFailureBadSetting, FormatText("transport mode %d is none of 0 (UDP), 1 (TCP) and 2 (RTSP)",
+                                                   static_cast<int>(transportMode)));
+    } else if (!FitsInHeader(params.userName) || !FitsInHeader(params.password)) {
         NoteFailure(kFailureBadSetting, "the user name or password contains a line break or NUL");
     } else if (!ConnectSocket()) {
-        NoteFailure(kFailureNoAnswer, FormatText("no RTSP connection to %s:%u", params_.host.c_str(),
-                               static_cast<unsigned>(params_.serverPort)));
+        // ConnectSocket said why.
     } else if (Start()) {
         return true;
     }
@@ -85,20 +87,22 @@ void CBaseRTSPClient::Close() {
 }
 
 bool CBaseRTSPClient::ConnectSocket() {
+    const std::string where = FormatText("RTSP %s:%u", params_.host.c_str(), static_cast<unsigned>(params_.serverPort));
     platform::SocketHandle s = platform::OpenTcpSocket();
     rtspSocket_ = platform::kInvalidSocket;
-    if (s == platform::kInvalidSocket) return false;
-    auto fail = [s] {
-        platform::CloseSocket(s);
+    auto fail = [&](FailureKind kind, const char* why) {
+        if (s != platform::kInvalidSocket) platform::CloseSocket(s);
+        NoteFailure(kind, where + ": " + why);
         return false;
     };
+    if (s == platform::kInvalidSocket) return fail(kFailureNoAnswer, "no socket for the connection");
     if (!platform::SetReceiveBufferSize(s, params_.receiveBufferSize) ||
         !platform::SetReceiveTimeout(s, params_.receiveTimeoutMs)) {
-        return fail();
+        return fail(kFailureNoAnswer, "the socket cannot be set up");
     }
     const uint32_t address = platform::ResolveHost(params_.host);
-    if (address == 0) return fail();
-    if (!platform::SetNonBlocking(s, true)) return fail();
+    if (address == 0) return fail(kFailureNotResolved, "the host name is not known");
+    if (!platform::SetNonBlocking(s, true)) return fail(kFailureNoAnswer, "the socket cannot be set up");
     platform::Ipv4Endpoint remote;
     remote.address = address;
     remote.port = params_.serverPort;
@@ -110,14 +114,21 @@ bool CBaseRTSPClient::ConnectSocket() {
         uint32_t polls = std::max<uint32_t>(1, params_.connectTimeoutMs / kConnectPollMs);
         int state = 0;
         while (state == 0 && polls > 0) {
-            state = platform::WaitConnected(s, kConnectPollMs);
+            state = platform::WaitConnected(s, kConnectPollMs, &error);
             --polls;
         }
-        if (state != 1) return fail();
-    } else if (error != platform::SocketError::None) {
-        return fail();
+        if (state == 0) {
+            const std::string why =
+                FormatText("no connection within %u ms", static_cast<unsigned>(params_.connectTimeoutMs));
+            return fail(kFailureNoAnswer, why.c_str());
+        }
+        if (state == 1) error = platform::SocketError::None;
     }
-    if (!platform::SetNonBlocking(s, false)) return fail();
+    if (error == platform::SocketError::ConnectionRefused) return fail(kFailureRefused, "the connection was refused");
+    if (error != platform::SocketError::None && error != platform::SocketError::WouldBlock) {
+        return fail(kFailureNoAnswer, "no connection (the network or the host cannot be reached)");
+    }
+    if (!platform::SetNonBlocking(s, false)) return fail(kFailureNoAnswer, "the socket cannot be set up");
     rtspSocket_ = s;
     return true;
 }

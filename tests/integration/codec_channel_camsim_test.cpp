@@ -281,7 +281,7 @@ TEST_F(CodecChannelTest, FailedAttemptsSayWhyOncePerCause) {
         } else {
             const uint16_t closed = refused.Port();
             driver.SetParameter(2, "1;" + std::to_string(closed) + ";VBR;64;8192;20,40,60,80,100");
-            reason = "no RTSP connection to 127.0.0.1:" + std::to_string(closed);
+            reason = "RTSP 127.0.0.1:" + std::to_string(closed) + ": the connection was refused";
         }
         telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
         ASSERT_TRUE(channel.Start(Params(640, 480)));

@@ -143,6 +143,9 @@ TEST_F(PsiaIOTest, ARefusedWriteIsReportedAndWrittenAgainNextTime) {
     io.SetOutput(0, 2);
     ASSERT_TRUE(sink.WaitForEvents(1, 5000));
     EXPECT_TRUE(sink.Events()[0].failure);
+    EXPECT_EQ(driver.CountMessages("telvaro::CIOBase::ReportFailure: Camera 127.0.0.1: digital outputs: PUT "
+                                   "/PSIA/System/IO/outputs/0/trigger answered statusCode 4 \"x\""),
+              1u);
     code = 1;
     io.SetOutput(0, 2);
     ASSERT_TRUE(server.WaitForRequests(3, 5000));
@@ -155,6 +158,37 @@ class FastPollingIO : public telvaro::CPSIAIO {
 public:
     explicit FastPollingIO(telvaro::IDriver* driver) : CPSIAIO(driver) { SetPeriod(50); }
 };
+
+// A camera that keeps failing is named once per cause, not on every poll;
+// after a good poll the same cause is news again.
+TEST_F(PsiaIOTest, RepeatedPollFailuresAreToldOncePerCause) {
+    driver.inputs = 1;
+    std::atomic<int> status{500};
+    server.SetHandler([&](const fakes::RecordedRequest&) {
+        const int s = status.load();
+        return s == 200 ? fakes::HttpReply(200, Status("active")) : fakes::HttpReply(s, "x");
+    });
+    FastPollingIO io(&driver);
+    io.SetEventSink(&sink);
+    EXPECT_TRUE(io.Start());
+    const std::string prefix = "telvaro::CIOBase::ReportFailure: Camera 127.0.0.1: digital inputs: ";
+    const std::string http500 = prefix + "GET /PSIA/System/IO/inputs/0/status answered HTTP 500";
+    const std::string http404 = prefix + "GET /PSIA/System/IO/inputs/0/status answered HTTP 404";
+    auto pollsAfter = [&](size_t more) { return server.WaitForRequests(server.Requests().size() + more, 5000); };
+    ASSERT_TRUE(pollsAfter(5));
+    EXPECT_EQ(driver.CountMessages(http500), 1u);
+    status = 404;
+    ASSERT_TRUE(pollsAfter(5));
+    EXPECT_EQ(driver.CountMessages(http404), 1u);
+    status = 200;
+    ASSERT_TRUE(pollsAfter(3));
+    status = 500;
+    ASSERT_TRUE(pollsAfter(5));
+    io.Stop();
+    EXPECT_EQ(driver.CountMessages(http500), 2u);
+    EXPECT_EQ(driver.CountMessages(prefix), 3u);
+    EXPECT_GE(sink.Failures(), 10);
+}
 
 TEST_F(PsiaIOTest, StopReturnsPromptlyFromAStalledCameraWithoutReportingAFailure) {
     // Each stalled request would last until the 5 s device time-out: no

@@ -807,41 +807,47 @@ TEST(RtspClient, OpenFailures) {
     fakes::RefusedPort refused;
     fakes::UnansweredPort unanswered;
     ASSERT_NE(unanswered.Port(), 0);
+    TestRtspServer server;
+    ASSERT_TRUE(server.Start());
     RecordingUser user;
-    RtspParams params;
-    params.host = "127.0.0.1";
     // A refused connection fails at once, whatever the connect time-out; one
-    // that is never answered fails when the time-out runs out.
+    // that is never answered fails when the time-out runs out. Each says
+    // which it was.
+    const auto at = [](const char* host, uint16_t port) { return "RTSP " + std::string(host) + ":" + std::to_string(port); };
     struct Case {
         const char* name;
+        const char* host;
         uint16_t port;
+        TransportMode mode;
         uint32_t connectTimeoutMs;
         int64_t atLeastMs, belowMs;
+        std::string reason;
     } cases[] = {
-        {"refused", refused.Port(), 5000, 0, 300},
-        {"unanswered", unanswered.Port(), 500, 450, 1000},
-        {"unanswered, time-out below one poll", unanswered.Port(), 50, 0, 500},
+        {"refused", "127.0.0.1", refused.Port(), kRtpOverUdp, 5000, 0, 300,
+         at("127.0.0.1", refused.Port()) + ": the connection was refused"},
+        {"unanswered", "127.0.0.1", unanswered.Port(), kRtpOverUdp, 500, 450, 1000,
+         at("127.0.0.1", unanswered.Port()) + ": no connection within 500 ms"},
+        {"unanswered, time-out below one poll", "127.0.0.1", unanswered.Port(), kRtpOverUdp, 50, 0, 500,
+         at("127.0.0.1", unanswered.Port()) + ": no connection within 50 ms"},
+        {"unknown name", "camera.invalid", server.Port(), kRtpOverUdp, 5000, 0, 5000,
+         at("camera.invalid", server.Port()) + ": the host name is not known"},
+        {"no host", "", server.Port(), kRtpOverUdp, 5000, 0, 300, at("", server.Port()) + ": the host name is not known"},
+        {"unknown transport mode", "127.0.0.1", server.Port(), static_cast<TransportMode>(3), 5000, 0, 300,
+         "transport mode 3 is none of 0 (UDP), 1 (TCP) and 2 (RTSP)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        RtspParams params;
+        params.host = c.host;
         params.serverPort = c.port;
         params.connectTimeoutMs = c.connectTimeoutMs;
         CBaseRTSPClient client;
         const Clock::time_point start = Clock::now();
-        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+        EXPECT_FALSE(client.Open(params, &user, c.mode));
         EXPECT_GE(MsSince(start), c.atLeastMs);
         EXPECT_LT(MsSince(start), c.belowMs);
         EXPECT_FALSE(client.IsRunning());
-        EXPECT_EQ(client.LastFailure().text, "no RTSP connection to 127.0.0.1:" + std::to_string(c.port));
-    }
-    TestRtspServer server;
-    ASSERT_TRUE(server.Start());
-    params.serverPort = server.Port();
-    {
-        CBaseRTSPClient client;
-        EXPECT_FALSE(client.Open(params, &user, static_cast<TransportMode>(3)));
-        params.host = "";
-        EXPECT_FALSE(client.Open(params, &user, kRtpOverUdp));
+        EXPECT_EQ(client.LastFailure().text, c.reason);
     }
     EXPECT_EQ(server.RequestCount(), 0u);
 }
