@@ -197,6 +197,8 @@ void SleepMs(uint32_t ms) {
     }
 }
 
+bool ShortSleepsHonoured() { return true; }
+
 void YieldThread() { sched_yield(); }
 
 uint32_t ProcessorCount() {

@@ -56,6 +56,9 @@ private:
 uint32_t CurrentThreadId();
 // Sleeps; a forced stop may land here.
 void SleepMs(uint32_t ms);
+// Whether SleepMs of a millisecond or two sleeps about that long (not a
+// whole system clock tick of 15.6 ms).
+bool ShortSleepsHonoured();
 // Gives up the rest of the time slice.
 void YieldThread();
 uint32_t ProcessorCount();

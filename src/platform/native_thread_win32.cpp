@@ -157,6 +157,10 @@ void SleepMs(uint32_t ms) {
     CancellableWait(nullptr, 0, ms);
 }
 
+// Waits end on the system clock tick unless the process raised its
+// resolution, which a driver must not do for its host.
+bool ShortSleepsHonoured() { return false; }
+
 void YieldThread() { SwitchToThread(); }
 
 uint32_t ProcessorCount() {

@@ -136,6 +136,7 @@ void CUDPPort::SetSelectTimeout(uint32_t seconds, uint32_t microseconds) {
 void CUDPPort::ReceiveLoop() {
     uint32_t slotSize = bufferSize_.load();
     std::vector<uint8_t> slots(static_cast<size_t>(slotSize) * kBatchSize);
+    const bool gather = platform::ShortSleepsHonoured();
     while (running_.load()) {
         platform::SocketHandle s = socket_.load();
         if (s == platform::kInvalidSocket) {
@@ -165,17 +166,25 @@ void CUDPPort::ReceiveLoop() {
                 continue;
             }
         }
-        Drain(s, slots, slotSize);
+        int taken = Drain(s, slots, slotSize, /*wait=*/true);
+        // Stop wakes a nap no later than its end: the shut-down socket reads
+        // at once.
+        while (gather && taken > 0 && running_.load()) {
+            platform::SleepMs(kGatherMs);
+            if (!running_.load()) break;
+            taken = Drain(s, slots, slotSize, /*wait=*/false);
+        }
     }
     running_.store(false);
 }
 
-void CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize) {
+int CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize, bool wait) {
     platform::ReceivedDatagram datagrams[kBatchSize];
     // The first call may wait for the datagram the wait saw (a shut-down
     // socket answers it at once); the later ones take only what is already
     // there, so that the thread sleeps again only on an empty socket.
-    bool first = true;
+    bool first = wait;
+    int taken = 0;
     for (;;) {
         const uint32_t wanted = bufferSize_.load();
         if (wanted > slotSize || slotSize - wanted > kBufferSlack) {
@@ -186,8 +195,9 @@ void CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint
         platform::SocketError err = platform::SocketError::None;
         const int n = platform::ReceiveDatagrams(s, slots.data(), slotSize, datagrams, kBatchSize, first, &err);
         first = false;
+        if (n > 0) taken += n;
         for (int i = 0; i < n; ++i) {
-            if (!running_.load()) return;
+            if (!running_.load()) return taken;
             const platform::ReceivedDatagram& d = datagrams[i];
             if (d.truncated) {
                 // The datagram is lost; the next one of that size fits.
@@ -200,11 +210,11 @@ void CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint
                 // datagram from a sender carries nothing and must not end
                 // reception for everyone else.
                 running_.store(false);
-                return;
+                return taken;
             }
         }
         // Receive errors other than a lost datagram are passed over.
-        if (n < kBatchSize || !running_.load()) return;
+        if (n < kBatchSize || !running_.load()) return taken;
     }
 }
 

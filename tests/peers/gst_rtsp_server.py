@@ -91,6 +91,13 @@ class Factory(GstRtspServer.RTSPMediaFactory):
         caps = f"video/x-raw,format=I420,width={args.width},height={args.height},framerate={args.fps}/1"
         self.launch = (f"( videotestsrc is-live=true pattern=ball ! {caps} ! "
                        f"{encoder_launch(args.codec, args.fps, args.gop or args.fps)} )")
+        if args.clip:
+            # A recorded H.264 stream served as it is, at its own frame rate,
+            # over and over; one pipeline for every client, as a camera has.
+            self.launch = (f"( multifilesrc location={args.clip} loop=true ! "
+                           f"video/x-h264,stream-format=byte-stream,framerate={args.fps}/1 ! h264parse ! "
+                           "rtph264pay name=pay0 pt=96 config-interval=-1 )")
+            self.set_shared(True)
 
     def do_create_element(self, _url):
         element = Gst.parse_launch(self.launch)
@@ -139,6 +146,7 @@ def main():
     parser.add_argument("--height", type=int, default=240)
     parser.add_argument("--fps", type=int, default=25)
     parser.add_argument("--gop", type=int, default=0, help="frames between key frames; 0: one a second")
+    parser.add_argument("--clip", help="an H.264 Annex B file to serve instead of a test picture")
     parser.add_argument("--auth", choices=("none", "basic", "digest"), default="none")
     parser.add_argument("--user", default="admin")
     parser.add_argument("--password", default="admin")

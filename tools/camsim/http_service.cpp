@@ -1,6 +1,7 @@
 #include "camsim/http_service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 
@@ -12,6 +13,11 @@ namespace camsim {
 namespace {
 
 const char kXml[] = "application/xml; charset=\"UTF-8\"";
+// Hundreds of channels of one camera connect at once when a recorder
+// starts. The library listens with a queue of 5: connections beyond the
+// queue are dropped by the kernel and tried again by the client only after
+// a second or more.
+constexpr int kListenBacklog = 1024;
 
 bool IdOf(const httplib::Request& req, uint32_t& id) { return req.matches.size() > 1 && ParseUint(req.matches[1], id); }
 
@@ -33,6 +39,11 @@ bool HttpService::Start(std::string* error) {
     server_->set_write_timeout(3, 0);
     server_->set_payload_max_length(1 << 20);
     Routes();
+    int listening = -1;
+    server_->set_socket_options([&listening](int sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
     const std::string& address = context_.config.address;
     int port = context_.config.httpPort == 0 ? server_->bind_to_any_port(address)
                                              : (server_->bind_to_port(address, context_.config.httpPort)
@@ -44,6 +55,8 @@ bool HttpService::Start(std::string* error) {
         return false;
     }
     port_ = static_cast<uint16_t>(port);
+    // Listening again on a listening socket only sets its queue anew.
+    if (listening >= 0) listen(listening, kListenBacklog);
     thread_ = std::thread([this] { server_->listen_after_bind(); });
     // stop() only reaches a server that is already listening.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

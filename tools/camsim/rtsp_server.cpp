@@ -11,6 +11,13 @@
 
 namespace camsim {
 
+namespace {
+
+// As deep as the HTTP side's: every channel of a recorder connects at once.
+constexpr int kListenBacklog = 1024;
+
+}  // namespace
+
 RtspServer::RtspServer(CameraContext& context)
     : context_(context),
       auth_(context.config.rtspAuth, context.config.user, context.config.password, context.config.realm, false) {}
@@ -30,7 +37,7 @@ bool RtspServer::Start(std::string* error) {
     a.sin_port = htons(context_.config.rtspPort);
     socklen_t length = sizeof a;
     if (inet_pton(AF_INET, context_.config.address.c_str(), &a.sin_addr) != 1 ||
-        bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listenFd_, 32) != 0 ||
+        bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listenFd_, kListenBacklog) != 0 ||
         getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
         if (error) *error = "cannot listen for RTSP on " + context_.config.address + ":" +
                             std::to_string(context_.config.rtspPort);

@@ -39,6 +39,8 @@ struct ChannelRun {
     std::unique_ptr<StreamSink> sink;
     std::string mediaPath;
     bool started = false;
+    // When StartChannel was called: the first frame's delay counts from it.
+    std::chrono::steady_clock::time_point startCall;
     StreamStats last;
 };
 
@@ -151,6 +153,7 @@ int RunRecord(const RecordOptions& given) {
             driver.Close();  // stops the channels before their sinks go
             return 2;
         }
+        runs[i].startCall = std::chrono::steady_clock::now();
         runs[i].started = capture->StartChannel(i, runs[i].sink.get(), &config);
         if (!runs[i].started) std::fprintf(stderr, "channel %u did not start\n", i);
     }
@@ -215,7 +218,7 @@ int RunRecord(const RecordOptions& given) {
         const double streaming = s.frames > 1 ? std::chrono::duration<double>(s.last - s.first).count() : 0.0;
         const double rate = streaming > 0 ? (s.frames - 1) / streaming : 0.0;
         const double kbits = streaming > 0 ? s.bytes * 8 / 1000.0 / streaming : 0.0;
-        const double firstAfter = s.frames ? std::chrono::duration<double>(s.first - start).count() : 0.0;
+        const double firstAfter = s.frames ? std::chrono::duration<double>(s.first - runs[i].startCall).count() : 0.0;
         std::printf("  channel %u: %llu frames (%llu key), %llu bytes, %.1f fps, %.0f kbit/s, %ux%u, "
                     "first frame after %.3f s, last FourCC %s, signal lost %u, state %u, file %s\n",
                     i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames),
