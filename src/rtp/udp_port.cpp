@@ -18,6 +18,9 @@ constexpr size_t kScratchSize = 1024;
 // Bounds the discarding of queued datagrams in Close even if a sender keeps
 // the queue filled.
 constexpr int kMaxDiscarded = 1024;
+// Where an RTP datagram carries its marker bit.
+constexpr uint32_t kMarkerByte = 1;
+constexpr uint8_t kMarkerBit = 0x80;
 
 // What the user throws is dropped so that reception goes on.
 template <typename Call>
@@ -166,19 +169,23 @@ void CUDPPort::ReceiveLoop() {
                 continue;
             }
         }
-        int taken = Drain(s, slots, slotSize, /*wait=*/true);
-        // Stop wakes a nap no later than its end: the shut-down socket reads
-        // at once.
-        while (gather && taken > 0 && running_.load()) {
+        bool frameEnded = false;
+        int taken = Drain(s, slots, slotSize, /*wait=*/true, frameEnded);
+        // A datagram with the RTP marker bit ends a frame: the next one
+        // comes a frame interval later, so the thread waits for it instead
+        // of napping. Stop cuts a nap short no later than its end: the
+        // shut-down socket reads at once.
+        while (gather && taken > 0 && !frameEnded && running_.load()) {
             platform::SleepMs(kGatherMs);
             if (!running_.load()) break;
-            taken = Drain(s, slots, slotSize, /*wait=*/false);
+            taken = Drain(s, slots, slotSize, /*wait=*/false, frameEnded);
         }
     }
     running_.store(false);
 }
 
-int CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize, bool wait) {
+int CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize, bool wait,
+                    bool& frameEnded) {
     platform::ReceivedDatagram datagrams[kBatchSize];
     // The first call may wait for the datagram the wait saw (a shut-down
     // socket answers it at once); the later ones take only what is already
@@ -204,6 +211,7 @@ int CUDPPort::Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint3
                 bufferSize_.store(slotSize + kBufferGrowth);
             } else if (d.length > 0) {
                 const uint8_t* data = slots.data() + static_cast<size_t>(i) * slotSize;
+                frameEnded = d.length > kMarkerByte && (data[kMarkerByte] & kMarkerBit) != 0;
                 CallUser(user_.load(), [&](IRTPPortUser& user) { user.OnPacket(this, d.from, data, d.length); });
             } else if (d.from.address == 0 && d.from.port == 0) {
                 // A shut-down socket reads as 0 without a sender. An empty

@@ -30,8 +30,9 @@ public:
     static constexpr int kBatchSize = 16;
     // A paced sender spreads a frame's datagrams over some milliseconds.
     // After a wake the thread naps this long and takes what gathered, for
-    // as long as datagrams keep coming, instead of waking for each one: a
-    // frame is handed over at most this much later than its last datagram.
+    // as long as datagrams keep coming and until a frame ends, instead of
+    // waking for each one: a frame is handed over at most this much later
+    // than its last datagram.
     static constexpr uint32_t kGatherMs = 2;
 
     CUDPPort();
@@ -62,9 +63,10 @@ private:
     void ReceiveLoop();
     // Takes what waits on the socket, batch after batch, and hands it to
     // the user; returns when the socket is empty or reception has ended,
-    // with the number of datagrams taken. With wait, the first datagram is
-    // waited for (the one a wait saw).
-    int Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize, bool wait);
+    // with the number of datagrams taken and whether the last one handed
+    // over ended a frame. With wait, the first datagram is waited for (the
+    // one a wait saw).
+    int Drain(platform::SocketHandle s, std::vector<uint8_t>& slots, uint32_t& slotSize, bool wait, bool& frameEnded);
 
     std::recursive_mutex portLock_;  // Open, Close and SetUser
     std::atomic<IRTPPortUser*> user_{nullptr};

@@ -219,6 +219,40 @@ TEST(RTPReceiver, BurstComesOutInOrderAcrossBatchesWithEachSender) {
     EXPECT_EQ(port->GetReceiveBufferSize(), 5120u);
 }
 
+// A paced sender's datagrams are taken in naps while they keep coming: each
+// comes out once and in order, and a Close in the middle of a stream that
+// never ends a frame still ends the thread.
+TEST(RTPReceiver, PacedDatagramsComeOutInOrderAndCloseEndsTheGathering) {
+    RecordingUser user;
+    CRTPReceiver receiver;
+    receiver.SetUser(&user);
+    ASSERT_TRUE(receiver.Open(0, "", 0));
+    const uint16_t target = receiver.GetPort()->GetBoundPort();
+    fakes::UdpPeer camera;
+    const uint16_t frames = 3, perFrame = 12;
+    for (uint16_t seq = 0; seq < frames * perFrame; ++seq) {
+        ASSERT_TRUE(camera.Send(target, MakeRtp(seq, seq / perFrame, seq % perFrame == perFrame - 1, 200)));
+        std::this_thread::sleep_for(std::chrono::microseconds(seq % perFrame == perFrame - 1 ? 20000 : 300));
+    }
+    ASSERT_TRUE(user.WaitForPackets(frames * perFrame));
+    const auto packets = user.Packets();
+    ASSERT_EQ(packets.size(), size_t{frames * perFrame});
+    for (uint16_t seq = 0; seq < packets.size(); ++seq) EXPECT_EQ(packets[seq].sequence, seq);
+
+    std::atomic<bool> sending{true};
+    std::thread stream([&] {
+        for (uint16_t seq = 100; sending.load(); ++seq) {
+            camera.Send(target, MakeRtp(seq, 0, false, 200));
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    ASSERT_TRUE(user.WaitForPackets(frames * perFrame + 20));
+    receiver.Close();
+    sending.store(false);
+    stream.join();
+    EXPECT_EQ(user.Log().back(), "closed");
+}
+
 // A key frame of an 8 Mbit/s stream (about 350 KB) arriving while the
 // receive thread is busy elsewhere must wait in the socket, not be dropped.
 TEST(RTPReceiver, KeyFrameBurstWaitsInTheSocketForALateThread) {
