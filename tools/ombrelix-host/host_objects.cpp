@@ -10,12 +10,13 @@ void DebugSink::Receive(const CDebugInfoIf* info) {
     int level = info->GetLevel();
     std::lock_guard<std::mutex> lock(mu_);
     messages_.emplace_back(level, text);
+    if (messages_.size() > kKeptMessages) messages_.pop_front();
     if (!quiet_) std::fprintf(stderr, "driver [%3d] %s\n", level, text.c_str());
 }
 
 std::vector<std::pair<int, std::string>> DebugSink::Messages() {
     std::lock_guard<std::mutex> lock(mu_);
-    return messages_;
+    return {messages_.begin(), messages_.end()};
 }
 
 SampleAllocator::~SampleAllocator() {

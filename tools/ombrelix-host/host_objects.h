@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,12 +28,15 @@ class DebugSink final : public IDebugSink {
 public:
     explicit DebugSink(bool quiet) : quiet_(quiet) {}
     void Receive(const CDebugInfoIf* info) override;
+    // The latest messages, oldest first: a recorder that runs for days
+    // through camera restarts keeps only the last kKeptMessages.
     std::vector<std::pair<int, std::string>> Messages();
+    static constexpr size_t kKeptMessages = 256;
 
 private:
     bool quiet_;
     std::mutex mu_;
-    std::vector<std::pair<int, std::string>> messages_;
+    std::deque<std::pair<int, std::string>> messages_;
 };
 
 class Sample final : public IMediaSample {
