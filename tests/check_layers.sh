@@ -9,7 +9,7 @@ if [ "${1:-}" = --self-test ]; then
   tree=$(mktemp -d)
   trap 'rm -rf "$tree"' EXIT
   mkdir -p "$tree/util" "$tree/psia"
-  echo 'set(OMBRELIX_SUBSYSTEMS platform util core thread psia)' >"$tree/CMakeLists.txt"
+  echo 'set(OMBRELIX_SUBSYSTEMS util platform core thread psia)' >"$tree/CMakeLists.txt"
   echo '#include "psia/x.h"' >"$tree/util/a.h"
   touch "$tree/psia/x.h"
   if "$0" "$tree"; then echo "check_layers: the upward include was not refused"; exit 1; fi

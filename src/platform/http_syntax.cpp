@@ -1,38 +1,20 @@
 #include "platform/http_syntax.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "util/text.h"
 
 namespace telvaro {
 namespace platform {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsTokenChar(char c) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-    return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
-
-}  // namespace
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
+// Decimal digits within 64 bits (19 digits always are).
+bool ParseLength(const std::string& digits, uint64_t& length) {
+    length = 0;
+    if (digits.size() > 19) return false;
+    for (char c : digits) length = length * 10 + static_cast<uint64_t>(c - '0');
     return true;
-}
-
-std::string TrimBlanks(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool IsToken(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
 }
 
 bool IsHostName(const std::string& host) {
@@ -49,15 +31,42 @@ bool IsTarget(const std::string& target) {
 }
 
 bool IsHeaderLine(const std::string& line) {
-    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return false;
+    if (!FitsInHeader(line)) return false;
     size_t colon = line.find(':');
     return colon != std::string::npos && IsToken(TrimBlanks(line.substr(0, colon)));
 }
 
-bool ParseLength(const std::string& digits, uint64_t& length) {
-    length = 0;
-    if (digits.size() > 19) return false;
-    for (char c : digits) length = length * 10 + static_cast<uint64_t>(c - '0');
+}  // namespace
+
+bool IsSendable(const HttpExchange& request) {
+    return IsToken(request.method) && IsHostName(request.host) && request.port != 0 && IsTarget(request.target) &&
+           std::all_of(request.headers.begin(), request.headers.end(), IsHeaderLine) &&
+           (request.bodySize == 0 || request.body);
+}
+
+bool AddAnswerHeader(const std::string& line, size_t maxBodySize, HttpAnswer& answer, AnnouncedLength& announced) {
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) return true;
+    std::string name = TrimBlanks(line.substr(0, colon));
+    std::string value = TrimBlanks(line.substr(colon + 1));
+    if (EqualsNoCase(name, "Content-Length") && !value.empty() &&
+        value.find_first_not_of("0123456789") == std::string::npos) {
+        uint64_t length = 0;
+        if (!ParseLength(value, length) || length > maxBodySize) return false;
+        announced.known = true;
+        announced.length = length;
+        answer.body.reserve(static_cast<size_t>(length) + 1);
+    }
+    answer.headers.emplace_back(std::move(name), std::move(value));
+    return true;
+}
+
+bool AppendBody(std::vector<uint8_t>& body, const uint8_t* data, size_t n, size_t maxBodySize) {
+    if (n > maxBodySize - body.size()) return false;
+    if (body.size() + n > body.capacity()) {
+        body.reserve(std::min(std::max(body.capacity() * 2, body.size() + n), maxBodySize + 1));
+    }
+    body.insert(body.end(), data, data + n);
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/http_syntax.h"
+#include "util/text.h"
 
 namespace telvaro {
 namespace platform {
@@ -110,38 +111,22 @@ struct HttpTransport::Impl {
             }
             return n;
         }
-        size_t colon = line.find(':');
-        if (colon == std::string::npos) return n;
-        std::string name = TrimBlanks(line.substr(0, colon));
-        std::string value = TrimBlanks(line.substr(colon + 1));
-        if (EqualsNoCase(name, "Content-Length") && !value.empty() &&
-            value.find_first_not_of("0123456789") == std::string::npos) {
-            // A number beyond 64 bits is beyond the bound as well.
-            uint64_t length = 0;
-            if (!ParseLength(value, length) || length > self->maxBodySize) {
-                self->tooLarge = true;
-                return 0;
-            }
-            answer.body.reserve(static_cast<size_t>(length) + 1);
+        AnnouncedLength announced;
+        if (!AddAnswerHeader(line, self->maxBodySize, answer, announced)) {
+            self->tooLarge = true;
+            return 0;
         }
-        answer.headers.emplace_back(std::move(name), std::move(value));
         return n;
     }
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<Impl*>(user);
         size_t n = size * count;
-        std::vector<uint8_t>& body = self->answer->body;
         self->bodyStarted = true;
-        if (n > self->maxBodySize - body.size()) {
+        if (!AppendBody(self->answer->body, reinterpret_cast<const uint8_t*>(data), n, self->maxBodySize)) {
             self->tooLarge = true;
             return 0;
         }
-        // Room for the bound and one more byte (a caller's terminator) at most.
-        if (body.size() + n > body.capacity()) {
-            body.reserve(std::min(std::max(body.capacity() * 2, body.size() + n), self->maxBodySize + 1));
-        }
-        body.insert(body.end(), data, data + n);
         return n;
     }
 
@@ -289,11 +274,7 @@ bool HttpTransport::AbortRequested() const { return impl_->AbortRequested(); }
 
 HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& answer) {
     answer = HttpAnswer();
-    if (!IsToken(request.method) || !IsHostName(request.host) || request.port == 0 || !IsTarget(request.target) ||
-        !std::all_of(request.headers.begin(), request.headers.end(), IsHeaderLine) ||
-        (request.bodySize > 0 && !request.body)) {
-        return HttpOutcome::kRefused;
-    }
+    if (!IsSendable(request)) return HttpOutcome::kRefused;
     Impl& d = *impl_;
     if (d.AbortRequested()) return HttpOutcome::kAborted;
     if (!d.Prepare()) return HttpOutcome::kNoAnswer;

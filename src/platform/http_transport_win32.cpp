@@ -13,6 +13,7 @@
 
 #include "platform/clock.h"
 #include "platform/http_syntax.h"
+#include "platform/wide_text_win32.h"
 
 namespace telvaro {
 namespace platform {
@@ -21,21 +22,6 @@ namespace {
 
 // Wine reports a receive time-out as WSAETIMEDOUT instead of WinHTTP's own.
 constexpr DWORD kWinsockTimedOut = 10060;
-
-std::wstring Widen(const std::string& text) {
-    // The request's texts are checked ASCII-safe bytes: one character each.
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    return wide;
-}
-
-std::string Narrow(const wchar_t* text, size_t length) {
-    std::string narrow;
-    narrow.reserve(length);
-    for (size_t i = 0; i < length; ++i) narrow.push_back(static_cast<char>(text[i] & 0xFF));
-    return narrow;
-}
 
 class Handle {
 public:
@@ -112,19 +98,17 @@ struct Job {
         }
     }
 
-    HttpOutcome Run() {
-        HINTERNET h = handle.load();
-        if (!h) return HttpOutcome::kNoAnswer;
-        const HttpExchange& exchange = request;
-        const bool hasBody = exchange.method != "GET";
+    // The caller's lines and the body's length, and the time left as
+    // WinHTTP's own time-outs.
+    bool Prepare(HINTERNET h, bool hasBody) {
         std::string lines;
-        for (const std::string& line : exchange.headers) lines += line + "\r\n";
+        for (const std::string& line : request.headers) lines += line + "\r\n";
         if (hasBody) lines += "Content-Length: " + std::to_string(body.size()) + "\r\n";
         if (!lines.empty()) {
-            std::wstring wide = Widen(lines);
+            std::wstring wide = WidenBytes(lines);
             if (!WinHttpAddRequestHeaders(h, wide.c_str(), static_cast<DWORD>(wide.size()),
                                           WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
-                return HttpOutcome::kRefused;
+                return false;
             }
         }
         int left = Left();
@@ -132,25 +116,32 @@ struct Job {
         DWORD responseTimeout = static_cast<DWORD>(left);
         // Wine waits for the answer's head with this one only.
         WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof(responseTimeout));
+        return true;
+    }
 
-        // Headers first; a body follows on its own, after its delay.
+    // Headers first; a body follows on its own, after its delay.
+    // kAnswered: all has gone out.
+    HttpOutcome Send(HINTERNET h, bool hasBody) {
         DWORD total = hasBody ? static_cast<DWORD>(body.size()) : 0;
         if (!WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0)) {
             return Failed(false);
         }
         sent.store(true);
-        if (hasBody && !body.empty()) {
-            if (exchange.bodyDelayMs > 0 && !DelayBody(exchange.bodyDelayMs)) return HttpOutcome::kNoAnswer;
-            size_t sent = 0;
-            while (sent < body.size()) {
-                DWORD written = 0;
-                DWORD chunk = static_cast<DWORD>(std::min<size_t>(body.size() - sent, 64 * 1024));
-                if (!WinHttpWriteData(h, body.data() + sent, chunk, &written) || written == 0) return Failed(false);
-                sent += written;
-            }
+        if (!hasBody || body.empty()) return HttpOutcome::kAnswered;
+        if (request.bodyDelayMs > 0 && !DelayBody(request.bodyDelayMs)) return HttpOutcome::kNoAnswer;
+        size_t offset = 0;
+        while (offset < body.size()) {
+            DWORD written = 0;
+            DWORD chunk = static_cast<DWORD>(std::min<size_t>(body.size() - offset, 64 * 1024));
+            if (!WinHttpWriteData(h, body.data() + offset, chunk, &written) || written == 0) return Failed(false);
+            offset += written;
         }
-        if (!WinHttpReceiveResponse(h, nullptr)) return Failed(false);
+        return HttpOutcome::kAnswered;
+    }
 
+    // The status and the header lines into the answer. kAnswered: the head
+    // is there and within its bounds.
+    HttpOutcome ReadHead(HINTERNET h, AnnouncedLength& announced) {
         DWORD status = 0;
         DWORD size = sizeof(status);
         if (!WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
@@ -168,45 +159,42 @@ struct Job {
                                  WINHTTP_NO_HEADER_INDEX)) {
             return Failed(false);
         }
-        std::string head = Narrow(raw.c_str(), size / sizeof(wchar_t));
+        std::string head = NarrowBytes(raw.c_str(), size / sizeof(wchar_t));
         answer.status = status;
-        bool lengthKnown = false;
-        uint64_t announced = 0;
         size_t start = head.find("\r\n");
         while (start != std::string::npos && start + 2 < head.size()) {
             size_t end = head.find("\r\n", start + 2);
             std::string line = head.substr(start + 2, end == std::string::npos ? std::string::npos : end - start - 2);
             start = end;
-            size_t colon = line.find(':');
-            if (colon == std::string::npos) continue;
-            std::string name = TrimBlanks(line.substr(0, colon));
-            std::string value = TrimBlanks(line.substr(colon + 1));
-            if (EqualsNoCase(name, "Content-Length") && !value.empty() &&
-                value.find_first_not_of("0123456789") == std::string::npos) {
-                // A number beyond 64 bits is beyond the bound as well.
-                if (!ParseLength(value, announced) || announced > exchange.maxBodySize) return HttpOutcome::kTooLarge;
-                lengthKnown = true;
-                answer.body.reserve(static_cast<size_t>(announced) + 1);
-            }
-            answer.headers.emplace_back(std::move(name), std::move(value));
+            if (!AddAnswerHeader(line, request.maxBodySize, answer, announced)) return HttpOutcome::kTooLarge;
         }
+        return HttpOutcome::kAnswered;
+    }
 
+    HttpOutcome ReadBody(HINTERNET h, const AnnouncedLength& announced) {
         std::vector<uint8_t>& received = answer.body;
         uint8_t buffer[16 * 1024];
         for (;;) {
             DWORD read = 0;
-            if (!WinHttpReadData(h, buffer, sizeof(buffer), &read)) return Failed(!received.empty() || lengthKnown);
+            if (!WinHttpReadData(h, buffer, sizeof(buffer), &read)) return Failed(!received.empty() || announced.known);
             if (read == 0) break;
-            if (read > exchange.maxBodySize - received.size()) return HttpOutcome::kTooLarge;
-            const size_t n = read;
-            if (received.size() + n > received.capacity()) {
-                received.reserve(
-                    std::min(std::max(received.capacity() * 2, received.size() + n), exchange.maxBodySize + 1));
-            }
-            received.insert(received.end(), buffer, buffer + read);
+            if (!AppendBody(received, buffer, read, request.maxBodySize)) return HttpOutcome::kTooLarge;
         }
-        if (lengthKnown && received.size() < announced) return HttpOutcome::kCut;
+        if (announced.known && received.size() < announced.length) return HttpOutcome::kCut;
         return HttpOutcome::kAnswered;
+    }
+
+    HttpOutcome Run() {
+        HINTERNET h = handle.load();
+        if (!h) return HttpOutcome::kNoAnswer;
+        const bool hasBody = request.method != "GET";
+        if (!Prepare(h, hasBody)) return HttpOutcome::kRefused;
+        HttpOutcome outcome = Send(h, hasBody);
+        if (outcome != HttpOutcome::kAnswered) return outcome;
+        if (!WinHttpReceiveResponse(h, nullptr)) return Failed(false);
+        AnnouncedLength announced;
+        outcome = ReadHead(h, announced);
+        return outcome == HttpOutcome::kAnswered ? ReadBody(h, announced) : outcome;
     }
 
     static unsigned __stdcall Entry(void* arg) {
@@ -252,7 +240,7 @@ struct HttpTransport::Impl {
             if (!session) return false;
         }
         if (!connection || connectedHost != exchange.host || connectedPort != exchange.port) {
-            connection.Reset(WinHttpConnect(session.Get(), Widen(exchange.host).c_str(), exchange.port, 0));
+            connection.Reset(WinHttpConnect(session.Get(), WidenBytes(exchange.host).c_str(), exchange.port, 0));
             if (!connection) return false;
             connectedHost = exchange.host;
             connectedPort = exchange.port;
@@ -289,11 +277,8 @@ bool HttpTransport::AbortRequested() const { return impl_->AbortRequested(); }
 
 HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& answer) {
     answer = HttpAnswer();
-    if (!IsToken(request.method) || !IsHostName(request.host) || request.port == 0 || !IsTarget(request.target) ||
-        !std::all_of(request.headers.begin(), request.headers.end(), IsHeaderLine) ||
-        (request.bodySize > 0 && !request.body) || request.bodySize > 0xFFFFFFFFu) {
-        return HttpOutcome::kRefused;
-    }
+    // WinHTTP counts a body's length in 32 bits.
+    if (!IsSendable(request) || request.bodySize > 0xFFFFFFFFu) return HttpOutcome::kRefused;
     Impl& d = *impl_;
     if (d.AbortRequested()) return HttpOutcome::kAborted;
     if (!d.Prepare(request)) {
@@ -301,7 +286,7 @@ HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& ans
         return HttpOutcome::kNoAnswer;
     }
     // The target goes out as given: it is escaped already.
-    HINTERNET h = WinHttpOpenRequest(d.connection.Get(), Widen(request.method).c_str(), Widen(request.target).c_str(),
+    HINTERNET h = WinHttpOpenRequest(d.connection.Get(), WidenBytes(request.method).c_str(), WidenBytes(request.target).c_str(),
                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                      WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY);
     if (!h) {

@@ -1,11 +1,7 @@
 #include "platform/socket.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +10,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/socket_address.h"
 #include "platform/thread_cancel.h"
 
 namespace telvaro {
@@ -52,15 +49,6 @@ SocketError MapErrno(int e) {
     }
 }
 
-sockaddr_in ToSockaddr(const Ipv4Endpoint& ep) {
-    sockaddr_in sa;
-    std::memset(&sa, 0, sizeof(sa));
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = ep.address;
-    sa.sin_port = htons(ep.port);
-    return sa;
-}
-
 bool SetTimeoutOption(SocketHandle s, int option, uint32_t ms) {
     timeval tv;
     tv.tv_sec = static_cast<time_t>(ms / 1000);
@@ -92,6 +80,10 @@ int PollFor(SocketHandle s, short events, uint32_t timeoutMs, short* revents) {
 }
 
 }  // namespace
+
+// Names are looked up without any start-up.
+LookupScope::LookupScope() = default;
+LookupScope::~LookupScope() = default;
 
 bool SocketStartup() {
     g_socketUsers.fetch_add(1);
@@ -138,20 +130,6 @@ bool SetNonBlocking(SocketHandle s, bool nonBlocking) {
     if (flags < 0) return false;
     flags = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
     return fcntl(s, F_SETFL, flags) == 0;
-}
-
-bool BindSocket(SocketHandle s, const Ipv4Endpoint& local) {
-    sockaddr_in sa = ToSockaddr(local);
-    return bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
-}
-
-bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local) {
-    sockaddr_in sa;
-    socklen_t len = sizeof(sa);
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
-    local.address = sa.sin_addr.s_addr;
-    local.port = ntohs(sa.sin_port);
-    return true;
 }
 
 SocketError ConnectSocket(SocketHandle s, const Ipv4Endpoint& remote) {
@@ -252,8 +230,7 @@ int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* f
         return -1;
     }
     if (from) {
-        from->address = sa.sin_addr.s_addr;
-        from->port = ntohs(sa.sin_port);
+        *from = FromSockaddr(sa);
     }
     if (static_cast<size_t>(n) > length) {
         if (err) *err = SocketError::MessageSize;
@@ -307,57 +284,11 @@ int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedD
         out[i].length = out[i].truncated ? 0 : messages[i].msg_len;
         out[i].from = Ipv4Endpoint();
         if (header.msg_namelen >= sizeof(sockaddr_in)) {
-            out[i].from.address = senders[i].sin_addr.s_addr;
-            out[i].from.port = ntohs(senders[i].sin_port);
+            out[i].from = FromSockaddr(senders[i]);
         }
     }
     return n;
 }
-
-uint32_t ResolveIpv4(const std::string& host) {
-    if (host.empty()) return 0;
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_INET;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return 0;
-    uint32_t address = 0;
-    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addr) {
-            address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
-            break;
-        }
-    }
-    freeaddrinfo(result);
-    return address;
-}
-
-bool ParseIpv4Address(const std::string& text, uint32_t& address) {
-    in_addr_t a = inet_addr(text.c_str());
-    if (a == INADDR_NONE) return false;
-    address = a;
-    return true;
-}
-
-std::string FormatIpv4(uint32_t address) {
-    char buffer[INET_ADDRSTRLEN] = {0};
-    in_addr a;
-    a.s_addr = address;
-    inet_ntop(AF_INET, &a, buffer, sizeof(buffer));
-    return buffer;
-}
-
-bool ReadHostName(std::string& name) {
-    char buffer[129] = {0};
-    if (gethostname(buffer, 128) != 0) return false;
-    name.assign(buffer);
-    return true;
-}
-
-uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
-uint32_t HostToNetwork32(uint32_t v) { return htonl(v); }
-uint16_t NetworkToHost16(uint16_t v) { return ntohs(v); }
-uint32_t NetworkToHost32(uint32_t v) { return ntohl(v); }
 
 }  // namespace platform
 }  // namespace telvaro

@@ -1,7 +1,7 @@
 #include "platform/socket.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "platform/socket_address.h"
+
 #include <mswsock.h>
 #include <windows.h>
 
@@ -62,15 +62,6 @@ SocketError MapError(int e) {
 }
 
 SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
-
-sockaddr_in ToSockaddr(const Ipv4Endpoint& ep) {
-    sockaddr_in sa;
-    std::memset(&sa, 0, sizeof(sa));
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = ep.address;
-    sa.sin_port = htons(ep.port);
-    return sa;
-}
 
 bool SetOption(SocketHandle s, int option, DWORD value) {
     return setsockopt(Native(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
@@ -228,24 +219,16 @@ SocketHandle Adopt(SOCKET s) {
     return static_cast<SocketHandle>(s);
 }
 
-// Winsock is needed for name look-ups too, by whatever thread asks.
-class ScopedStartup {
-public:
-    ScopedStartup() {
-        WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~ScopedStartup() {
-        if (started_) WSACleanup();
-    }
-    ScopedStartup(const ScopedStartup&) = delete;
-    ScopedStartup& operator=(const ScopedStartup&) = delete;
-
-private:
-    bool started_;
-};
-
 }  // namespace
+
+LookupScope::LookupScope() {
+    WSADATA data;
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+LookupScope::~LookupScope() {
+    if (started_) WSACleanup();
+}
 
 bool SocketStartup() {
     WSADATA data;
@@ -311,20 +294,6 @@ bool SetNonBlocking(SocketHandle s, bool nonBlocking) {
     // wait, for sockets it uses as blocking.
     if (s == kInvalidSocket) return false;
     Marks().Set(s, kNonBlocking, nonBlocking);
-    return true;
-}
-
-bool BindSocket(SocketHandle s, const Ipv4Endpoint& local) {
-    sockaddr_in sa = ToSockaddr(local);
-    return bind(Native(s), reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
-}
-
-bool LocalEndpoint(SocketHandle s, Ipv4Endpoint& local) {
-    sockaddr_in sa;
-    int len = sizeof(sa);
-    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
-    local.address = sa.sin_addr.s_addr;
-    local.port = ntohs(sa.sin_port);
     return true;
 }
 
@@ -431,8 +400,7 @@ int ReceiveDatagram(SocketHandle s, void* buffer, size_t length, Ipv4Endpoint* f
         if (n == SOCKET_ERROR) e = WSAGetLastError();
         if (blocking && e == WSAEWOULDBLOCK) continue;
         if (from && (n != SOCKET_ERROR || e == WSAEMSGSIZE)) {
-            from->address = sa.sin_addr.s_addr;
-            from->port = ntohs(sa.sin_port);
+            *from = FromSockaddr(sa);
         }
         if (n == SOCKET_ERROR) {
             // A datagram longer than the buffer is cut and lost: WSAEMSGSIZE.
@@ -481,57 +449,10 @@ int ReceiveDatagrams(SocketHandle s, uint8_t* buffer, size_t slotSize, ReceivedD
         // A datagram longer than its slot is cut and lost: WSAEMSGSIZE.
         d.truncated = n == SOCKET_ERROR;
         d.length = d.truncated ? 0 : static_cast<uint32_t>(n);
-        d.from.address = sa.sin_addr.s_addr;
-        d.from.port = ntohs(sa.sin_port);
+        d.from = FromSockaddr(sa);
     }
     return taken;
 }
-
-uint32_t ResolveIpv4(const std::string& host) {
-    if (host.empty()) return 0;
-    ScopedStartup winsock;
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof(hints));
-    hints.ai_family = AF_INET;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return 0;
-    uint32_t address = 0;
-    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addr) {
-            address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
-            break;
-        }
-    }
-    freeaddrinfo(result);
-    return address;
-}
-
-bool ParseIpv4Address(const std::string& text, uint32_t& address) {
-    unsigned long a = inet_addr(text.c_str());
-    if (a == INADDR_NONE) return false;
-    address = static_cast<uint32_t>(a);
-    return true;
-}
-
-std::string FormatIpv4(uint32_t address) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&address);
-    char buffer[16];
-    std::snprintf(buffer, sizeof(buffer), "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return buffer;
-}
-
-bool ReadHostName(std::string& name) {
-    ScopedStartup winsock;
-    char buffer[129] = {0};
-    if (gethostname(buffer, 128) != 0) return false;
-    name.assign(buffer);
-    return true;
-}
-
-uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
-uint32_t HostToNetwork32(uint32_t v) { return htonl(v); }
-uint16_t NetworkToHost16(uint16_t v) { return ntohs(v); }
-uint32_t NetworkToHost32(uint32_t v) { return ntohl(v); }
 
 }  // namespace platform
 }  // namespace telvaro

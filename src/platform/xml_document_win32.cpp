@@ -4,6 +4,8 @@
 #include <msxml2.h>
 #include <oleauto.h>
 
+#include "platform/wide_text_win32.h"
+
 namespace telvaro {
 namespace platform {
 
@@ -49,25 +51,6 @@ private:
     BSTR s_;
 };
 
-// Texts cross into the DOM through the ANSI code page, both ways.
-std::wstring Widen(std::string_view text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
-}
-
-std::string Narrow(const wchar_t* text, size_t length) {
-    if (!text || length == 0) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &narrow[0], n, nullptr, nullptr);
-    return narrow;
-}
-
 // nodeValue of a node: its text for text-like nodes and attributes, empty
 // for elements and the document.
 std::string NodeValue(IXMLDOMNode* node) {
@@ -75,7 +58,7 @@ std::string NodeValue(IXMLDOMNode* node) {
     VariantInit(&value);
     std::string result;
     if (SUCCEEDED(node->get_nodeValue(&value)) && value.vt == VT_BSTR && value.bstrVal) {
-        result = Narrow(value.bstrVal, SysStringLen(value.bstrVal));
+        result = NarrowAnsi(value.bstrVal, SysStringLen(value.bstrVal));
     }
     VariantClear(&value);
     return result;
@@ -150,7 +133,7 @@ struct XmlDocument::Impl {
     // is not a valid expression.
     bool First(const std::string& path, ComRef<IXMLDOMNode>& node) const {
         if (!document || path.empty() || !Balanced(path)) return false;
-        Bstr query(Widen(path));
+        Bstr query(WidenAnsi(path));
         return document->selectSingleNode(query.Get(), node.Out()) == S_OK && node;
     }
 };
@@ -165,7 +148,7 @@ bool XmlDocument::LoadText(std::string_view text) {
     // A UTF-8 byte-order mark would come through the ANSI code page as three
     // characters before the document; it is dropped, as on Linux.
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    Bstr xml(Widen(text));
+    Bstr xml(WidenAnsi(text));
     VARIANT_BOOL ok = VARIANT_FALSE;
     if (FAILED(impl_->document->loadXML(xml.Get(), &ok)) || ok != VARIANT_TRUE) {
         impl_->Release();
@@ -177,7 +160,7 @@ bool XmlDocument::LoadText(std::string_view text) {
 bool XmlDocument::LoadFile(const std::string& path) {
     Clear();
     if (!impl_->Create()) return false;
-    Bstr name(Widen(path));
+    Bstr name(WidenAnsi(path));
     VARIANT source;
     VariantInit(&source);
     source.vt = VT_BSTR;
@@ -209,7 +192,7 @@ bool XmlDocument::FirstChildValue(const std::string& path, std::string& value) c
 std::vector<std::string> XmlDocument::FirstChildValues(const std::string& path) const {
     std::vector<std::string> values;
     if (!impl_->document || path.empty() || !Balanced(path)) return values;
-    Bstr query(Widen(path));
+    Bstr query(WidenAnsi(path));
     ComRef<IXMLDOMNodeList> list;
     if (impl_->document->selectNodes(query.Get(), list.Out()) != S_OK || !list) return values;
     long length = 0;
@@ -230,7 +213,7 @@ bool XmlDocument::Attribute(const std::string& path, const std::string& name, st
     if (!impl_->First(path, node)) return false;
     ComRef<IXMLDOMNamedNodeMap> attributes;
     if (node->get_attributes(attributes.Out()) != S_OK || !attributes) return false;
-    Bstr attributeName(Widen(name));
+    Bstr attributeName(WidenAnsi(name));
     ComRef<IXMLDOMNode> attribute;
     if (attributes->getNamedItem(attributeName.Get(), attribute.Out()) != S_OK || !attribute) return false;
     value = NodeValue(attribute.Get());

@@ -23,12 +23,6 @@ const char kRange[] = "Range: npt=0.000-\r\n";
 // 0 (RTP) and 1 (RTCP).
 const char kInterleavedTransport[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
 
-// A CR, LF or NUL would end a header line early and let the rest pass as
-// header lines of its own.
-bool FitsInHeader(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
-
 const char* MethodName(RtspMethod method) {
     switch (method) {
         case kRtspDescribe: return "DESCRIBE";

@@ -1,7 +1,5 @@
 #include "util/auth_params.h"
 
-#include <cstring>
-
 #include "util/text.h"
 
 namespace telvaro {
@@ -30,11 +28,6 @@ std::string ReadValue(const std::string& text, size_t& pos) {
 }
 
 }  // namespace
-
-bool IsTokenChar(char c) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-    return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
 
 std::string ReadToken(const std::string& text, size_t& pos) {
     const size_t start = pos;

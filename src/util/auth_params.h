@@ -13,9 +13,6 @@ struct AuthParam {
     std::string value;  // without quotes and escapes
 };
 
-// tchar of RFC 7230 section 3.2.6.
-bool IsTokenChar(char c);
-
 // The token at pos (possibly empty); pos moves past it.
 std::string ReadToken(const std::string& text, size_t& pos);
 

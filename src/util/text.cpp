@@ -1,6 +1,8 @@
 #include "util/text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 
@@ -63,6 +65,21 @@ std::string TrimBlanks(const std::string& text) {
     size_t last = text.find_last_not_of(kBlanks);
     return text.substr(first, last - first + 1);
 }
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return std::equal(a.begin(), a.end(), b, [&lower](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool IsTokenChar(char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+    return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+bool IsToken(const std::string& text) { return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar); }
+
+bool FitsInHeader(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos; }
 
 std::string EraseChars(const std::string& chars, const std::string& text) {
     std::string out;

@@ -26,6 +26,18 @@ std::string ToLower(const std::string& text);
 // Copy without leading and trailing spaces and tabs.
 std::string TrimBlanks(const std::string& text);
 
+// Equal but for the case of the letters A to Z.
+bool EqualsNoCase(const std::string& a, const char* b);
+
+// tchar of RFC 7230 section 3.2.6, and a non-empty run of them (an HTTP or
+// RTSP method, a header name, an auth-param name).
+bool IsTokenChar(char c);
+bool IsToken(const std::string& text);
+
+// Without CR, LF and NUL, which would end a header line early and let the
+// rest pass as header lines of its own.
+bool FitsInHeader(const std::string& text);
+
 // Copy without any character that occurs in chars.
 std::string EraseChars(const std::string& chars, const std::string& text);
 
