@@ -5,12 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/native_thread.h"
 #include "support/loopback_socket.h"
+#include "support/udp_peer.h"
+#include "support/unanswered_port.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -96,6 +102,108 @@ TEST(PlatformSocket, ABlockingReceiveEndsOnDataShutdownCloseOrItsTimeOut) {
         EXPECT_LT(ms, 3000);
         actor.join();
     }
+}
+
+TEST(PlatformSocket, ANonBlockingConnectIsMadeRefusedOrLeftWaiting) {
+    ASSERT_TRUE(platform::SocketStartup());
+    uint16_t listening = 0;
+    fakes::SocketFd listener = fakes::ListenOnLoopback(1, listening);
+    uint16_t refusing = 0;
+    fakes::SocketFd bound = fakes::BindOnLoopback(refusing);
+    fakes::UnansweredPort unanswered;
+    ASSERT_NE(unanswered.Port(), 0);
+    struct Case {
+        const char* name;
+        uint16_t port;
+        int result;
+        int64_t minMs, maxMs;
+    } cases[] = {
+        {"listening", listening, 1, 0, 1000},
+        {"refused", refusing, -1, 0, 1000},
+        {"never answered", unanswered.Port(), 0, 250, 2000},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        platform::SocketHandle s = platform::OpenTcpSocket();
+        ASSERT_TRUE(platform::SetNonBlocking(s, true));
+        platform::Ipv4Endpoint to{platform::HostToNetwork32(0x7F000001), k.port};
+        const platform::SocketError started = platform::ConnectSocket(s, to);
+        EXPECT_TRUE(started == platform::SocketError::WouldBlock || started == platform::SocketError::None);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(platform::WaitConnected(s, 300), k.result);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(ms, k.minMs);
+        EXPECT_LT(ms, k.maxMs);
+        platform::CloseSocket(s);
+    }
+    fakes::CloseSocketFd(listener);
+    fakes::CloseSocketFd(bound);
+    platform::SocketCleanup();
+}
+
+// A batch takes what is waiting, each datagram in its slot with its sender;
+// one longer than its slot is lost and marked, and a shut-down socket gives
+// one empty datagram from nowhere.
+TEST(PlatformSocket, ADatagramBatchTakesWhatIsWaiting) {
+    platform::SocketHandle s = platform::OpenUdpSocket();
+    ASSERT_TRUE(platform::BindSocket(s, platform::Ipv4Endpoint{fakes::LoopbackAddress(), 0}));
+    platform::Ipv4Endpoint local;
+    ASSERT_TRUE(platform::LocalEndpoint(s, local));
+    ASSERT_TRUE(platform::SetReceiveTimeout(s, 2000));
+    fakes::UdpPeer peer;
+    constexpr size_t kSlot = 64;
+    uint8_t slots[4 * kSlot];
+    platform::ReceivedDatagram got[4];
+    platform::SocketError err = platform::SocketError::Other;
+    EXPECT_EQ(platform::ReceiveDatagrams(s, slots, kSlot, got, 4, false, &err), 0);
+    EXPECT_EQ(err, platform::SocketError::None);
+
+    const std::vector<std::vector<uint8_t>> sent = {{1, 2, 3}, std::vector<uint8_t>(kSlot + 1, 9), {}, {4}};
+    for (const auto& d : sent) ASSERT_TRUE(peer.Send(local.port, d));
+    int taken = 0;
+    ASSERT_TRUE(fakes::WaitUntil([&] {
+        int n = platform::ReceiveDatagrams(s, slots + taken * kSlot, kSlot, got + taken, 4 - taken, true, &err);
+        taken += n > 0 ? n : 0;
+        return taken == 4 || n < 0;
+    }));
+    ASSERT_EQ(taken, 4);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got[i].truncated, i == 1);
+        EXPECT_EQ(got[i].length, i == 1 ? 0u : sent[static_cast<size_t>(i)].size());
+        EXPECT_EQ(std::vector<uint8_t>(slots + i * kSlot, slots + i * kSlot + got[i].length),
+                  i == 1 ? std::vector<uint8_t>() : sent[static_cast<size_t>(i)]);
+        EXPECT_EQ(got[i].from.port, peer.Port());
+        EXPECT_EQ(got[i].from.address, fakes::LoopbackAddress());
+    }
+    platform::ShutdownReceive(s);
+    EXPECT_EQ(platform::ReceiveDatagrams(s, slots, kSlot, got, 4, true, &err), 1);
+    EXPECT_EQ(got[0].length, 0u);
+    EXPECT_EQ(got[0].from.port, 0);
+    platform::CloseSocket(s);
+}
+
+// Only the wait for the first datagram of a batch is a place for a forced
+// stop; taking datagrams that are already there never waits.
+TEST(PlatformSocket, AForcedStopEndsTheWaitForABatch) {
+    platform::SocketHandle s = platform::OpenUdpSocket();
+    ASSERT_TRUE(platform::BindSocket(s, platform::Ipv4Endpoint{fakes::LoopbackAddress(), 0}));
+    std::atomic<bool> waiting{false};
+    auto thread = platform::NativeThread::Start(
+        [&] {
+            platform::ReceivedDatagram d[2];
+            uint8_t buffer[2 * 64];
+            waiting = true;
+            platform::ReceiveDatagrams(s, buffer, 64, d, 2, true, nullptr);
+            ADD_FAILURE() << "the wait ended without a datagram";
+        },
+        "batch wait");
+    ASSERT_TRUE(thread);
+    ASSERT_TRUE(fakes::WaitUntil([&] { return waiting.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(thread->Terminate(2000));
+    platform::CloseSocket(s);
 }
 
 }  // namespace

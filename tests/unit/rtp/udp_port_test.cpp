@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/native_thread.h"
 #include "platform/socket.h"
 #include "rtp/rtp_receiver.h"
 #include "support/udp_peer.h"
@@ -294,34 +293,6 @@ TEST(RTPReceiver, EveryPacketFfmpegBlastsAtThePortComesThrough) {
     EXPECT_GT(packets.size(), 40u);
     for (size_t i = 1; i < packets.size(); ++i)
         ASSERT_EQ(packets[i].sequence, static_cast<uint16_t>(packets[i - 1].sequence + 1)) << i;
-}
-
-// Only the wait for the first datagram of a batch is a place for a forced
-// stop; taking datagrams that are already there never waits.
-TEST(UDPPort, BatchReceiveWaitsOnlyWhenAskedAndAForcedStopEndsTheWait) {
-    platform::SocketHandle s = platform::OpenUdpSocket();
-    ASSERT_TRUE(platform::BindSocket(s, Ipv4Endpoint{fakes::LoopbackAddress(), 0}));
-    uint8_t slots[2 * 64];
-    platform::ReceivedDatagram datagrams[2];
-    platform::SocketError err = platform::SocketError::Other;
-    EXPECT_EQ(platform::ReceiveDatagrams(s, slots, 64, datagrams, 2, false, &err), 0);
-    EXPECT_EQ(err, platform::SocketError::None);
-
-    std::atomic<bool> waiting{false};
-    auto thread = platform::NativeThread::Start(
-        [&] {
-            platform::ReceivedDatagram d[2];
-            uint8_t buffer[2 * 64];
-            waiting = true;
-            platform::ReceiveDatagrams(s, buffer, 64, d, 2, true, nullptr);
-            ADD_FAILURE() << "the wait ended without a datagram";
-        },
-        "batch wait");
-    ASSERT_TRUE(thread);
-    ASSERT_TRUE(fakes::WaitUntil([&] { return waiting.load(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(thread->Terminate(2000));
-    platform::CloseSocket(s);
 }
 
 TEST(RTPReceiver, CloseFromAnotherThreadWaitsForTheReceiveThread) {
