@@ -44,6 +44,7 @@ bool Resolve(host::DeviceOptions& device) {
 
 int main(int argc, char** argv) {
     CLI::App app{"ombrelix-host: loads the Ombrelix driver as a recorder host does and drives it"};
+    app.set_version_flag("--version", "ombrelix-host " OMBRELIX_VERSION);
     app.require_subcommand(1);
 
     host::RecordOptions record;
