@@ -17,12 +17,35 @@ bool CBaseRTSPChannel::CreateReceiver() {
     return true;
 }
 
+namespace {
+
+const char* OpenFailureText(CUDPPort::OpenResult result) {
+    switch (result) {
+        case CUDPPort::OpenResult::AlreadyOpen: return "the receiver is open already";
+        case CUDPPort::OpenResult::BadAddress: return "the local address cannot be used";
+        case CUDPPort::OpenResult::SocketFailed: return "no UDP socket";
+        case CUDPPort::OpenResult::OptionFailed: return "the UDP socket cannot be set up";
+        case CUDPPort::OpenResult::ThreadFailed: return "the receive thread cannot be started";
+        default: return "the port cannot be opened";
+    }
+}
+
+}  // namespace
+
 bool CBaseRTSPChannel::FindPortPair() {
     CEvent* stopOrData[2] = {&stopEvent_, &dataEvent_};
     for (uint32_t port = kFirstPort; port <= kLastPort; port += 2) {
         if (stopEvent_.IsSet()) return false;
         dataEvent_.Reset();
-        if (!receiver_->Open(0, std::string(), static_cast<uint16_t>(port))) continue;
+        if (!receiver_->Open(0, std::string(), static_cast<uint16_t>(port))) {
+            // A port in use moves the search on; anything else is the reason.
+            const CUDPPort* udp = receiver_->GetPort();
+            if (udp && udp->GetLastOpenResult() != CUDPPort::OpenResult::BindFailed) {
+                NoteAttemptFailure({kFailureNoAnswer, FormatText("UDP port %u: %s", port,
+                                                                 OpenFailureText(udp->GetLastOpenResult()))});
+            }
+            continue;
+        }
         const int woke = WaitAny(stopOrData, kPortProbeMs);
         if (woke == 0) return false;
         if (woke == -1) {

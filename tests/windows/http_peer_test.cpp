@@ -92,4 +92,23 @@ TEST(HttpPeer, ASilentServerTimesOutAndTheAbortFlagEndsAWait) {
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
 }
 
+// WinHTTP names a name that is not known and a connection that was not
+// made; it does not say whether a connection was refused.
+TEST(HttpPeer, FailedConnectionsSayHowTheyFailed) {
+    const struct {
+        const char* address;
+        uint16_t port;
+        HttpOutcome outcome;
+    } cases[] = {{"camera.invalid", 80, HttpOutcome::kNotResolved}, {"127.0.0.1", 1, HttpOutcome::kNoConnection}};
+    for (const auto& c : cases) {
+        telvaro::DEVICE_INFO info = Peer(3000);
+        info.address = c.address;
+        info.port = c.port;
+        Web::CHttpSender sender(info);
+        std::vector<uint8_t> body;
+        EXPECT_FALSE(Web::HttpGet(sender, "/PSIA/System/deviceInfo", body)) << c.address;
+        EXPECT_EQ(sender.LastOutcome(), c.outcome) << c.address;
+    }
+}
+
 }  // namespace
