@@ -154,18 +154,11 @@ bool StartGstServer(Child& server, const Setup& setup, double lifetime, uint16_t
                        "--lifetime", std::to_string(static_cast<int>(lifetime))},
                       setup.work + "/gst-server.err", true))
         return false;
-    std::string text;
-    const auto end = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < end) {
-        pollfd p{server.Output(), POLLIN, 0};
-        poll(&p, 1, 100);
-        if (!server.Read(text)) return false;
-        if (text.find('\n') != std::string::npos) {
-            port = static_cast<uint16_t>(std::atoi(text.c_str()));
-            return port != 0;
-        }
-    }
-    return false;
+    return bench::WaitForOutput(server, [&](const std::string& text) {
+        if (text.find('\n') == std::string::npos) return false;
+        port = static_cast<uint16_t>(std::atoi(text.c_str()));
+        return true;
+    }) && port != 0;
 }
 
 // Waits until the machine spends less than a sixth of a core in a second,
@@ -201,21 +194,8 @@ bool StartCamera(Child& camsim, const Setup& setup, unsigned channels, uint64_t 
                        "--frames", std::to_string(frames), "--inputs", "0", "--outputs", "0"},
                       setup.work + "/camsim.err", true))
         return false;
-    std::string text;
-    const auto end = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < end) {
-        pollfd p{camsim.Output(), POLLIN, 0};
-        poll(&p, 1, 100);
-        if (!camsim.Read(text)) return false;
-        size_t http = text.find("http://127.0.0.1:");
-        size_t rtsp = text.find("rtsp://127.0.0.1:");
-        if (text.find("Press Ctrl-C") != std::string::npos && http != std::string::npos && rtsp != std::string::npos) {
-            httpPort = static_cast<uint16_t>(std::atoi(text.c_str() + http + 17));
-            rtspPort = static_cast<uint16_t>(std::atoi(text.c_str() + rtsp + 17));
-            return true;
-        }
-    }
-    return false;
+    return bench::WaitForOutput(
+        camsim, [&](const std::string& text) { return bench::CamsimListens(text, httpPort, rtspPort); });
 }
 
 // Frames camsim reports per channel when it stops.

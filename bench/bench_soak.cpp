@@ -44,21 +44,8 @@ bool StartCamera(Child& camsim, const std::string& work, unsigned channels, uint
                        "--outputs", "0"},
                       work + "/camsim.err", true))
         return false;
-    std::string text;
-    const auto end = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < end) {
-        pollfd p{camsim.Output(), POLLIN, 0};
-        poll(&p, 1, 100);
-        if (!camsim.Read(text)) return false;
-        const size_t http = text.find("http://127.0.0.1:");
-        const size_t rtsp = text.find("rtsp://127.0.0.1:");
-        if (text.find("Press Ctrl-C") != std::string::npos && http != std::string::npos && rtsp != std::string::npos) {
-            httpPort = static_cast<uint16_t>(std::atoi(text.c_str() + http + 17));
-            rtspPort = static_cast<uint16_t>(std::atoi(text.c_str() + rtsp + 17));
-            return true;
-        }
-    }
-    return false;
+    return bench::WaitForOutput(
+        camsim, [&](const std::string& text) { return bench::CamsimListens(text, httpPort, rtspPort); });
 }
 
 unsigned OpenDescriptors(pid_t pid) {

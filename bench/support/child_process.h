@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -166,5 +167,31 @@ private:
     int output_ = -1;
     std::string errorFile_;
 };
+
+// Reads the child's output until ready(text) holds, for up to 20 s; false
+// when the output closes first or the time is up.
+template <typename Ready>
+bool WaitForOutput(Child& child, Ready ready) {
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p{child.Output(), POLLIN, 0};
+        poll(&p, 1, 100);
+        if (!child.Read(text)) return false;
+        if (ready(text)) return true;
+    }
+    return false;
+}
+
+// camsim's start-up lines, once complete: its HTTP and RTSP ports.
+inline bool CamsimListens(const std::string& text, uint16_t& httpPort, uint16_t& rtspPort) {
+    const size_t http = text.find("http://127.0.0.1:");
+    const size_t rtsp = text.find("rtsp://127.0.0.1:");
+    if (text.find("Press Ctrl-C") == std::string::npos || http == std::string::npos || rtsp == std::string::npos)
+        return false;
+    httpPort = static_cast<uint16_t>(std::atoi(text.c_str() + http + 17));
+    rtspPort = static_cast<uint16_t>(std::atoi(text.c_str() + rtsp + 17));
+    return true;
+}
 
 }  // namespace bench
