@@ -1,5 +1,7 @@
 #include "channel/base_rtp_channel.h"
 
+#include <algorithm>
+
 #include "core/transport_mode.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -31,16 +33,30 @@ bool CBaseRTPChannel::Interleaved() const { return transportMode_ == kRtpOverRts
 
 void CBaseRTPChannel::ConnectAndWait(uint32_t noData) {
     CEvent* stopOrFrame[2] = {&stopEvent_, &frameEvent_};
+    attemptStart_ = platform::MonotonicMilliseconds();
     if (Connect()) {
         // The no-data time-out counts from the moment the stream plays:
         // a camera that is slow to answer its set-up is still recorded.
         const uint64_t connected = platform::MonotonicMilliseconds();
         const bool playing = WaitForPlay();
-        if (playing && WaitAny(stopOrFrame, noData) == 1) {
+        // In slices, so that a session the camera ends before its first
+        // frame is not waited for to the end.
+        int woke = -1;
+        std::string ended;
+        const uint64_t played = platform::MonotonicMilliseconds();
+        while (playing) {
+            const uint64_t waited = platform::MonotonicMilliseconds() - played;
+            const uint64_t slice = waited >= noData ? 0 : std::min<uint64_t>(noData - waited, 250);
+            woke = WaitAny(stopOrFrame, static_cast<uint32_t>(slice));
+            if (woke != -1 || waited >= noData) break;
+            if (endEvent_.IsSet() && !(ended = TakeSessionEnd()).empty()) break;
+        }
+        if (playing && woke == 1) {
             SetState(kStateStreaming);
             reportedFailures_.clear();
         } else if (!stopEvent_.IsSet()) {
-            FailureReason reason = SessionFailure();
+            FailureReason reason = ended.empty() ? SessionFailure()
+                                                 : FailureReason{kFailureRefused, "the camera ended the session: " + ended};
             if (reason.Empty()) reason = attemptFailure_;
             if (reason.Empty()) {
                 reason = {kFailureNoAnswer, FormatText("no frame within the no-data time-out of %u ms", noData)};
@@ -58,12 +74,73 @@ void CBaseRTPChannel::ConnectAndWait(uint32_t noData) {
     }
 }
 
+bool CBaseRTPChannel::WaitPass(uint32_t ms, std::string& ended) {
+    CEvent* stopOrEnd[2] = {&stopEvent_, &endEvent_};
+    const uint64_t start = platform::MonotonicMilliseconds();
+    for (;;) {
+        const uint64_t elapsed = platform::MonotonicMilliseconds() - start;
+        if (elapsed >= ms) return false;
+        const int woke = WaitAny(stopOrEnd, static_cast<uint32_t>(ms - elapsed));
+        if (woke == 0) return true;
+        if (woke == -1) return false;
+        ended = TakeSessionEnd();
+        if (stopEvent_.IsSet()) return true;
+        if (!ended.empty()) return false;
+    }
+}
+
+std::string CBaseRTPChannel::TakeSessionEnd() {
+    uint32_t ssrc = 0;
+    uint64_t packetsAtBye = 0;
+    {
+        std::lock_guard<std::mutex> guard(endLock_);
+        if (!endReason_.empty()) return endReason_;
+        if (!byePending_) {
+            endEvent_.Reset();
+            return std::string();
+        }
+        byePending_ = false;
+        endEvent_.Reset();
+        ssrc = byeSsrc_;
+        packetsAtBye = packetsAtBye_;
+    }
+    // A BYE for another source, or before any media, ends nothing here.
+    if (packetsAtBye == 0 || ssrc != lastSsrc_.load()) return std::string();
+    if (stopEvent_.Wait(kByeGraceMs) || packets_.load() != packetsAtBye) return std::string();
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&ssrc);
+    return FormatText("RTCP BYE from SSRC %02X%02X%02X%02X and no media after it", b[0], b[1], b[2], b[3]);
+}
+
+void CBaseRTPChannel::OnSessionEnded(const std::string& reason) {
+    std::lock_guard<std::mutex> guard(endLock_);
+    if (endReason_.empty()) endReason_ = reason.empty() ? std::string("the session ended") : reason;
+    endEvent_.Set();
+}
+
+void CBaseRTPChannel::OnPeerBye(uint32_t ssrc) {
+    std::lock_guard<std::mutex> guard(endLock_);
+    byePending_ = true;
+    byeSsrc_ = ssrc;
+    packetsAtBye_ = packets_.load();
+    endEvent_.Set();
+}
+
 int32_t CBaseRTPChannel::Run() {
     TouchData();
     for (;;) {
         const uint32_t noData = driver_->GetDeviceInfo().noDataTimeout;
         if (GetState() != kStateStreaming) ConnectAndWait(noData);
-        const bool stopping = stopEvent_.Wait(1000);
+        std::string ended;
+        const bool stopping = WaitPass(1000, ended);
+        if (!stopping && !ended.empty()) {
+            // As after the no-data time-out: a new attempt, but no sooner
+            // than a pass after the last one began.
+            ReportOnce("telvaro::CBaseRTPChannel::Run", "the camera ended the session: " + ended);
+            SetState(kStateSignalLost);
+            const uint64_t sinceAttempt = platform::MonotonicMilliseconds() - attemptStart_;
+            if (sinceAttempt < 1000 && stopEvent_.Wait(static_cast<uint32_t>(1000 - sinceAttempt))) break;
+            continue;
+        }
         if (!stopping) ReportParserFailure();
         if (MillisecondsSinceData() <= noData) {
             if (stopping) break;
@@ -89,6 +166,14 @@ bool CBaseRTPChannel::Connect() {
     CloseTransport();
     DeleteReceiver();
     frameEvent_.Reset();
+    {
+        // Whatever the last session's threads said is over with them.
+        std::lock_guard<std::mutex> guard(endLock_);
+        endReason_.clear();
+        byePending_ = false;
+        endEvent_.Reset();
+    }
+    packets_ = 0;
     transportMode_ = driver_->GetRtpMode(channelNumber_);
     if (Configure() && CreateReceiver() && OpenTransport()) return true;
     SetState(kStateStopped);
@@ -152,6 +237,8 @@ void CBaseRTPChannel::OnRTPPacketFrom(const platform::Ipv4Endpoint* sender, cons
 }
 
 void CBaseRTPChannel::FeedParser(const RTPPacket* packet) {
+    lastSsrc_.store(packet->ssrc, std::memory_order_relaxed);
+    packets_.fetch_add(1, std::memory_order_release);
     if (configPending_.load(std::memory_order_acquire)) {
         std::unique_ptr<MediaConfig> config;
         {

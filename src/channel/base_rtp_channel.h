@@ -55,10 +55,16 @@ public:
     void OnReceiveTimeout() override {}
     void OnReceiveClosed() override {}
     void SetMediaConfig(const MediaConfig& config) override;
+    void OnSessionEnded(const std::string& reason) override;
+    void OnPeerBye(uint32_t ssrc) override;
 
     // IMediaParserClient.
     bool OnFrame(ipcapture::IMediaSample* sample) override;
     std::pair<uint32_t, uint32_t> GetResolution() override;
+
+    // Media that stops this long after a BYE from its source ends the
+    // session; media that goes on shows the BYE was for something else.
+    static constexpr uint32_t kByeGraceMs = 500;
 
     uint16_t GetRtpPort() const { return rtpPort_; }
     uint32_t GetCameraAddress() const { return cameraAddress_; }
@@ -83,6 +89,12 @@ protected:
     // Tells the host, in the same way, why the depacketizer last refused or
     // dropped data of the stream. Channel thread only.
     void ReportParserFailure();
+    // Waits up to ms on the stop event; returns early with the cause when the
+    // camera ended the session meanwhile. True when stopping.
+    bool WaitPass(uint32_t ms, std::string& ended);
+    // Why the camera ended the session, or empty: after a BYE it waits the
+    // grace for media from that source first. Channel thread only.
+    std::string TakeSessionEnd();
 
     uint16_t rtpPort_ = 0;
     std::unique_ptr<CRTPReceiver> receiver_;
@@ -103,7 +115,19 @@ private:
     std::mutex configLock_;
     std::unique_ptr<MediaConfig> pendingConfig_;
     std::atomic<bool> configPending_{false};
+    // The camera's word that the session is over, from the RTSP and RTCP
+    // threads; endEvent_ is set while one waits to be looked at.
+    std::mutex endLock_;
+    CManualEvent endEvent_;
+    std::string endReason_;
+    bool byePending_ = false;
+    uint32_t byeSsrc_ = 0;
+    uint64_t packetsAtBye_ = 0;
+    // Packets fed and the source of the latest, for the BYE's grace.
+    std::atomic<uint64_t> packets_{0};
+    std::atomic<uint32_t> lastSsrc_{0};
     // Channel thread only.
+    uint64_t attemptStart_ = 0;
     FailureReason attemptFailure_;
     std::set<std::string> reportedFailures_;
 };

@@ -12,7 +12,10 @@ CBaseRTSPChannel::~CBaseRTSPChannel() { Stop(); }
 
 bool CBaseRTSPChannel::CreateReceiver() {
     if (!CBaseRTPChannel::CreateReceiver()) return false;
-    if (!Interleaved()) rtcpHandler_.reset(new CRTCPHandler());
+    if (!Interleaved()) {
+        rtcpHandler_.reset(new CRTCPHandler());
+        rtcpHandler_->SetByeListener([this](uint32_t ssrc) { OnPeerBye(ssrc); });
+    }
     client_.reset(new CBaseRTSPClient());
     return true;
 }
@@ -56,6 +59,7 @@ bool CBaseRTSPChannel::FindPortPair() {
             }
             // A handler that opened its socket but not its thread starts afresh.
             rtcpHandler_.reset(new CRTCPHandler());
+            rtcpHandler_->SetByeListener([this](uint32_t ssrc) { OnPeerBye(ssrc); });
         }
         receiver_->Close();
     }

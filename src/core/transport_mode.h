@@ -11,4 +11,14 @@ enum TransportMode : int32_t {
     kRtpOverRtsp = 2,  // "RTPoverRTSP": interleaved in the RTSP connection
 };
 
+// The mode's name as the configuration file writes it.
+inline const char* TransportModeName(TransportMode mode) {
+    switch (mode) {
+        case kRtpOverUdp: return "RTPoverUDP";
+        case kRtpOverTcp: return "RTPoverTCP";
+        case kRtpOverRtsp: return "RTPoverRTSP";
+    }
+    return "unknown";
+}
+
 }  // namespace telvaro

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/thread_cancel.h"
+#include "rtp/rtcp_bye.h"
 
 namespace telvaro {
 
@@ -192,6 +193,9 @@ void CRTCPHandler::Run() {
         if (n > 0) {
             peer = from;
             havePeer = true;
+            if (onBye_) {
+                for (uint32_t ssrc : RtcpByeSources(buffer, static_cast<size_t>(n))) onBye_(ssrc);
+            }
         }
         if (n < kMinAnsweredLength) {
             SetStopFlag();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/socket.h"
@@ -38,6 +39,9 @@ public:
     // system chooses) and makes a new SSRC; false if the socket cannot be
     // made, bound or configured, or one is open already.
     bool Open(uint16_t port);
+    // Called on the handler's thread with each source a BYE from the peer
+    // names (as its bytes were received). Set it before Start.
+    void SetByeListener(std::function<void(uint32_t ssrc)> listener) { onBye_ = std::move(listener); }
     // Open, then the thread that answers the camera.
     bool Start(uint16_t port);
     // Asks the thread to send its BYE and end; it wakes at once.
@@ -87,6 +91,7 @@ private:
     // the reported source and its time stamp per packet.
     std::array<uint8_t, kReceiverReportLength + kMaxSourceDescriptionLength> reply_{};
     size_t replyLength_ = 0;
+    std::function<void(uint32_t)> onBye_;
     thread::CThreadOwner thread_;
     std::atomic<platform::SocketError> lastError_{platform::SocketError::None};
 };

@@ -2,6 +2,9 @@
 // channel that consumes the packets.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "platform/socket.h"
 #include "core/media_config.h"
 #include "rtp/rtp_packet.h"
@@ -20,6 +23,12 @@ public:
     // The session's decoder configuration, before SETUP; it stays owned by
     // the caller.
     virtual void SetMediaConfig(const MediaConfig& config) = 0;
+    // The camera ended the session: it answered that the session is gone
+    // or closed the RTSP connection. Called at most once per session.
+    virtual void OnSessionEnded(const std::string& /*reason*/) {}
+    // An RTCP BYE (RFC 3550 section 6.6) named this source, as its four
+    // bytes were received (comparable with RTPPacket::ssrc).
+    virtual void OnPeerBye(uint32_t /*ssrc*/) {}
 };
 
 }  // namespace telvaro

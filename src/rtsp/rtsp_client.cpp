@@ -1,6 +1,7 @@
 #include "rtsp/rtsp_client.h"
 
 #include <algorithm>
+#include <deque>
 #include <vector>
 
 #include "core/transport_mode.h"
@@ -9,6 +10,7 @@
 #include "util/base64.h"
 #include "util/digest_auth.h"
 #include "util/text.h"
+#include "rtp/rtcp_bye.h"
 #include "rtsp/rtsp_stream_parser.h"
 
 namespace telvaro {
@@ -23,16 +25,45 @@ const char kRange[] = "Range: npt=0.000-\r\n";
 // 0 (RTP) and 1 (RTCP).
 const char kInterleavedTransport[] = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
 
-const char* MethodName(RtspMethod method) {
-    switch (method) {
-        case kRtspDescribe: return "DESCRIBE";
-        case kRtspSetup: return "SETUP";
-        case kRtspPlay: return "PLAY";
-        case kRtspTeardown: return "TEARDOWN";
-        case kRtspOptions: return "OPTIONS";
-        case kRtspPause: return "PAUSE";
-        default: return nullptr;
+// A receive that tells the connection is over: an orderly close, a reset
+// or a socket that no longer works, not a receive that only had to wait.
+bool ConnectionEnded(int received, platform::SocketError error) {
+    return received == 0 ||
+           (received < 0 && error != platform::SocketError::TimedOut && error != platform::SocketError::WouldBlock);
+}
+
+// One row per method: its name and the header lines it carries beside CSeq,
+// Authorization and User-Agent, which every request has. Lines go out in the
+// order CSeq, Authorization, Transport, Session, Range, User-Agent, Accept.
+struct RequestRow {
+    RtspMethod method;
+    const char* name;
+    bool transport;
+    bool session;
+    bool range;
+    bool accept;
+};
+
+const RequestRow kRequestRows[] = {
+    {kRtspDescribe, "DESCRIBE", false, false, false, true},
+    {kRtspSetup, "SETUP", true, false, false, false},
+    {kRtspPlay, "PLAY", false, true, true, false},
+    {kRtspTeardown, "TEARDOWN", false, true, false, false},
+    {kRtspOptions, "OPTIONS", false, true, false, false},
+    {kRtspPause, "PAUSE", false, true, true, false},
+    {kRtspGetParameter, "GET_PARAMETER", false, true, false, false},
+};
+
+const RequestRow* FindRequestRow(RtspMethod method) {
+    for (const RequestRow& row : kRequestRows) {
+        if (row.method == method) return &row;
     }
+    return nullptr;
+}
+
+const char* MethodName(RtspMethod method) {
+    const RequestRow* row = FindRequestRow(method);
+    return row ? row->name : nullptr;
 }
 
 }  // namespace
@@ -130,8 +161,7 @@ bool CBaseRTSPClient::ConnectSocket() {
 bool CBaseRTSPClient::IsStopRequested() const { return stopEvent_.IsSet(); }
 
 std::string CBaseRTSPClient::BaseUrl() const {
-    const std::string& contentBase = parser_.GetContentBase();
-    if (ToLower(contentBase).find("rtsp://") != std::string::npos) return contentBase;
+    if (HasContentBase()) return parser_.GetContentBase();
     std::string url = FormatText("rtsp://%s:%u/", params_.host.c_str(), static_cast<unsigned>(params_.serverPort));
     size_t first = params_.urlPath.find_first_not_of('/');
     if (first != std::string::npos) url += params_.urlPath.substr(first);
@@ -143,9 +173,24 @@ std::string CBaseRTSPClient::ControlUrl() const {
     if (control.find("://") != std::string::npos) return control;
     std::string url = BaseUrl();
     if (control.empty()) return url;
+    // Without a Content-Base the base is the request URL, whose query
+    // belongs after the path the control extends (as GStreamer's client
+    // joins them); a Content-Base is extended as it stands.
+    std::string query;
+    if (!HasContentBase()) {
+        const size_t mark = url.find('?');
+        if (mark != std::string::npos) {
+            if (control.find('?') == std::string::npos) query = url.substr(mark);
+            url.erase(mark);
+        }
+    }
     if (!url.empty() && url.back() == '/') url.pop_back();
     if (control[0] != '/') url += '/';
-    return url + control;
+    return url + control + query;
+}
+
+bool CBaseRTSPClient::HasContentBase() const {
+    return ToLower(parser_.GetContentBase()).find("rtsp://") != std::string::npos;
 }
 
 std::string CBaseRTSPClient::TransportHeader() const {
@@ -234,33 +279,19 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* methodName, const s
 }
 
 std::string CBaseRTSPClient::BuildRequest(RtspMethod method) {
-    const char* name = MethodName(method);
-    if (!name) return std::string();
-    const std::string cseq = FormatText("CSeq: %u\r\n", parser_.NextCSeq());
-    const std::string& sessionId = parser_.GetSession();
-    const std::string session = sessionId.empty() ? std::string() : FormatText("Session: %s\r\n", sessionId.c_str());
+    const RequestRow* row = FindRequestRow(method);
+    if (!row) return std::string();
     const std::string url = RequestUrl(method);
-    const std::string auth = AuthorizationHeader(name, url);
-    switch (method) {
-        case kRtspDescribe:
-            return FormatText("DESCRIBE %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
-                              kUserAgent, kAccept);
-        case kRtspSetup:
-            return FormatText("SETUP %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
-                              TransportHeader().c_str(), kUserAgent);
-        case kRtspPlay:
-            return FormatText("PLAY %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
-                              session.c_str(), kRange, kUserAgent);
-        case kRtspTeardown:
-            return FormatText("TEARDOWN %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
-                              session.c_str(), kUserAgent);
-        case kRtspOptions:
-            return FormatText("OPTIONS %s %s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
-                              session.c_str(), kUserAgent);
-        default:
-            return FormatText("PAUSE %s %s%s%s%s%s%s\r\n", url.c_str(), kVersion, cseq.c_str(), auth.c_str(),
-                              session.c_str(), kRange, kUserAgent);
-    }
+    std::string text = FormatText("%s %s %s", row->name, url.c_str(), kVersion);
+    text += FormatText("CSeq: %u\r\n", parser_.NextCSeq());
+    text += AuthorizationHeader(row->name, url);
+    if (row->transport) text += TransportHeader();
+    const std::string& session = parser_.GetSession();
+    if (row->session && !session.empty()) text += FormatText("Session: %s\r\n", session.c_str());
+    if (row->range) text += kRange;
+    text += kUserAgent;
+    if (row->accept) text += kAccept;
+    return text + "\r\n";
 }
 
 bool CBaseRTSPClient::SendRequest(RtspMethod method) {
@@ -295,6 +326,7 @@ bool CBaseRTSPClient::Request(RtspMethod method) {
     }
     if (mediaFirst) {
         MarkPlaying();
+        playReplyInStream_ = true;
         return ReceiveInterleaved();
     }
     if (parser_.Parse(reply, method)) {
@@ -303,9 +335,15 @@ bool CBaseRTSPClient::Request(RtspMethod method) {
         return interleavedPlay ? ReceiveInterleaved() : true;
     }
     const bool unreadable = parser_.GetStatusCode() == 200 || parser_.GetStatusCode() == 401;
+    // A refused SETUP (461 Unsupported Transport, say) is about the
+    // configured mode: the reason names it.
+    const std::string mode = method == kRtspSetup && !unreadable
+                                 ? FormatText(" (transport asked for: %s)", TransportModeName(transportMode_))
+                                 : std::string();
     NoteFailure(unreadable ? kFailureMalformed : kFailureRefused,
-                FormatText("%s %s answered \"%s\"%s", MethodName(method), RequestUrl(method).c_str(),
-                           parser_.GetStatusLine().c_str(), unreadable ? " with a reply that could not be read" : ""));
+                FormatText("%s %s answered \"%s\"%s%s", MethodName(method), RequestUrl(method).c_str(),
+                           parser_.GetStatusLine().c_str(), unreadable ? " with a reply that could not be read" : "",
+                           mode.c_str()));
     return false;
 }
 
@@ -399,6 +437,31 @@ bool CBaseRTSPClient::ReadReply(std::string& reply, bool& tooLarge, bool* mediaF
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
     CRTSPStreamParser stream(user_, rtpChannel_, rtcpChannel_);
+    // Requests whose replies are still to come in the stream, oldest first.
+    std::deque<RtspMethod> unanswered;
+    if (playReplyInStream_) unanswered.push_back(kRtspPlay);
+    // Keep-alives sent again at once after the last periodic one: a server
+    // that answers each with a new challenge is not flooded.
+    uint32_t resent = 0;
+    auto sendKeepAlive = [this, &unanswered] {
+        const RtspMethod method = KeepAliveMethod();
+        if (SendRequest(method)) unanswered.push_back(method);
+    };
+    stream.SetReplyHandler([this, &unanswered, &resent, &sendKeepAlive](const std::string& reply) {
+        // A reply nothing asked for tells nothing.
+        if (unanswered.empty()) return;
+        const RtspMethod method = unanswered.front();
+        unanswered.pop_front();
+        parser_.Parse(reply, method);
+        if (method != kRtspPlay && HandleKeepAliveReply(method) && resent < 2) {
+            ++resent;
+            sendKeepAlive();
+        }
+    });
+    stream.SetRtcpHandler([this](const uint8_t* data, size_t length) {
+        if (!user_) return;
+        for (uint32_t ssrc : RtcpByeSources(data, length)) user_->OnPeerBye(ssrc);
+    });
     std::vector<uint8_t> buffer(kInterleavedBufferSize);
     // The PLAY has just renewed the session.
     lastKeepAlive_ = platform::MonotonicMilliseconds();
@@ -412,14 +475,15 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
     uint64_t lastData = platform::MonotonicMilliseconds();
     for (;;) {
         if (IsStopRequested()) return false;
+        if (sessionOver_) return true;
         // Cameras that enforce their session time-out count RTSP requests,
-        // not the media they send. The reply comes back inside the stream,
-        // where the stream parser passes over it like the PLAY reply. At
-        // most two a second, whatever time-out was set.
+        // not the media they send. At most two a second, whatever time-out
+        // was set.
         const uint64_t interval = std::max<uint64_t>(KeepAliveIntervalMs(), kKeepAliveCheckMs / 2);
         uint64_t sinceKeepAlive = platform::MonotonicMilliseconds() - lastKeepAlive_;
         if (sinceKeepAlive > interval) {
-            SendRequest(kRtspOptions);
+            resent = 0;
+            sendKeepAlive();
             lastKeepAlive_ = platform::MonotonicMilliseconds();
             sinceKeepAlive = 0;
         }
@@ -432,11 +496,13 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
         }
         platform::SocketError error = platform::SocketError::None;
         const int ready = platform::WaitReadable(rtspSocket_, static_cast<uint32_t>(waitMs), &error);
-        if (ready < 0) return true;
         if (ready == 0) continue;
-        const int n = platform::ReceiveBytes(rtspSocket_, buffer.data(), buffer.size(), &error);
-        if (n <= 0) return true;
+        const int n = ready < 0 ? -1 : platform::ReceiveBytes(rtspSocket_, buffer.data(), buffer.size(), &error);
         if (IsStopRequested()) return false;
+        if (n <= 0) {
+            if (ConnectionEnded(n, error)) EndSession("the camera closed the RTSP connection");
+            return true;
+        }
         stream.Feed(buffer.data(), static_cast<size_t>(n));
         lastData = platform::MonotonicMilliseconds();
     }
@@ -448,10 +514,70 @@ uint64_t CBaseRTSPClient::KeepAliveIntervalMs() const {
     return timeout * 1000 / 2;
 }
 
+RtspMethod CBaseRTSPClient::KeepAliveMethod() const {
+    return parser_.OffersMethod("GET_PARAMETER") && !getParameterRefused_ ? kRtspGetParameter : kRtspOptions;
+}
+
+bool CBaseRTSPClient::HandleKeepAliveReply(RtspMethod method) {
+    const uint32_t status = parser_.GetStatusCode();
+    if (status == 200) return false;
+    // RFC 2326 section 11.3.7: 454 Session Not Found; 404 from servers that
+    // dropped the stream with the session.
+    if (status == 454 || status == 404) {
+        EndSession(FormatText("%s %s answered \"%s\"", MethodName(method), RequestUrl(method).c_str(),
+                              parser_.GetStatusLine().c_str()));
+        return false;
+    }
+    if (status == 401) {
+        const int32_t offered = parser_.GetChallengeScheme();
+        const bool freshNonce = offered == kRtspAuthDigest && parser_.GetNonce() != signedNonce_;
+        if (offered == kRtspAuthNone || (offered == params_.currentScheme && !freshNonce)) return false;
+        params_.currentScheme = offered;
+        return true;
+    }
+    if (method != kRtspGetParameter) return false;
+    getParameterRefused_ = true;
+    return true;
+}
+
+void CBaseRTSPClient::EndSession(const std::string& reason) {
+    if (sessionOver_) return;
+    sessionOver_ = true;
+    if (user_) user_->OnSessionEnded(reason);
+}
+
 void CBaseRTSPClient::KeepAlive() {
     if (lastKeepAlive_ != 0 && platform::MonotonicMilliseconds() - lastKeepAlive_ <= KeepAliveIntervalMs()) return;
-    RequestWithRetry(kRtspOptions);
+    // A reply that does not come is ignored: the next keep-alive goes on time.
+    for (int tries = 0; tries < 3 && !sessionOver_ && !IsStopRequested(); ++tries) {
+        const RtspMethod method = KeepAliveMethod();
+        std::string reply;
+        bool tooLarge = false;
+        if (!SendRequest(method) || !ReadReply(reply, tooLarge)) break;
+        parser_.Parse(reply, method);
+        if (!HandleKeepAliveReply(method)) break;
+    }
     lastKeepAlive_ = platform::MonotonicMilliseconds();
+}
+
+void CBaseRTSPClient::WatchSession() {
+    char buffer[4096];
+    while (!sessionOver_) {
+        platform::SocketError error = platform::SocketError::None;
+        const int ready = platform::WaitReadable(rtspSocket_, kKeepAliveCheckMs, &error);
+        if (IsStopRequested()) return;
+        if (ready != 0) {
+            // Nothing is asked now: what comes unasked (a reply given up on,
+            // a request of the server's) is passed over.
+            const int n = ready < 0 ? -1 : platform::ReceiveBytes(rtspSocket_, buffer, sizeof(buffer), &error);
+            if (IsStopRequested()) return;
+            if (ConnectionEnded(n, error)) {
+                EndSession("the camera closed the RTSP connection");
+                return;
+            }
+        }
+        KeepAlive();
+    }
 }
 
 void CBaseRTSPClient::Run() {
@@ -460,7 +586,7 @@ void CBaseRTSPClient::Run() {
             if (user_) user_->SetMediaConfig(parser_.GetMediaConfig());
             if (RequestWithRetry(kRtspSetup) && AcceptTransport() && !IsStopRequested() &&
                 RequestWithRetry(kRtspPlay) && !IsStopRequested()) {
-                while (!stopEvent_.Wait(kKeepAliveCheckMs)) KeepAlive();
+                WatchSession();
             }
         }
         // A set-up that failed ends the channel's wait for it too.

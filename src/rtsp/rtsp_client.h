@@ -1,6 +1,7 @@
 // One RTSP session (RFC 2326) with a camera, run on a thread of its own:
-// DESCRIBE, SETUP and PLAY, keep-alive with OPTIONS until stopped, then
-// TEARDOWN, with Basic or Digest authentication. In the interleaved transport
+// DESCRIBE, SETUP and PLAY, keep-alive with GET_PARAMETER where the server
+// offers it (else OPTIONS) until stopped or until the camera ends the
+// session, then TEARDOWN, with Basic or Digest authentication. In the interleaved transport
 // modes it also receives the RTP packets on the same connection, hands them
 // to the user and keeps the session alive from inside that stream.
 #pragma once
@@ -65,11 +66,15 @@ public:
     bool RequestWithRetry(RtspMethod method);
     // Receives interleaved media until the connection ends or stays silent
     // for the receive time-out (true) or the stop event is set (false).
-    // Sends OPTIONS every half session time-out meanwhile, without waiting
-    // for its reply.
+    // Sends the keep-alive every half session time-out meanwhile; its reply
+    // is read where it comes, inside the stream.
     virtual bool ReceiveInterleaved();
-    // OPTIONS when half the session time-out has passed since the last one.
+    // The keep-alive when half the session time-out has passed since the
+    // last one.
     void KeepAlive();
+    // GET_PARAMETER once a Public header listed it and the server has not
+    // refused it; OPTIONS otherwise.
+    RtspMethod KeepAliveMethod() const;
     // Why the session failed, for a log ("DESCRIBE rtsp://... answered
     // \"RTSP/1.0 404 Not Found\"", a refused transport, no connection);
     // empty while nothing failed. Any thread may ask.
@@ -91,7 +96,9 @@ protected:
     // Half the session time-out (the announced one or the default).
     uint64_t KeepAliveIntervalMs() const;
     std::string BaseUrl() const;
+    // The selected media's control resolved against the base URL.
     std::string ControlUrl() const;
+    bool HasContentBase() const;
     std::string TransportHeader() const;
     std::string AuthorizationHeader(const char* methodName, const std::string& uri) const;
     // The URL a request goes to: the control URL for SETUP, else the base.
@@ -109,6 +116,16 @@ protected:
     bool ReadReply(std::string& reply, bool& tooLarge, bool* mediaFirst = nullptr);
     void MarkPlaying();
     bool IsStopRequested() const;
+    // Between keep-alives, watches the connection until the stop event, the
+    // camera closing it or an answer that the session is gone.
+    void WatchSession();
+    // Acts on the parsed reply to a keep-alive: a session the camera no
+    // longer knows ends here; true when the keep-alive should go again at
+    // once (with the scheme a 401 asked for, or as OPTIONS after a refused
+    // GET_PARAMETER).
+    bool HandleKeepAliveReply(RtspMethod method);
+    // Tells the user once that the camera ended the session.
+    void EndSession(const std::string& reason);
 
     RtspParams params_;
     CRTSPResponseParser parser_;
@@ -129,6 +146,10 @@ protected:
     std::string cnonce_;
     mutable std::mutex failureLock_;
     FailureReason lastFailure_;
+    bool getParameterRefused_ = false;
+    bool sessionOver_ = false;
+    // The PLAY reply is still to come, inside the interleaved stream.
+    bool playReplyInStream_ = false;
     CManualEvent setupEnded_;
     std::atomic<bool> playing_{false};
 };

@@ -17,6 +17,9 @@ enum RtspMethod : int32_t {
     kRtspTeardown = 4,
     kRtspOptions = 5,
     kRtspPause = 6,
+    // A keep-alive without a body (RFC 2326 section 10.8), for servers
+    // that count only it as activity.
+    kRtspGetParameter = 7,
 };
 
 // Authentication schemes, as offered by a challenge and as in use.

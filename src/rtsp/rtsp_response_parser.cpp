@@ -180,8 +180,20 @@ bool CRTSPResponseParser::HandleHeader(const std::string& line) {
         return true;
     }
     if (name == "session") return ReadSession(value);
+    if (name == "public") {
+        public_ = value;
+        return true;
+    }
     if (name == "www-authenticate") return ReadChallenge(value);
     return true;
+}
+
+bool CRTSPResponseParser::OffersMethod(const std::string& name) const {
+    const std::string wanted = ToLower(name);
+    for (const std::string& method : SplitText(public_, ',')) {
+        if (ToLower(TrimBlanks(method)) == wanted) return true;
+    }
+    return false;
 }
 
 bool CRTSPResponseParser::ReadCSeq(const std::string& value) {

@@ -37,7 +37,7 @@ public:
     // maxSize.
     static ReplyExtent FindReplyExtent(const std::string& text, size_t maxSize, size_t& length);
 
-    // Reads one reply to the request method (kRtspDescribe ... kRtspPause);
+    // Reads one reply to the request method (kRtspDescribe ... kRtspGetParameter);
     // only a DESCRIBE reply's body is read as a session description. Fails
     // for a status other than 200 and 401 and for malformed lines that
     // matter. Fields the reply does not mention keep their values.
@@ -69,6 +69,9 @@ public:
     bool GetQopAuth() const { return qopAuth_; }
     // The status line of the last reply, as received.
     const std::string& GetStatusLine() const { return statusLine_; }
+    // Whether the last Public header (RFC 2326 section 12.28) listed the
+    // method, in any letter case.
+    bool OffersMethod(const std::string& name) const;
     // The Transport header of the last reply; empty when it had none.
     const std::string& GetTransport() const { return transport_; }
     // Stays owned by the parser and unchanged after the DESCRIBE reply.
@@ -106,6 +109,7 @@ private:
     bool digestOffered_ = false;
     std::string statusLine_;
     std::string transport_;
+    std::string public_;
     MediaConfig mediaConfig_;
     int32_t selectedMedia_ = kRtspMediaVideo;
 };

@@ -3,10 +3,18 @@
 #include <algorithm>
 
 #include "rtp/rtp_packet.h"
+#include "rtsp/rtsp_response_parser.h"
 
 namespace telvaro {
 
-// The RTCP channel's frames are passed over whole: their payload must not be
+namespace {
+
+const char kReplyStart[] = "RTSP/";
+constexpr size_t kReplyStartLength = sizeof(kReplyStart) - 1;
+
+}  // namespace
+
+// The RTCP channel's frames are taken whole: their payload must not be
 // searched for the next frame's marker.
 CRTSPStreamParser::CRTSPStreamParser(IRTPReceiverUser* user, uint8_t rtpChannel, uint8_t rtcpChannel)
     : marker_{0x24, rtpChannel}, rtcpChannel_(rtcpChannel), user_(user) {
@@ -20,26 +28,66 @@ void CRTSPStreamParser::Reset() {
     remaining_ = 0;
     lengthCount_ = 0;
     packet_.clear();
-    skipping_ = false;
+    rtcp_ = false;
 }
 
 void CRTSPStreamParser::Deliver(const uint8_t* data, size_t length) {
+    if (rtcp_) {
+        if (onRtcp_) onRtcp_(data, length);
+        return;
+    }
     RTPPacket packet;
     if (ParseRTPHeader(data, length, packet) && user_) user_->OnRTPPacket(&packet);
+}
+
+size_t CRTSPStreamParser::FeedReply(const uint8_t* data, size_t length) {
+    const size_t before = reply_.size();
+    reply_.append(reinterpret_cast<const char*>(data), length);
+    size_t extent = 0;
+    switch (CRTSPResponseParser::FindReplyExtent(reply_, kMaxReplyLength, extent)) {
+        case CRTSPResponseParser::ReplyExtent::Incomplete:
+            return length;
+        case CRTSPResponseParser::ReplyExtent::TooLarge:
+            // Passed over; the search for the next frame starts after it.
+            replyPrefix_ = 0;
+            reply_.clear();
+            return length;
+        case CRTSPResponseParser::ReplyExtent::Complete:
+            break;
+    }
+    reply_.resize(extent);
+    std::string reply;
+    reply.swap(reply_);
+    replyPrefix_ = 0;
+    if (onReply_) onReply_(reply);
+    return extent - before;
 }
 
 void CRTSPStreamParser::Feed(const uint8_t* data, size_t length) {
     if (!data) return;
     size_t p = 0;
     while (p < length) {
+        if (replyPrefix_ == kReplyStartLength) {
+            p += FeedReply(data + p, length - p);
+            continue;
+        }
         const uint8_t byte = data[p];
+        if (matched_ == 0 && (onReply_ || replyPrefix_ > 0)) {
+            if (byte == static_cast<uint8_t>(kReplyStart[replyPrefix_])) {
+                ++p;
+                if (++replyPrefix_ == kReplyStartLength) reply_ = kReplyStart;
+                continue;
+            }
+            // Not a reply after all: the same byte may begin a frame.
+            replyPrefix_ = 0;
+        }
         if (matched_ < 2) {
             if (byte == marker_[matched_]) {
                 ++matched_;
                 ++p;
             } else if (matched_ == 1 && byte == rtcpChannel_ && rtcpChannel_ != marker_[1]) {
                 matched_ = 2;
-                skipping_ = true;
+                rtcp_ = true;
                 ++p;
             } else if (matched_ > 0) {
                 matched_ = 0;  // the same byte may begin a marker
@@ -58,7 +106,7 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t length) {
             continue;
         }
         const size_t count = std::min(static_cast<size_t>(remaining_), length - p);
-        if (skipping_) {
+        if (rtcp_ && !onRtcp_) {
             // Nothing to keep.
         } else if (packet_.empty() && count == static_cast<size_t>(remaining_)) {
             // The whole payload lies in this chunk: parsed where it is.

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "rtp/rtp_receiver_user.h"
@@ -17,20 +19,33 @@ public:
     // the most of the stream the parser ever holds.
     static constexpr size_t kMaxFrameLength = 0xFFFF;
 
-    // RTP comes on rtpChannel; frames of rtcpChannel are passed over whole.
+    // Longest RTSP reply read out of the stream; a longer one is passed over.
+    static constexpr size_t kMaxReplyLength = 64 * 1024;
+    using ReplyHandler = std::function<void(const std::string& reply)>;
+    using RtcpHandler = std::function<void(const uint8_t* data, size_t length)>;
+
+    // RTP comes on rtpChannel; frames of rtcpChannel go whole to the RTCP
+    // handler when there is one.
     explicit CRTSPStreamParser(IRTPReceiverUser* user, uint8_t rtpChannel = 0, uint8_t rtcpChannel = 1);
     virtual ~CRTSPStreamParser();
     CRTSPStreamParser(const CRTSPStreamParser&) = delete;
     CRTSPStreamParser& operator=(const CRTSPStreamParser&) = delete;
 
-    // Consumes the next chunk of the stream. Anything outside a frame (an
-    // RTSP reply on the same connection, say) is skipped while looking for
-    // the next frame; packets whose RTP header does not parse are dropped.
+    // Every RTSP reply between the frames (status line through its body,
+    // as Content-Length says), whole; without a handler replies are skipped.
+    void SetReplyHandler(ReplyHandler handler) { onReply_ = std::move(handler); }
+    void SetRtcpHandler(RtcpHandler handler) { onRtcp_ = std::move(handler); }
+
+    // Consumes the next chunk of the stream. Anything else outside a frame
+    // is skipped while looking for the next frame; packets whose RTP header
+    // does not parse are dropped.
     void Feed(const uint8_t* data, size_t length);
 
 private:
     void Reset();
     void Deliver(const uint8_t* data, size_t length);
+    // Takes bytes of the reply begun; returns how many it consumed.
+    size_t FeedReply(const uint8_t* data, size_t length);
 
     uint32_t matched_ = 0;    // bytes of the frame marker matched so far
     int32_t remaining_ = 0;   // payload bytes of the current frame still expected
@@ -39,9 +54,14 @@ private:
     std::vector<uint8_t> packet_;  // the payload collected so far; its capacity is kept
     const uint8_t marker_[2];
     const uint8_t rtcpChannel_;
-    // The current frame belongs to the RTCP channel and is passed over.
-    bool skipping_ = false;
+    // The current frame belongs to the RTCP channel.
+    bool rtcp_ = false;
     IRTPReceiverUser* user_;
+    // Bytes of "RTSP/" matched at a frame boundary; then the reply so far.
+    size_t replyPrefix_ = 0;
+    std::string reply_;
+    ReplyHandler onReply_;
+    RtcpHandler onRtcp_;
 };
 
 }  // namespace telvaro

@@ -9,6 +9,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -86,6 +87,23 @@ std::string ConfigurationFile() {
     return exe.substr(0, exe.rfind('/') + 1) + "Ombrelix.xml";
 }
 
+void WriteConfiguration(uint16_t httpPort, const std::string& transport) {
+    std::ofstream out(ConfigurationFile(), std::ios::trunc);
+    out << "<?xml version=\"1.0\"?><Configuration><Device address=\"127.0.0.1\" port=\"" << httpPort
+        << "\"><VideoChannel><RTPMode>" << transport << "</RTPMode></VideoChannel></Device></Configuration>";
+}
+
+// The longest time between two frames the host received, in milliseconds.
+int64_t LongestGapMs(const std::vector<fakes::ReceivedFrame>& frames) {
+    int64_t longest = 0;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        longest = std::max<int64_t>(longest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 frames[i].arrived - frames[i - 1].arrived)
+                                                 .count());
+    }
+    return longest;
+}
+
 // A picture the decoder can start from: an IDR slice, an I-VOP, any JPEG.
 bool IsKeyFrame(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
     if (codec == VideoDecoder::Codec::Jpeg) return true;
@@ -161,11 +179,7 @@ TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
     config.channels[0].height = 480;
     camsim::Camera camera(config);
     ASSERT_TRUE(camera.Start(&error)) << error;
-    {
-        std::ofstream out(ConfigurationFile(), std::ios::trunc);
-        out << "<?xml version=\"1.0\"?><Configuration><Device address=\"127.0.0.1\" port=\"" << camera.HttpPort()
-            << "\"><VideoChannel><RTPMode>" << c.transport << "</RTPMode></VideoChannel></Device></Configuration>";
-    }
+    WriteConfiguration(camera.HttpPort(), c.transport);
 
     LibraryHost host;
     fakes::FakeDebugSink& debug = host.debug;
@@ -272,5 +286,90 @@ TEST(GStreamerAuthentication, AWrongPasswordIsReportedOnceAndNeverShown) {
     EXPECT_EQ(found, 1u);
     EXPECT_EQ(host.sink.FrameCount(), 0u);
 }
+
+// Sessions that outlive the server's time-out (3 s here, set on every
+// session), and sessions the server ends: dropped from its pool (later
+// requests get 454) or its connection closed, 3 s after each PLAY. A
+// recording outlives three time-outs with no gap above 1 s and the served
+// rate; one whose sessions end picks up the next session within 3 s (plus
+// the UDP port probe) and says why.
+struct SessionCase {
+    const char* scenario;  // "Long", "Ended" or "Closed"
+    const char* transport;
+};
+
+class GStreamerSessions : public ::testing::TestWithParam<SessionCase> {
+protected:
+    void TearDown() override {
+        std::remove(ConfigurationFile().c_str());
+        const SessionCase& c = GetParam();
+        std::printf("[ sessions ] GStreamer H.264 none %-11s %-6s %5.1f fps, longest gap %lld ms  %s\n", c.transport,
+                    c.scenario, fps_, static_cast<long long>(gapMs_), HasFailure() ? "FAIL" : "pass");
+    }
+    double fps_ = 0;
+    int64_t gapMs_ = 0;
+};
+
+TEST_P(GStreamerSessions, RecordingOutlivesTheSession) {
+    const SessionCase& c = GetParam();
+    const std::string scenario = c.scenario;
+    fakes::GstRtspPeer::Options options;
+    options.fps = kFps;
+    options.lifetimeSeconds = 60;
+    options.sessionTimeoutSeconds = 3;
+    if (scenario == "Ended") options.endSessionsAfterSeconds = 3;
+    if (scenario == "Closed") options.closeClientsAfterSeconds = 3;
+    fakes::GstRtspPeer peer(options);
+    std::string error;
+    ASSERT_TRUE(peer.Start(&error)) << error;
+    camsim::CameraConfig config;
+    config.password = options.password;
+    camsim::Camera camera(config);
+    ASSERT_TRUE(camera.Start(&error)) << error;
+    WriteConfiguration(camera.HttpPort(), c.transport);
+
+    LibraryHost host;
+    host.sink.keepData = true;
+    ASSERT_TRUE(host.Start(camera.HttpPort(), peer.Port(), options.user, options.password));
+    const bool streamed = host.sink.WaitForFrames(1, kFirstFrameTimeoutMs);
+    const auto first = std::chrono::steady_clock::now();
+    if (streamed) std::this_thread::sleep_for(std::chrono::seconds(scenario == "Long" ? 10 : 8));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
+    host.Stop();
+    std::ostringstream story;
+    for (const auto& r : host.debug.Records()) story << "driver: " << r.text << "\n";
+    story << peer.Log();
+    ASSERT_TRUE(streamed) << story.str();
+    const auto frames = host.sink.Frames();
+    gapMs_ = LongestGapMs(frames);
+    fps_ = frames.size() / seconds;
+    if (scenario == "Long") {
+        EXPECT_LE(gapMs_, 1000) << story.str();
+        EXPECT_GE(fps_, 0.9 * kFps) << story.str();
+        EXPECT_EQ(story.str().find("ended the session"), std::string::npos) << story.str();
+        return;
+    }
+    const bool udp = std::string(c.transport) == "RTPoverUDP";
+    EXPECT_LE(gapMs_, 3000 + (udp ? 2000 : 0)) << story.str();
+    const std::string cause = scenario == "Closed" ? "the camera closed the RTSP connection" : "";
+    bool told = false;
+    for (const auto& r : host.debug.Records()) {
+        if (r.text.find("the camera ended the session: ") != std::string::npos &&
+            r.text.find(cause) != std::string::npos) told = true;
+    }
+    EXPECT_TRUE(told) << story.str();
+}
+
+std::vector<SessionCase> SessionCases() {
+    std::vector<SessionCase> cases;
+    for (const char* scenario : {"Long", "Ended", "Closed"})
+        for (const char* transport : {"RTPoverUDP", "RTPoverTCP", "RTPoverRTSP"}) cases.push_back({scenario, transport});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Peer, GStreamerSessions, ::testing::ValuesIn(SessionCases()),
+                         [](const ::testing::TestParamInfo<SessionCase>& info) {
+                             return std::string(info.param.scenario) + "_" + info.param.transport;
+                         });
 
 }  // namespace

@@ -105,7 +105,8 @@ TEST(RtspClient, PlaysFromCamsimInEveryMode) {
 
 // The simulated camera ends sessions that no request renewed within the
 // 2 s it announces, media or not: in both interleaved modes the client keeps
-// its session, and its media, with an OPTIONS about every second.
+// its session, and its media, with a keep-alive about every second: OPTIONS
+// first, then GET_PARAMETER, which the camera's Public header lists.
 TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
     camsim::CameraConfig config;
     config.sessionTimeoutSeconds = 2;
@@ -130,19 +131,22 @@ TEST(RtspClient, InterleavedSessionsOutliveTheCamerasTimeOut) {
 
     std::map<std::string, Clock::time_point> played;
     std::map<std::string, std::vector<Clock::time_point>> options;
+    std::map<std::string, int> optionsSent;
     for (const camsim::LoggedRequest& r : camera.Requests()) {
         std::string session;
         for (const auto& header : r.headers) {
             if (header.first == "Session") session = header.second;
         }
         if (r.method == "PLAY") played[session] = r.received;
-        if (r.method == "OPTIONS") options[session].push_back(r.received);
+        if (r.method == "OPTIONS" || r.method == "GET_PARAMETER") options[session].push_back(r.received);
+        if (r.method == "OPTIONS") ++optionsSent[session];
     }
     ASSERT_EQ(played.size(), 2u);
     for (const auto& play : played) {
         SCOPED_TRACE(play.first);
         const std::vector<Clock::time_point>& times = options[play.first];
         EXPECT_GE(times.size(), 4u);
+        EXPECT_EQ(optionsSent[play.first], 1);
         Clock::time_point last = play.second;
         for (const Clock::time_point& t : times) {
             const int64_t gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - last).count();

@@ -6,7 +6,11 @@ project did not write. It serves one live test picture at a mount path, in
 one codec (H.264 with or without access-unit delimiters, JPEG, MPEG-4
 part 2), with no, Basic or Digest authentication, on 127.0.0.1. Once it
 listens it prints the port on a line of its own on stdout; it ends by itself
-after --lifetime seconds and on SIGTERM or SIGINT.
+after --lifetime seconds and on SIGTERM or SIGINT. For tests of long
+recordings and of sessions the camera ends, it can give every session a time-out
+of a few seconds (and expire idle sessions), drop every session some time after
+its PLAY (later requests on it get 454), or close every client's connection
+some time after its PLAY.
 
 Run it with Debian's interpreter (/usr/bin/python3): it needs python3-gi and
 gir1.2-gst-rtsp-server-1.0.
@@ -123,6 +127,39 @@ def add_auth(server, factory, args):
     factory.set_permissions(permissions)
 
 
+def watch_sessions(server, args):
+    """Session time-out, and the session ends the test asked for, per client."""
+    pool = server.get_session_pool()
+
+    def on_new_session(_client, session):
+        if args.session_timeout > 0:
+            session.set_timeout(args.session_timeout)
+
+    def end_session(session):
+        pool.remove(session)
+        return GLib.SOURCE_REMOVE
+
+    def close_client(client):
+        client.close()
+        return GLib.SOURCE_REMOVE
+
+    def on_play(client, context):
+        session = context.session
+        if args.end_sessions_after > 0 and session is not None:
+            GLib.timeout_add(int(args.end_sessions_after * 1000), end_session, session)
+        if args.close_clients_after > 0:
+            GLib.timeout_add(int(args.close_clients_after * 1000), close_client, client)
+
+    def on_client(_server, client):
+        client.connect("new-session", on_new_session)
+        client.connect("play-request", on_play)
+
+    server.connect("client-connected", on_client)
+    if args.session_timeout > 0:
+        # The pool expires sessions only when asked to.
+        GLib.timeout_add(250, lambda: pool.cleanup() >= 0)
+
+
 def log_messages():
     """Every RTSP request and reply as the server parsed it, and GStreamer's
     warnings and errors, on stderr. gst-rtsp-server prints the messages
@@ -152,6 +189,10 @@ def main():
     parser.add_argument("--password", default="admin")
     parser.add_argument("--mount", default="/PSIA/Streaming/channels/1")
     parser.add_argument("--lifetime", type=float, default=120, help="seconds until the server ends by itself")
+    parser.add_argument("--session-timeout", type=int, default=0, help="seconds; 0: the server's default")
+    parser.add_argument("--end-sessions-after", type=float, default=0, help="drop each session this long after PLAY")
+    parser.add_argument("--close-clients-after", type=float, default=0,
+                        help="close each client's connection this long after PLAY")
     parser.add_argument("--log", action="store_true", help="RTSP messages and GStreamer warnings on stderr")
     args = parser.parse_args()
 
@@ -166,6 +207,7 @@ def main():
     if args.auth != "none":
         add_auth(server, factory, args)
     server.get_mount_points().add_factory(args.mount, factory)
+    watch_sessions(server, args)
     if server.attach(None) == 0:
         print(f"cannot listen on 127.0.0.1:{args.port}", file=sys.stderr)
         return 1

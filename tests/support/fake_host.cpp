@@ -90,6 +90,7 @@ bool FakeStreamSink::OnSample(IMediaSample* sample) {
     frame.height = s->height_;
     frame.sizeClass = s->sizeClass_;
     frame.time = s->time_;
+    frame.arrived = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(mu_);
     ++frameCount_;
     if (keepData) frames_.push_back(std::move(frame));

@@ -118,6 +118,7 @@ struct ReceivedFrame {
     uint32_t height = 0;
     uint32_t sizeClass = 0;
     SYSTEMTIME time{};
+    std::chrono::steady_clock::time_point arrived;  // when OnSample was called
 };
 
 class FakeStreamSink final : public IStreamSink {

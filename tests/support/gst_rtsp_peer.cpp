@@ -61,12 +61,15 @@ bool GstRtspPeer::Start(std::string* error) {
 
     // Everything the child needs is prepared before fork: between fork and
     // exec only async-signal-safe calls are allowed in a threaded process.
-    const std::vector<std::string> args = {
+    std::vector<std::string> args = {
         kPython, OMBRELIX_GST_RTSP_SERVER, "--port", "0", "--log",
         "--codec", options_.codec, "--auth", options_.auth,
         "--user", options_.user, "--password", options_.password,
         "--width", std::to_string(options_.width), "--height", std::to_string(options_.height),
-        "--fps", std::to_string(options_.fps), "--lifetime", std::to_string(options_.lifetimeSeconds)};
+        "--fps", std::to_string(options_.fps), "--lifetime", std::to_string(options_.lifetimeSeconds),
+        "--session-timeout", std::to_string(options_.sessionTimeoutSeconds),
+        "--end-sessions-after", std::to_string(options_.endSessionsAfterSeconds),
+        "--close-clients-after", std::to_string(options_.closeClientsAfterSeconds)};
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -21,6 +21,9 @@ public:
         int height = 240;
         int fps = 25;
         int lifetimeSeconds = 120;  // the server ends by itself after this
+        int sessionTimeoutSeconds = 0;        // 0: the server's default
+        double endSessionsAfterSeconds = 0;   // drops each session this long after its PLAY
+        double closeClientsAfterSeconds = 0;  // closes each connection this long after its PLAY
     };
 
     explicit GstRtspPeer(Options options);

@@ -45,4 +45,29 @@ size_t RecordingUser::RequestsAtConfig() {
     return requestsAtConfig_;
 }
 
+void RecordingUser::OnSessionEnded(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (sessionEnds_++ == 0) sessionEnd_ = reason;
+}
+
+void RecordingUser::OnPeerBye(uint32_t ssrc) {
+    std::lock_guard<std::mutex> lock(mu_);
+    byes_.push_back(ssrc);
+}
+
+std::string RecordingUser::SessionEnd() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return sessionEnd_;
+}
+
+int RecordingUser::SessionEnds() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return sessionEnds_;
+}
+
+std::vector<uint32_t> RecordingUser::Byes() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return byes_;
+}
+
 }  // namespace fakes

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/media_config.h"
@@ -24,11 +25,17 @@ public:
     void OnReceiveTimeout() override {}
     void OnReceiveClosed() override {}
     void SetMediaConfig(const telvaro::MediaConfig& config) override;
+    void OnSessionEnded(const std::string& reason) override;
+    void OnPeerBye(uint32_t ssrc) override;
 
     std::vector<uint16_t> Sequences();
     telvaro::MediaConfig Config();
     int ConfigCalls();
     size_t RequestsAtConfig();
+    // The reason of the first session end, and how many were told.
+    std::string SessionEnd();
+    int SessionEnds();
+    std::vector<uint32_t> Byes();
 
 private:
     TestRtspServer* server_;
@@ -37,6 +44,9 @@ private:
     telvaro::MediaConfig config_;
     int configCalls_ = 0;
     size_t requestsAtConfig_ = 0;
+    std::string sessionEnd_;
+    int sessionEnds_ = 0;
+    std::vector<uint32_t> byes_;
 };
 
 }  // namespace fakes

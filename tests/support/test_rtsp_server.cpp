@@ -13,7 +13,14 @@ namespace fakes {
 namespace {
 
 const char* ReasonFor(int status) {
-    return status == 200 ? "OK" : status == 401 ? "Unauthorized" : status == 404 ? "Not Found" : "Status";
+    switch (status) {
+        case 200: return "OK";
+        case 401: return "Unauthorized";
+        case 404: return "Not Found";
+        case 454: return "Session Not Found";
+        case 461: return "Unsupported Transport";
+        default: return "Status";
+    }
 }
 
 }  // namespace

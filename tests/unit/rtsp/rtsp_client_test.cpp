@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,7 +81,11 @@ struct ScriptedCamera {
     std::string hold;               // a method never answered
     std::string transport;          // the SETUP reply's Transport instead of the one asked
     int playStatus = 200;
+    int setupStatus = 200;
     bool qop = false;               // the Digest challenge offers qop "auth"
+    std::string publicMethods = "DESCRIBE, SETUP, PLAY, TEARDOWN, OPTIONS";  // the OPTIONS reply's Public
+    int getParameterStatus = 200;
+    int keepAliveStatus = 0;        // the answer to every OPTIONS and GET_PARAMETER when not 0
 
     bool Authorised(const RtspRequest& r) const {
         if (auth.empty()) return true;
@@ -131,13 +136,18 @@ struct ScriptedCamera {
         if (r.method == "SETUP") {
             // As servers do: the transport asked for, confirmed.
             a.text = TestRtspServer::Reply(
-                200, r.cseq, {session, "Transport: " + (transport.empty() ? r.Header("Transport") : transport)});
+                setupStatus, r.cseq,
+                {session, "Transport: " + (transport.empty() ? r.Header("Transport") : transport)});
             a.after = afterSetup;
         } else if (r.method == "PLAY") {
             a.text = TestRtspServer::Reply(playStatus, r.cseq, {session, "Range: npt=0.000-"});
             a.after = afterPlay;
+        } else if (keepAliveStatus != 0 && (r.method == "OPTIONS" || r.method == "GET_PARAMETER")) {
+            a.text = TestRtspServer::Reply(keepAliveStatus, r.cseq);
         } else if (r.method == "OPTIONS") {
-            a.text = TestRtspServer::Reply(200, r.cseq, {"Public: DESCRIBE, SETUP, PLAY, TEARDOWN, OPTIONS"});
+            a.text = TestRtspServer::Reply(200, r.cseq, {"Public: " + publicMethods});
+        } else if (r.method == "GET_PARAMETER") {
+            a.text = TestRtspServer::Reply(getParameterStatus, r.cseq, {session});
         } else {
             a.text = TestRtspServer::Reply(200, r.cseq);
         }
@@ -184,6 +194,13 @@ public:
         return AuthorizationHeader("DESCRIBE", uri);
     }
     platform::SocketHandle Socket() const { return rtspSocket_; }
+    // The request with the session a SETUP reply gave.
+    std::string BuildInSession(RtspMethod method) {
+        params_.host = "10.0.0.5";
+        params_.urlPath = kPath;
+        parser_.Parse(TestRtspServer::Reply(200, 4, {"Session: 4D21"}), kRtspSetup);
+        return BuildRequest(method);
+    }
 };
 
 // A scripted server and a client opened on it.
@@ -269,6 +286,25 @@ TEST(RtspClient, SessionTextsAndKeepAlive) {
     EXPECT_EQ(requests.back().text, Request("TEARDOWN " + url, {"CSeq: " + std::to_string(cseq),
                                                                       "Session: 12345678", "User-Agent: Telvaro"}));
     EXPECT_EQ(idle.Of("OPTIONS").size(), 1u);
+}
+
+// The methods the session above never sends, byte for byte.
+TEST(RtspClient, RequestsNotSentInASession) {
+    const std::string url = "rtsp://10.0.0.5:554/PSIA/Streaming/channels/1";
+    struct Case {
+        RtspMethod method;
+        std::string text;
+    } cases[] = {
+        {kRtspPause, Request("PAUSE " + url, {"CSeq: 5", "Session: 4D21", "Range: npt=0.000-", "User-Agent: Telvaro"})},
+        {kRtspGetParameter, Request("GET_PARAMETER " + url, {"CSeq: 5", "Session: 4D21", "User-Agent: Telvaro"})},
+        {static_cast<RtspMethod>(8), ""},
+        {static_cast<RtspMethod>(0), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method);
+        ProbeClient client;
+        EXPECT_EQ(client.BuildInSession(c.method), c.text);
+    }
 }
 
 TEST(RtspClient, NextCSeqFollowsTheServersEcho) {
@@ -467,6 +503,24 @@ TEST(RtspClient, SetupReplyTransportIsChecked) {
     }
 }
 
+// A server without the asked transport refuses the SETUP: the attempt ends
+// there, and its reason names the configured mode.
+TEST(RtspClient, RefusedTransportNamesTheMode) {
+    for (TransportMode mode : {kRtpOverUdp, kRtpOverTcp, kRtpOverRtsp}) {
+        SCOPED_TRACE(mode);
+        ScriptedCamera camera;
+        camera.setupStatus = 461;
+        Bench bench(camera);
+        ASSERT_TRUE(bench.Open(mode));
+        ASSERT_TRUE(fakes::WaitUntil([&] { return !bench.client.LastFailure().Empty(); }, 3000));
+        bench.client.Close();
+        EXPECT_TRUE(bench.Of("PLAY").empty());
+        EXPECT_EQ(bench.client.LastFailure().text,
+                  "SETUP " + bench.Url() + "/trackID=1 answered \"RTSP/1.0 461 Unsupported Transport\" " +
+                      "(transport asked for: " + TransportModeName(mode) + ")");
+    }
+}
+
 // Media on the interleaved channels the server confirmed; RTCP on the other
 // is passed over.
 TEST(RtspClient, InterleavedChannelsAsConfirmed) {
@@ -497,32 +551,52 @@ TEST(RtspClient, DigestWithQopAuth) {
     EXPECT_EQ(fakes::AuthParams(setups[0].Header("Authorization").substr(7))["nc"], "00000002");
 }
 
+// With a Content-Base the control is joined to it as servers expect; without
+// one it is joined to the request URL's path, the query kept after it.
 TEST(RtspClient, ControlUrlJoining) {
+    const std::string query = "/PSIA/Streaming/channels/1?videoCodecType=H.264";
     struct Case {
+        std::string path;
         std::string contentBase;
         std::string control;  // the video's control line, if any
-        std::string setupUrl;  // "" stands for the URL built from host, port and path
+        std::string setupUrl;  // "@" stands for rtsp://127.0.0.1:<port>
+        std::string playUrl;
     } cases[] = {
-        {"rtsp://10.0.0.5/Live/Main/", "a=control:trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1"},
-        {"rtsp://10.0.0.5/Live/Main", "a=control:trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1"},
-        {"rtsp://10.0.0.5/Live/Main/", "a=control:/trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1"},
-        {"rtsp://10.0.0.5/Live/", "a=control:rtsp://10.0.0.6/Other/Track", "rtsp://10.0.0.6/Other/Track"},
-        {"rtsp://10.0.0.5/Live/", "", "rtsp://10.0.0.5/Live/"},
-        {"", "a=control:trackID=2", ""},
+        {kPath, "rtsp://10.0.0.5/Live/Main/", "a=control:trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1",
+         "rtsp://10.0.0.5/Live/Main/"},
+        {kPath, "rtsp://10.0.0.5/Live/Main", "a=control:trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1",
+         "rtsp://10.0.0.5/Live/Main"},
+        {kPath, "rtsp://10.0.0.5/Live/Main/", "a=control:/trackID=1", "rtsp://10.0.0.5/Live/Main/trackID=1",
+         "rtsp://10.0.0.5/Live/Main/"},
+        {kPath, "rtsp://10.0.0.5/Live/", "a=control:rtsp://10.0.0.6/Other/Track", "rtsp://10.0.0.6/Other/Track",
+         "rtsp://10.0.0.5/Live/"},
+        {kPath, "rtsp://10.0.0.5/Live/", "", "rtsp://10.0.0.5/Live/", "rtsp://10.0.0.5/Live/"},
+        {kPath, "", "a=control:trackID=2", "@/PSIA/Streaming/channels/1/trackID=2", "@/PSIA/Streaming/channels/1"},
+        {query, "", "a=control:streamid=0", "@/PSIA/Streaming/channels/1/streamid=0?videoCodecType=H.264",
+         "@" + query},
+        {query, "", "a=control:/streamid=0", "@/PSIA/Streaming/channels/1/streamid=0?videoCodecType=H.264",
+         "@" + query},
+        {query, "", "a=control:streamid=0?x=1", "@/PSIA/Streaming/channels/1/streamid=0?x=1", "@" + query},
+        {query, "", "", "@" + query, "@" + query},
+        {"/live/?codec=h264", "", "a=control:track1", "@/live/track1?codec=h264", "@/live/?codec=h264"},
+        {query, "rtsp://127.0.0.1/PSIA/Streaming/channels/1?videoCodecType=H.264/", "a=control:stream=0",
+         "rtsp://127.0.0.1/PSIA/Streaming/channels/1?videoCodecType=H.264/stream=0",
+         "rtsp://127.0.0.1/PSIA/Streaming/channels/1?videoCodecType=H.264/"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.contentBase + " + " + c.control);
+        SCOPED_TRACE(c.path + " " + c.contentBase + " + " + c.control);
         ScriptedCamera camera;
         camera.contentBase = c.contentBase;
         camera.sdp = "v=0\r\nm=video 0 RTP/AVP 26\r\n" + (c.control.empty() ? "" : c.control + "\r\n");
         Bench bench(camera);
+        bench.params.urlPath = c.path;
         ASSERT_TRUE(bench.Open(kRtpOverUdp));
         ASSERT_TRUE(bench.server.WaitForRequests(3, 3000));
         bench.client.Close();
-        const std::string base = c.contentBase.empty() ? bench.Url() : c.contentBase;
-        const std::string expected = c.setupUrl.empty() ? bench.Url() + "/trackID=2" : c.setupUrl;
-        EXPECT_EQ(bench.Of("SETUP").at(0).url, expected);
-        EXPECT_EQ(bench.Of("PLAY").at(0).url, base);
+        const std::string host = "rtsp://127.0.0.1:" + std::to_string(bench.server.Port());
+        auto expand = [&host](std::string url) { return url[0] == '@' ? host + url.substr(1) : url; };
+        EXPECT_EQ(bench.Of("SETUP").at(0).url, expand(c.setupUrl));
+        EXPECT_EQ(bench.Of("PLAY").at(0).url, expand(c.playUrl));
     }
 }
 
@@ -621,6 +695,116 @@ TEST(RtspClient, KeepAliveFromInsideAQuietInterleavedStream) {
     }
 }
 
+// Servers that count only GET_PARAMETER as activity list it in Public (the
+// first keep-alive's OPTIONS learns it); one that refuses it gets OPTIONS at
+// once and from then on. Interleaved, the replies come inside the stream and
+// are read there.
+TEST(RtspClient, KeepAliveMethodFollowsThePublicHeader) {
+    const std::string offered = "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER";
+    struct Case {
+        const char* name;
+        TransportMode mode;
+        std::string publicMethods;
+        int getParameterStatus;
+        std::vector<std::string> keepAlives;  // the first ones, in order
+    } cases[] = {
+        {"UDP, offered", kRtpOverUdp, offered, 200, {"OPTIONS", "GET_PARAMETER", "GET_PARAMETER"}},
+        {"UDP, not offered", kRtpOverUdp, "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN", 200,
+         {"OPTIONS", "OPTIONS", "OPTIONS"}},
+        {"UDP, refused", kRtpOverUdp, offered, 501, {"OPTIONS", "GET_PARAMETER", "OPTIONS", "OPTIONS"}},
+        {"interleaved, offered", kRtpOverTcp, offered, 200, {"OPTIONS", "GET_PARAMETER", "GET_PARAMETER"}},
+        {"interleaved, refused", kRtpOverRtsp, offered, 405, {"OPTIONS", "GET_PARAMETER", "OPTIONS", "OPTIONS"}},
+    };
+    std::vector<std::unique_ptr<Bench>> benches;
+    for (const Case& c : cases) {
+        ScriptedCamera camera;
+        camera.session = "Session: 12345678;timeout=2";
+        camera.publicMethods = c.publicMethods;
+        camera.getParameterStatus = c.getParameterStatus;
+        benches.emplace_back(new Bench(camera));
+        benches.back()->params.receiveTimeoutMs = 5000;
+        ASSERT_TRUE(benches.back()->Open(c.mode));
+    }
+    for (size_t i = 0; i < benches.size(); ++i) {
+        const Case& c = cases[i];
+        Bench& bench = *benches[i];
+        SCOPED_TRACE(c.name);
+        auto keepAlives = [&bench] {
+            std::vector<RtspRequest> out;
+            for (const RtspRequest& r : bench.server.Requests())
+                if (r.method == "OPTIONS" || r.method == "GET_PARAMETER") out.push_back(r);
+            return out;
+        };
+        EXPECT_TRUE(fakes::WaitUntil([&] { return keepAlives().size() >= c.keepAlives.size(); }, 8000));
+        bench.client.Close();
+        const std::vector<RtspRequest> sent = keepAlives();
+        ASSERT_GE(sent.size(), c.keepAlives.size());
+        for (size_t k = 0; k < c.keepAlives.size(); ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(sent[k].text, Request(c.keepAlives[k] + " " + bench.Url(),
+                                            {"CSeq: " + std::to_string(sent[k].cseq), "Session: 12345678",
+                                             "User-Agent: Telvaro"}));
+        }
+    }
+}
+
+// The camera's word that the session is over ends it at once: a 454 or 404
+// to the keep-alive, or the connection closed, in every mode. A BYE in the
+// interleaved stream goes to the user, which judges it against the media.
+TEST(RtspClient, SessionEndedByTheCamera) {
+    struct Case {
+        const char* name;
+        TransportMode mode;
+        int keepAliveStatus;  // 0: the connection is closed instead
+        const char* reason;   // "" for the connection's, else the status line
+    } cases[] = {
+        {"454, UDP", kRtpOverUdp, 454, "RTSP/1.0 454 Session Not Found"},
+        {"404, UDP", kRtpOverUdp, 404, "RTSP/1.0 404 Not Found"},
+        {"454, interleaved", kRtpOverTcp, 454, "RTSP/1.0 454 Session Not Found"},
+        {"closed, UDP", kRtpOverUdp, 0, ""},
+        {"closed, RTP over TCP", kRtpOverTcp, 0, ""},
+        {"closed, RTP over RTSP", kRtpOverRtsp, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedCamera camera;
+        camera.session = "Session: 12345678;timeout=2";
+        camera.keepAliveStatus = c.keepAliveStatus;
+        Bench bench(camera);
+        bench.params.receiveTimeoutMs = 5000;
+        ASSERT_TRUE(bench.Open(c.mode));
+        ASSERT_TRUE(bench.server.WaitForRequests(3, 2000));
+        const Clock::time_point played = Clock::now();
+        if (c.keepAliveStatus == 0) {
+            ASSERT_TRUE(fakes::WaitUntil([&] { return bench.client.Playing(); }, 2000));
+            bench.server.Stop();
+        }
+        ASSERT_TRUE(fakes::WaitUntil([&] { return !bench.user.SessionEnd().empty(); }, 4000));
+        EXPECT_LE(MsSince(played), 2500);
+        const std::string expected = c.keepAliveStatus == 0
+                                         ? "the camera closed the RTSP connection"
+                                         : " " + bench.Url() + " answered \"" + c.reason + "\"";
+        EXPECT_NE(bench.user.SessionEnd().find(expected), std::string::npos) << bench.user.SessionEnd();
+        // Once, and nothing more is asked of a session that is gone.
+        const size_t requests = bench.server.RequestCount();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        EXPECT_LE(bench.server.RequestCount(), requests + 1);
+        bench.client.Close();
+        EXPECT_EQ(bench.user.SessionEnds(), 1);
+    }
+    ScriptedCamera camera;
+    camera.afterPlay = RtpFrame(1) + TestRtspServer::Interleaved(1, {0x81, 0xCB, 0x00, 0x01, 0x0A, 0x0B, 0x0C, 0x0D});
+    Bench bench(camera);
+    ASSERT_TRUE(bench.Open(kRtpOverRtsp));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return !bench.user.Byes().empty(); }, 2000));
+    bench.client.Close();
+    const uint8_t ssrc[4] = {0x0A, 0x0B, 0x0C, 0x0D};
+    uint32_t expected = 0;
+    std::memcpy(&expected, ssrc, 4);
+    EXPECT_EQ(bench.user.Byes(), std::vector<uint32_t>{expected});
+    EXPECT_TRUE(bench.user.SessionEnd().empty());
+}
+
 // A host callback that blocks beyond the stop bound: Close gives up on the
 // thread but leaves it the socket and the user, and the client can be
 // closed for good once the thread has ended.
@@ -710,7 +894,7 @@ TEST(RtspClient, SetupEndsWithThePlayReply) {
             EXPECT_EQ(failure.text, "");
         } else if (c.answered) {
             EXPECT_EQ(failure.kind, kFailureRefused);
-            EXPECT_EQ(failure.text, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Status\"");
+            EXPECT_EQ(failure.text, "PLAY " + bench.Url() + " answered \"RTSP/1.0 454 Session Not Found\"");
         } else {
             EXPECT_EQ(failure.kind, kFailureNoAnswer);
             EXPECT_EQ(failure.text, "PLAY " + bench.Url() + ": no reply");
