@@ -32,8 +32,8 @@ const char kHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 std::string Open(const std::string& name) { return "<" + name + " version=\"1.0\" xmlns=\"urn:psialliance-org\">\n"; }
 
-const char kChannelBody[] =
-    "<id>1</id>\n<channelName>Main</channelName>\n<enabled>true</enabled>\n"
+const char kChannelRest[] =
+    "<channelName>Main</channelName>\n<enabled>true</enabled>\n"
     "<Transport><rtspPortNo>554</rtspPortNo></Transport>\n"
     "<Video>\n<enabled>true</enabled>\n<videoInputChannelID>1</videoInputChannelID>\n"
     "<videoCodecType>H.264</videoCodecType>\n<videoResolutionWidth>640</videoResolutionWidth>\n"
@@ -41,8 +41,10 @@ const char kChannelBody[] =
     "<constantBitRate>2048</constantBitRate>\n<fixedQuality>50</fixedQuality>\n"
     "<maxFrameRate>2500</maxFrameRate>\n<keyFrameInterval>1000</keyFrameInterval>\n</Video>\n";
 
-const char kCapabilities[] =
-    "<id>1</id>\n<enabled opt=\"true,false\">true</enabled>\n"
+std::string ChannelBody(uint32_t id) { return "<id>" + std::to_string(id) + "</id>\n" + kChannelRest; }
+
+const char kCapabilitiesRest[] =
+    "<enabled opt=\"true,false\">true</enabled>\n"
     "<Transport><rtspPortNo min=\"1\" max=\"65535\">554</rtspPortNo></Transport>\n"
     "<Video>\n<videoCodecType opt=\"H.264,MJPEG\">H.264</videoCodecType>\n"
     "<videoResolutionWidth opt=\"640,1280\">640</videoResolutionWidth>\n"
@@ -51,6 +53,8 @@ const char kCapabilities[] =
     "<constantBitRate min=\"32\" max=\"6144\">2048</constantBitRate>\n"
     "<fixedQuality opt=\"25,50,75,100\">50</fixedQuality>\n"
     "<maxFrameRate opt=\"2500,1500,500\">2500</maxFrameRate>\n</Video>\n";
+
+std::string Capabilities(uint32_t id) { return "<id>" + std::to_string(id) + "</id>\n" + kCapabilitiesRest; }
 
 std::string PortList(const char* list, const char* port, uint32_t count) {
     std::string x = "<" + std::string(list) + ">\n";
@@ -99,8 +103,8 @@ bool Listens(uint16_t port) {
 
 }  // namespace
 
-LighttpdPeer::LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method)
-    : inputs_(inputs), outputs_(outputs), method_(std::move(method)) {}
+LighttpdPeer::LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method, uint32_t channels)
+    : inputs_(inputs), outputs_(outputs), channels_(channels), method_(std::move(method)) {}
 
 LighttpdPeer::~LighttpdPeer() {
     Kill();
@@ -149,23 +153,26 @@ bool LighttpdPeer::WriteSite() {
     bool ok = WriteFile("lighttpd.conf", conf.str()) && WriteFile("users", user + ":" + kRealm + ":" + ha1 + "\n") &&
               WriteFile("www/put.cgi", PutScript(dir_ + "/puts.log"));
 
-    const std::string channel = Open("StreamingChannel") + kChannelBody + "</StreamingChannel>\n";
     const std::string inputs = PortList("IOInputPortList", "IOInputPort", inputs_);
     const std::string outputs = PortList("IOOutputPortList", "IOOutputPort", outputs_);
-    const std::pair<const char*, std::string> documents[] = {
+    std::string list = Open("StreamingChannelList");
+    std::vector<std::pair<std::string, std::string>> documents = {
         {"System/deviceInfo",
          Open("DeviceInfo") + "<deviceName>Peer</deviceName>\n<deviceID>7d1a0000-0000-0000-0000-000000000001</deviceID>\n"
                               "<model>Lighttpd-PSIA</model>\n<macAddress>02:00:00:00:01:01</macAddress>\n"
                               "<firmwareVersion>1.4</firmwareVersion>\n</DeviceInfo>\n"},
-        {"Streaming/channels", Open("StreamingChannelList") + "<StreamingChannel>\n" + kChannelBody +
-                                   "</StreamingChannel>\n</StreamingChannelList>\n"},
-        {"Streaming/channels/1", channel},
-        {"Streaming/channels/1/capabilities", Open("StreamingChannel") + kCapabilities + "</StreamingChannel>\n"},
         {"System/IO", Open("IOPortList") + inputs + outputs + "</IOPortList>\n"},
         {"System/IO/inputs", Open("IOInputPortList") + inputs.substr(inputs.find('\n') + 1)},
         {"System/IO/outputs", Open("IOOutputPortList") + outputs.substr(outputs.find('\n') + 1)},
     };
-    for (const auto& d : documents) ok = ok && WriteFile(std::string("www/PSIA/") + d.first + ".xml", kHead + d.second);
+    for (uint32_t id = 1; id <= channels_; ++id) {
+        const std::string path = "Streaming/channels/" + std::to_string(id);
+        list += "<StreamingChannel>\n" + ChannelBody(id) + "</StreamingChannel>\n";
+        documents.emplace_back(path, Open("StreamingChannel") + ChannelBody(id) + "</StreamingChannel>\n");
+        documents.emplace_back(path + "/capabilities", Open("StreamingChannel") + Capabilities(id) + "</StreamingChannel>\n");
+    }
+    documents.emplace_back("Streaming/channels", list + "</StreamingChannelList>\n");
+    for (const auto& d : documents) ok = ok && WriteFile("www/PSIA/" + d.first + ".xml", kHead + d.second);
     for (uint32_t i = 0; i < inputs_; ++i) ok = ok && SetInputActive(i, false);
     return ok;
 }

@@ -4,8 +4,8 @@
 // documents from files and taking every PUT through a CGI script that
 // records it and answers a ResponseStatus with statusCode 1.
 //
-// The documents describe one streaming channel (id 1, RTSP port 554, model
-// "Lighttpd-PSIA") offering H.264 and MJPEG at 640x480 and 1280x720, 5 to
+// The documents describe streaming channels 1, 2, ... (RTSP port 554, model
+// "Lighttpd-PSIA"), each offering H.264 and MJPEG at 640x480 and 1280x720, 5 to
 // 25 fps, CBR and VBR, bit rates 32 to 6144 and qualities 25, 50, 75, 100;
 // input ports 0 .. inputs-1, all "inactive" at first, and output ports
 // 0 .. outputs-1.
@@ -30,7 +30,7 @@ public:
     };
 
     // method: "digest" or "basic".
-    LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method = "digest");
+    LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method = "digest", uint32_t channels = 1);
     // Stops the server and removes its files.
     ~LighttpdPeer();
     LighttpdPeer(const LighttpdPeer&) = delete;
@@ -54,6 +54,7 @@ private:
 
     uint32_t inputs_;
     uint32_t outputs_;
+    uint32_t channels_;
     std::string method_;
     std::string dir_;
     uint16_t port_ = 0;

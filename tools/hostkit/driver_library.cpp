@@ -14,11 +14,16 @@ namespace hostkit {
 
 #if defined(_WIN32)
 
-std::string ProgramDirectory() {
+std::string ProgramPath() {
     char buffer[MAX_PATH + 1] = {0};
     DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return ".\\";
-    std::string path(buffer, n);
+    if (n == 0 || n >= MAX_PATH) return std::string();
+    return std::string(buffer, n);
+}
+
+std::string ProgramDirectory() {
+    const std::string path = ProgramPath();
+    if (path.empty()) return ".\\";
     return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
@@ -34,14 +39,17 @@ bool DriverLibrary::Load(const std::string& path) {
         candidates.push_back(ProgramDirectory() + "Ombrelix.dll");
         candidates.push_back(ProgramDirectory() + "..\\..\\src\\Ombrelix.dll");
     }
+    error_.clear();
     for (const std::string& candidate : candidates) {
         handle_ = LoadLibraryA(candidate.c_str());
         if (handle_) {
             path_ = candidate;
+            error_.clear();
             return true;
         }
-        error_ = "cannot load " + candidate + " (error " + std::to_string(GetLastError()) + ")";
+        error_ += (error_.empty() ? "" : "; ") + candidate + " (error " + std::to_string(GetLastError()) + ")";
     }
+    error_ = "tried " + error_ + (path.empty() ? "; --library names another Ombrelix.dll" : "");
     return false;
 }
 
@@ -51,11 +59,16 @@ void* DriverLibrary::Symbol(const char* name) const {
 
 #else
 
-std::string ProgramDirectory() {
+std::string ProgramPath() {
     std::vector<char> buffer(PATH_MAX + 1, '\0');
     ssize_t n = readlink("/proc/self/exe", buffer.data(), PATH_MAX);
-    if (n <= 0) return "./";
-    std::string path(buffer.data(), static_cast<size_t>(n));
+    if (n <= 0) return std::string();
+    return std::string(buffer.data(), static_cast<size_t>(n));
+}
+
+std::string ProgramDirectory() {
+    const std::string path = ProgramPath();
+    if (path.empty()) return "./";
     return path.substr(0, path.rfind('/') + 1);
 }
 
@@ -70,19 +83,27 @@ bool DriverLibrary::Load(const std::string& path) {
     } else {
         candidates.push_back(ProgramDirectory() + "../../src/libombrelix.so");
         candidates.push_back(ProgramDirectory() + "libombrelix.so");
+        candidates.push_back(ProgramDirectory() + "../lib/libombrelix.so");  // installed
         candidates.push_back("libombrelix.so");
     }
+    error_.clear();
     for (const std::string& candidate : candidates) {
-        if (candidate.find('/') != std::string::npos && access(candidate.c_str(), R_OK) != 0) continue;
-        handle_ = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_) {
-            path_ = candidate;
-            return true;
+        std::string why;
+        if (candidate.find('/') != std::string::npos && access(candidate.c_str(), R_OK) != 0) {
+            why = candidate + " (not found)";
+        } else {
+            handle_ = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle_) {
+                path_ = candidate;
+                error_.clear();
+                return true;
+            }
+            const char* e = dlerror();
+            why = e ? std::string(e) : candidate + " (cannot be loaded)";
         }
-        const char* e = dlerror();
-        error_ = e ? e : "cannot load " + candidate;
+        error_ += (error_.empty() ? "" : "; ") + why;
     }
-    if (error_.empty()) error_ = "libombrelix.so not found (use --library)";
+    error_ = "tried " + error_ + (path.empty() ? "; --library names another libombrelix.so" : "");
     return false;
 }
 

@@ -36,5 +36,7 @@ private:
 
 // Directory of this program, ending in '/'.
 std::string ProgramDirectory();
+// This program's own file.
+std::string ProgramPath();
 
 }  // namespace hostkit

@@ -7,6 +7,8 @@
 #include <unistd.h>
 #endif
 
+#include "hostkit/driver_library.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -104,6 +106,22 @@ bool ResolvePassword(DeviceOptions& options, std::string& error) {
         if (const char* fromEnvironment = std::getenv(kPasswordVariable)) options.password = fromEnvironment;
     }
     return true;
+}
+
+std::string MaskedPassword(const std::string& password) { return password.empty() ? "" : "********"; }
+
+int CurrentProcessId() {
+#if defined(_WIN32)
+    return static_cast<int>(GetCurrentProcessId());
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+bool LoadDriver(hostkit::DriverLibrary& library, const DeviceOptions& options) {
+    if (library.Load(options.library)) return true;
+    std::fprintf(stderr, "ombrelix-host: cannot load the driver: %s\n", library.Error().c_str());
+    return false;
 }
 
 }  // namespace host

@@ -27,4 +27,21 @@ struct DeviceOptions {
 // when the file cannot be read or there is no terminal to ask on.
 bool ResolvePassword(DeviceOptions& options, std::string& error);
 
+// What is printed in place of a password.
+std::string MaskedPassword(const std::string& password);
+
+int CurrentProcessId();
+
+}  // namespace host
+
+namespace hostkit {
+class DriverLibrary;
+}
+
+namespace host {
+
+// Loads the driver the options name, or the one beside this program; on
+// failure prints which paths were tried and why.
+bool LoadDriver(hostkit::DriverLibrary& library, const DeviceOptions& options);
+
 }  // namespace host

@@ -22,19 +22,33 @@ namespace host {
 
 using namespace telvaro::ipcapture;
 
-// Prints each message with its level, and keeps them for the summary.
+// Prints each message with its level and keeps the latest ones (a long run
+// must not keep every message it was sent). Once the host itself stops the
+// channels, the driver's "offline, channel was stopped" notices are what the
+// host asked for, not faults: they are kept but not printed.
+//
+// The driver says why a connection attempt or an I/O operation failed in a
+// notice of its own; those are printed even when quiet (unless the command
+// tells them itself), and the latest is kept.
 class DebugSink final : public IDebugSink {
     OMBRELIX_DESTRUCTOR_SLOT(DebugSink)
 public:
-    explicit DebugSink(bool quiet) : quiet_(quiet) {}
+    static constexpr size_t kKept = 256;
+    explicit DebugSink(bool quiet, bool printCauses = true) : quiet_(quiet), printCauses_(printCauses) {}
     void Receive(const CDebugInfoIf* info) override;
     // The latest messages, oldest first: a recorder that runs for days
-    // through camera restarts keeps only the last kKeptMessages.
+    // through camera restarts keeps only the last kKept.
     std::vector<std::pair<int, std::string>> Messages();
-    static constexpr size_t kKeptMessages = 256;
+    void Stopping() { stopping_ = true; }
+    // The latest failure cause the driver gave, without where it came from;
+    // empty when none came.
+    std::string LastCause();
 
 private:
     bool quiet_;
+    bool printCauses_;
+    std::string lastCause_;
+    std::atomic<bool> stopping_{false};
     std::mutex mu_;
     std::deque<std::pair<int, std::string>> messages_;
 };
@@ -91,6 +105,7 @@ using hostkit::StreamConfig;
 struct StreamStats {
     std::chrono::steady_clock::time_point first;  // arrival of the first frame
     std::chrono::steady_clock::time_point last;
+    std::chrono::steady_clock::duration longestGap{};  // between two frames
     uint64_t frames = 0;
     uint64_t bytes = 0;
     uint64_t keyFrames = 0;
@@ -100,30 +115,39 @@ struct StreamStats {
     uint32_t signalLost = 0;
 };
 
-// Writes one channel's frames to a file as they come (an elementary stream
-// for H.264 and MPEG-4, concatenated JPEG files for JPEG) and logs each
-// frame's time, FourCC, size and picture size. Without a media path it only
+class MediaFile;
+
+// Hands one channel's frames to its media file as they come and logs each
+// frame's time, FourCC, size and picture size. Without a media file it only
 // counts them.
 class StreamSink final : public IStreamSink {
     OMBRELIX_DESTRUCTOR_SLOT(StreamSink)
 public:
-    StreamSink(uint32_t channel, const std::string& mediaPath, const std::string& logPath);
+    StreamSink(uint32_t channel, std::unique_ptr<MediaFile> media, const std::string& logPath);
     ~StreamSink();
     bool OnSample(IMediaSample* sample) override;
     void OnSignalLost() override;
     StreamStats Stats();
-    bool Opened() const { return media_ != nullptr || counting_; }
+    bool Opened() const { return counting_ || (media_ && log_); }
+    // Completes the media file and the log (no frame arrives any more);
+    // false with a reason when the file could not be completed.
+    bool Finish(std::string& error);
 
 private:
     uint32_t channel_;
     bool counting_;
     std::mutex mu_;
-    FILE* media_ = nullptr;
+    std::unique_ptr<MediaFile> media_;
+    std::string mediaError_;
     FILE* log_ = nullptr;
     StreamStats stats_;
 };
 
 std::string FourccText(uint32_t fourcc);
 std::string FormatSystemTime(const SYSTEMTIME& t);
+// Milliseconds since 1970-01-01 UTC.
+int64_t SystemTimeMilliseconds(const SYSTEMTIME& t);
+// H264, DIVX and JPEG frames stand on their own.
+bool IsKeyFrame(uint32_t fourcc);
 
 }  // namespace host

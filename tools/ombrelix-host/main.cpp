@@ -4,21 +4,58 @@
 #include <cstdio>
 
 #include "io_command.h"
+#include "media_file.h"
+#include "private_configuration.h"
 #include "probe_command.h"
 #include "record_command.h"
 
 namespace {
 
+#if defined(_WIN32)
+#define LIBRARY_NAME "Ombrelix.dll"
+#define PROGRAM "ombrelix-host.exe"
+#define QUOTE "\""
+#define CONTINUED " ^\n"
+#else
+#define LIBRARY_NAME "libombrelix.so"
+#define PROGRAM "ombrelix-host"
+#define QUOTE "'"
+#define CONTINUED " \\\n"
+#endif
+
 const char kPasswordHelp[] =
     "The password comes from -w, --password-file or --ask-password, or else from the environment variable "
     "OMBRELIX_PASSWORD. A password given with -w can be read by every user of this computer while the program "
-    "runs; the other three keep it out of the process list.";
+    "runs; the other three keep it out of the process list. Exit status: 0 done, 1 the device or a channel "
+    "failed, 2 a bad option, 130 interrupted.";
+
+const char kRecordExamples[] =
+    "\nExamples:\n"
+    "  " PROGRAM " record -a 192.168.1.64 -u admin --ask-password -d 30 -o rec\n"
+    "      asks the camera for its capability text, records channel 0 for 30 s into rec/channel0.mkv\n"
+    "  " PROGRAM " record -a 192.168.1.64 -u admin --ask-password -n 2 --transport tcp -d 60 -y" CONTINUED
+    "      --capability " QUOTE "101;554;CBR,VBR;64;8192;20,40,60,80,100" QUOTE
+    " --capability " QUOTE "201;554;CBR,VBR;64;8192;20,40,60,80,100" QUOTE "\n"
+    "      two channels over RTP in the RTSP connection, replacing earlier files\n";
+
+const char kProbeExamples[] =
+    "\nExamples:\n"
+    "  " PROGRAM " probe -a 192.168.1.64 -u admin --ask-password\n"
+    "  " PROGRAM " probe -a 192.168.1.64 -u admin --password-file pw.txt --json\n";
+
+const char kIoExamples[] =
+    "\nThe driver drives every output it is told of high when it starts; this command tells it of outputs only "
+    "up to the highest one --set names, and of none without --set.\n"
+    "Examples:\n"
+    "  " PROGRAM " io -a 192.168.1.64 -u admin --ask-password --inputs 2 -d 60\n"
+    "      watches two inputs, touches no output\n"
+    "  " PROGRAM " io -a 192.168.1.64 -u admin --ask-password --set 0=0 -d 5\n"
+    "      output 0 goes high as the driver starts, then low\n";
 
 void AddDeviceOptions(CLI::App* command, host::DeviceOptions& device) {
-    command->add_option("--library", device.library,
-                        "path of libombrelix.so (default: the one built beside this program)");
+    command->add_option("--library", device.library, "path of " LIBRARY_NAME " (default: the one beside this program)");
     command->add_option("-a,--address", device.address, "device address")->capture_default_str();
-    command->add_option("-p,--port", device.port, "device HTTP port")->capture_default_str();
+    command->add_option("-p,--port", device.port, "device HTTP port")->capture_default_str()->check(CLI::Range(1, 65535));
     command->add_option("-u,--user", device.user, "user name");
     CLI::Option* password =
         command->add_option("-w,--password", device.password, "password (visible to other local users)");
@@ -28,7 +65,6 @@ void AddDeviceOptions(CLI::App* command, host::DeviceOptions& device) {
         command->add_flag("--ask-password", device.askPassword, "ask for the password on the terminal");
     password->excludes(file)->excludes(ask);
     file->excludes(ask);
-    command->footer(kPasswordHelp);
 }
 
 // The password from wherever the options say; a message and false when it
@@ -40,54 +76,128 @@ bool Resolve(host::DeviceOptions& device) {
     return false;
 }
 
-}  // namespace
+const CLI::Validator kCapabilityText(
+    [](std::string& text) {
+        std::string error;
+        return host::CheckCapabilityText(text, error) ? std::string() : error;
+    },
+    "TEXT");
 
-int main(int argc, char** argv) {
-    CLI::App app{"ombrelix-host: loads the Ombrelix driver as a recorder host does and drives it"};
-    app.set_version_flag("--version", "ombrelix-host " OMBRELIX_VERSION);
-    app.require_subcommand(1);
+const CLI::Validator kWritableFormat(
+    [](std::string& format) {
+        return host::MediaFormatAvailable(format)
+                   ? std::string()
+                   : "this build writes no " + format + " files (no libavformat): use --format raw";
+    },
+    "");
 
-    host::RecordOptions record;
-    CLI::App* rec = app.add_subcommand("record", "record every channel of one device for a while");
+void AddRecordOptions(CLI::App* rec, host::RecordOptions& record, host::PrivateConfiguration& privateConfiguration) {
     AddDeviceOptions(rec, record);
-    rec->add_option("-c,--codec", record.codec, "h264, mpeg4 or jpeg")->capture_default_str();
+    rec->add_option("-c,--codec", record.codec, "h264, mpeg4 or jpeg")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"h264", "mpeg4", "jpeg"}));
     rec->add_option("--model", record.model, "device model text")->capture_default_str();
-    rec->add_option("-n,--channels", record.channels, "number of video channels")->capture_default_str();
-    rec->add_option("--inputs", record.inputs, "number of digital inputs")->capture_default_str();
-    rec->add_option("--outputs", record.outputs, "number of digital outputs")->capture_default_str();
+    rec->add_option("-n,--channels", record.channels, "number of video channels")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 256));
+    rec->add_option("--inputs", record.inputs, "number of digital inputs")->capture_default_str()->check(CLI::Range(0, 256));
+    rec->add_option("--outputs", record.outputs, "number of digital outputs (this command never starts the I/O)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 256));
     rec->add_option("--capability", record.capabilities,
-                    "capability text of channel 0, 1, ... (device parameters 2, 3, ...), as `probe` prints it");
+                    "capability text of channel 0, 1, ... (device parameters 2, 3, ...), as `probe` prints it; "
+                    "without one the capability query is run")
+        ->check(kCapabilityText);
     rec->add_option("--param", record.parameters, "device parameter INDEX=TEXT (parameter 1 defaults to 0)");
-    rec->add_option("--width", record.width, "picture width asked for")->capture_default_str();
-    rec->add_option("--height", record.height, "picture height asked for")->capture_default_str();
-    rec->add_option("--interval", record.interval, "milliseconds between frames")->capture_default_str();
-    rec->add_option("--quality", record.quality, "quality 0 to 100")->capture_default_str();
-    rec->add_option("-d,--duration", record.duration, "seconds to record")->capture_default_str();
-    rec->add_option("-o,--output", record.output, "folder for channel<N>.<ending> and channel<N>.log")->capture_default_str();
+    rec->add_option("--width", record.width, "picture width asked for")->capture_default_str()->check(CLI::Range(1, 65535));
+    rec->add_option("--height", record.height, "picture height asked for")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65535));
+    rec->add_option("--interval", record.interval, "milliseconds between frames")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65535));
+    rec->add_option("--quality", record.quality, "quality 0 to 100")->capture_default_str()->check(CLI::Range(0, 100));
+    rec->add_option("-d,--duration", record.duration, "seconds the whole command runs")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    rec->add_option("-o,--output", record.output, "folder for channel<N>.<ending> and channel<N>.log")
+        ->capture_default_str();
+    // Builds without libavformat write raw elementary streams only.
+    if (!host::MediaFormatAvailable(record.format)) record.format = "raw";
+    rec->add_option("--format", record.format,
+                    "mkv or mp4 (the frames with their times), raw (the elementary stream as the driver hands it)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"mkv", "mp4", "raw"}) & kWritableFormat);
+    rec->add_flag("-y,--overwrite", record.overwrite, "replace files of an earlier recording");
+    rec->add_option("--min-rate", record.minRatePercent,
+                    "a channel delivering under this percentage of the asked frame rate fails the run")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 100.0));
     rec->add_flag("-q,--quiet", record.quiet, "do not print the driver's messages");
+    rec->add_flag("--json", record.json, "print the summary as JSON");
     rec->add_flag("--discard", record.discard, "count the frames without writing them");
     rec->add_flag("--progress", record.progress,
                   "print 'progress SECONDS CHANNELS_STREAMING FRAMES BYTES' every second, totals over all channels");
     rec->add_flag("--probe", record.probe, "run the capability query first and use its capability texts");
+    CLI::Option* transport =
+        rec->add_option("--transport", privateConfiguration.transport,
+                        "RTP over udp, tcp (interleaved, RTP/AVP/TCP) or rtsp (interleaved, the session's profile)")
+            ->check(CLI::IsMember({"udp", "tcp", "rtsp"}));
+    rec->add_option("--config", privateConfiguration.file, "driver configuration file to use instead of the one beside "
+                                                           "this program")
+        ->excludes(transport);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"ombrelix-host: loads the Ombrelix driver (" LIBRARY_NAME ") as a recorder host does and drives it"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "ombrelix-host " OMBRELIX_VERSION);
+
+    host::RecordOptions record;
+    host::PrivateConfiguration privateConfiguration;
+    CLI::App* rec = app.add_subcommand("record", "record every channel of one device for a while");
+    AddRecordOptions(rec, record, privateConfiguration);
+    rec->footer(std::string(kPasswordHelp) + "\n" + kRecordExamples);
 
     host::ProbeOptions probe;
     CLI::App* pro = app.add_subcommand("probe", "ask a camera what it offers (the driver's capability query)");
     AddDeviceOptions(pro, probe);
-    pro->add_flag("--json", probe.json, "print what the host received as JSON");
+    pro->add_flag("--json", probe.json, "print what the host received as JSON (the password masked)");
     pro->add_flag("--video-standard", probe.videoStandard, "set the video standard flag of the query");
-    pro->add_option("--timeout", probe.timeout, "seconds to wait for the answer")->capture_default_str();
+    pro->add_option("--timeout", probe.timeout, "seconds to wait for the answer")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    pro->footer(std::string(kPasswordHelp) + "\n" + kProbeExamples);
 
     host::IoOptions io;
     CLI::App* ioc = app.add_subcommand("io", "watch digital inputs and set digital outputs");
     AddDeviceOptions(ioc, io);
-    ioc->add_option("--inputs", io.inputs, "number of digital inputs")->capture_default_str();
-    ioc->add_option("--outputs", io.outputs, "number of digital outputs")->capture_default_str();
-    ioc->add_option("--set", io.set, "OUTPUT=VALUE to write after start (1 drives it high)");
-    ioc->add_option("-d,--duration", io.duration, "seconds to watch")->capture_default_str();
+    ioc->add_option("--inputs", io.inputs, "number of digital inputs")->capture_default_str()->check(CLI::Range(0, 256));
+    ioc->add_option("--set", io.set, "OUTPUT=VALUE to write after start (1 drives it high, anything else low)");
+    ioc->add_option("-d,--duration", io.duration, "seconds to watch")->capture_default_str()->check(CLI::PositiveNumber);
+    ioc->footer(std::string(kPasswordHelp) + "\n" + kIoExamples);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version end well; every bad option is status 2.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
     host::InstallStopHandler();
-    if (rec->parsed()) return Resolve(record) ? host::RunRecord(record) : 2;
+    if (rec->parsed()) {
+        if (host::InPrivateFolder()) {
+            // The first process asked for the password already.
+            record.passwordFile.clear();
+            record.askPassword = false;
+        }
+        if (!Resolve(record)) return 2;
+        int status = 0;
+        if (host::RunInPrivateFolder(privateConfiguration, record, argc, argv, status)) return status;
+        record.transport = host::DescribeTransport(record, privateConfiguration);
+        return host::RunRecord(record);
+    }
     if (pro->parsed()) return Resolve(probe) ? host::RunProbe(probe) : 2;
     if (ioc->parsed()) return Resolve(io) ? host::RunIo(io) : 2;
     return 2;

@@ -61,10 +61,15 @@ public:
         done_ = true;
         cv_.notify_all();
     }
+    // Until the answer, the time-out or a stop request (a signal handler
+    // cannot wake the wait, so it is looked at every 100 ms).
     bool WaitDone(double seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                                 std::chrono::duration<double>(seconds));
         std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return done_ || StopRequested(); }) &&
-               done_;
+        while (!done_ && !StopRequested() && std::chrono::steady_clock::now() < end)
+            cv_.wait_for(lock, std::chrono::milliseconds(100));
+        return done_;
     }
 
 private:
@@ -183,7 +188,7 @@ bool QueryCapabilities(hostkit::DriverLibrary& library, const ProbeOptions& opti
     if (!ok) {
         error = "the query could not be started";
     } else if (!results.WaitDone(options.timeout)) {
-        error = "no answer from the query";
+        error = StopRequested() ? "interrupted" : "no answer within " + std::to_string(options.timeout) + " s";
         ok = false;
     }
     uninit();
@@ -210,7 +215,7 @@ std::string ProbeJson(const ProbeResult& r) {
     j["frameIntervals"] = r.intervals;
     if (r.hasDefaultInterval) j["defaultFrameInterval"] = r.defaultInterval;
     nlohmann::json fields = nlohmann::json::object();
-    for (const auto& f : r.connectionFields) fields[std::to_string(f.first)] = f.second;
+    for (const auto& f : r.connectionFields) fields[std::to_string(f.first)] = f.first == 4 ? MaskedPassword(f.second) : f.second;
     j["connectionFields"] = fields;
     nlohmann::json properties = nlohmann::json::array();
     for (const auto& p : r.properties)
@@ -221,24 +226,25 @@ std::string ProbeJson(const ProbeResult& r) {
     return j.dump(2);
 }
 
+std::string FailureText(const ProbeResult& r) {
+    return r.failureMessage + " (code " + std::to_string(r.failureCode) + ")";
+}
+
 int RunProbe(const ProbeOptions& options) {
     hostkit::DriverLibrary library;
-    if (!library.Load(options.library)) {
-        std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
-        return 2;
-    }
+    if (!LoadDriver(library, options)) return 2;
     ProbeResult r;
     std::string error;
     if (!QueryCapabilities(library, options, r, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
+        std::fprintf(stderr, "ombrelix-host: capability query: %s\n", error.c_str());
+        return StopRequested() ? kInterruptedStatus : 1;
     }
     if (options.json) {
         std::printf("%s\n", ProbeJson(r).c_str());
         return r.succeeded ? 0 : 1;
     }
     if (!r.succeeded) {
-        std::printf("query failed: code %d, %s\n", r.failureCode, r.failureMessage.c_str());
+        std::printf("query failed: %s\n", FailureText(r).c_str());
         return 1;
     }
     std::printf("name:            %s\n", r.name.c_str());
@@ -258,7 +264,12 @@ int RunProbe(const ProbeOptions& options) {
     std::vector<std::string> texts = r.CapabilityTexts();
     if (!texts.empty()) {
         std::printf("record with:    ");
+        // Quoted for the shell the user types into.
+#if defined(_WIN32)
+        for (const std::string& t : texts) std::printf(" --capability \"%s\"", t.c_str());
+#else
         for (const std::string& t : texts) std::printf(" --capability '%s'", t.c_str());
+#endif
         std::printf("\n");
     }
     return 0;

@@ -53,6 +53,10 @@ struct ProbeResult {
 bool QueryCapabilities(hostkit::DriverLibrary& library, const ProbeOptions& options, ProbeResult& result,
                        std::string& error);
 int RunProbe(const ProbeOptions& options);
+// The result as JSON, the password the query wrote back (connection field
+// 4) masked.
 std::string ProbeJson(const ProbeResult& result);
+// Why a query failed, as the host was told.
+std::string FailureText(const ProbeResult& result);
 
 }  // namespace host

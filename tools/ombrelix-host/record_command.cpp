@@ -1,48 +1,158 @@
 #include "record_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
+#include "channel_watch.h"
 #include "hostkit/driver_library.h"
 #include "host_objects.h"
+#include "media_file.h"
 #include "opened_driver.h"
 #include "ombrelix/exports.h"
 #include "probe_command.h"
+#include "record_summary.h"
 
 namespace host {
 
 namespace {
 
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
 
-const char* FileEnding(int32_t codec) {
-    switch (codec) {
-        case kCodecJpeg:
-            return "mjpeg";
-        case kCodecMpeg4:
-            return "m4v";
-        default:
-            return "h264";
-    }
+bool IsDecimal(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos && text.size() <= 9;
 }
 
-struct ChannelRun {
-    std::unique_ptr<StreamSink> sink;
-    std::string mediaPath;
-    bool started = false;
-    // When StartChannel was called: the first frame's delay counts from it.
-    std::chrono::steady_clock::time_point startCall;
-    StreamStats last;
-};
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    size_t from = 0;
+    for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
+        pieces.push_back(text.substr(from, at - from));
+    pieces.push_back(text.substr(from));
+    return pieces;
+}
+
+// The capability texts the channels read: as given, or from the camera's
+// capability query when none were given or --probe asks for it. Returns an
+// exit status, 0 to go on.
+int TakeCapabilities(hostkit::DriverLibrary& library, RecordOptions& options, Clock::time_point end) {
+    if (!options.probe && !options.capabilities.empty() && options.capabilities.size() < options.channels) {
+        std::fprintf(stderr,
+                     "ombrelix-host: %u channels asked for but %zu --capability texts given: one per channel, "
+                     "in channel order\n",
+                     options.channels, options.capabilities.size());
+        return 2;
+    }
+    if (!options.probe && !options.capabilities.empty()) return 0;
+    if (!options.probe && !options.quiet)
+        std::fprintf(stderr, "ombrelix-host: no --capability given: asking the camera (capability query)\n");
+    ProbeOptions probe;
+    static_cast<DeviceOptions&>(probe) = options;
+    probe.timeout = std::max(1.0, std::chrono::duration<double>(end - Clock::now()).count());
+    ProbeResult result;
+    std::string error;
+    if (!QueryCapabilities(library, probe, result, error)) {
+        std::fprintf(stderr, "ombrelix-host: capability query: %s\n", error.c_str());
+        return StopRequested() ? kInterruptedStatus : 1;
+    }
+    if (!result.succeeded) {
+        std::fprintf(stderr, "ombrelix-host: capability query failed: %s\n", FailureText(result).c_str());
+        return 1;
+    }
+    options.capabilities = result.CapabilityTexts();
+    for (const std::string& text : options.capabilities) std::printf("capability text: %s\n", text.c_str());
+    if (options.capabilities.size() < options.channels) {
+        std::fprintf(stderr,
+                     "ombrelix-host: the camera's capability query describes %zu streaming channel%s, %u were "
+                     "asked for: give channels %zu to %u a --capability text each (channelId;rtspPort;"
+                     "qualityControlTypes;cbrMin;cbrMax;fixedQualityOptions), after those of the channels before\n",
+                     options.capabilities.size(), options.capabilities.size() == 1 ? "" : "s", options.channels,
+                     options.capabilities.size(), options.channels - 1);
+        return 2;
+    }
+    return 0;
+}
+
+void FillDevice(const RecordOptions& options, int32_t codec, DeviceConfig& device) {
+    device.connection.address = options.address;
+    device.connection.port = options.port;
+    device.connection.user = options.user;
+    device.connection.password = options.password;
+    device.connection.codec = codec;
+    device.model.model = options.model;
+    device.model.channels = options.channels;
+    device.model.inputs = options.inputs;
+    device.model.outputs = options.outputs;
+}
+
+// Each channel writes to a name of its own and its file takes the final
+// name only once the channel delivered, so that a failed run leaves an
+// earlier recording as it was. Without -y an existing file is an error.
+int PrepareFiles(const RecordOptions& options, std::vector<ChannelRun>& runs) {
+    for (uint32_t i = 0; i < runs.size(); ++i) {
+        ChannelRun& run = runs[i];
+        if (options.discard) {
+            run.sink.reset(new StreamSink(i, nullptr, std::string()));
+            continue;
+        }
+        const std::string base = (fs::path(options.output) / ("channel" + std::to_string(i))).string();
+        run.file = base + "." + MediaFileEnding(options.format, options.codec);
+        run.log = base + ".log";
+        for (const std::string* path : {&run.file, &run.log}) {
+            std::error_code ignored;
+            if (!options.overwrite && fs::exists(*path, ignored)) {
+                std::fprintf(stderr, "ombrelix-host: %s exists (-y or --overwrite replaces it)\n", path->c_str());
+                return 2;
+            }
+        }
+        const std::string suffix = ".part-" + std::to_string(CurrentProcessId());
+        run.partialFile = run.file + suffix;
+        run.partialLog = run.log + suffix;
+        std::string error;
+        std::unique_ptr<MediaFile> media = OpenMediaFile(options.format, options.codec, run.partialFile, error);
+        if (!media) {
+            std::fprintf(stderr, "ombrelix-host: %s\n", error.c_str());
+            return 2;
+        }
+        run.sink.reset(new StreamSink(i, std::move(media), run.partialLog));
+        if (!run.sink->Opened()) {
+            std::fprintf(stderr, "ombrelix-host: cannot write %s\n", run.partialLog.c_str());
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// Completes every file; those of channels that delivered take their final
+// names, the others are removed.
+void FinishFiles(std::vector<ChannelRun>& runs) {
+    for (ChannelRun& run : runs) {
+        std::string error;
+        const bool complete = run.sink->Finish(error);
+        if (run.partialFile.empty()) continue;
+        std::error_code failed;
+        if (complete && run.sink->Stats().frames > 0) {
+            fs::rename(run.partialFile, run.file, failed);
+            if (!failed) fs::rename(run.partialLog, run.log, failed);
+            if (failed) run.fileError = "cannot rename " + run.partialFile + ": " + failed.message();
+        } else {
+            if (!complete && run.sink->Stats().frames > 0) run.fileError = error;
+            fs::remove(run.partialFile, failed);
+            fs::remove(run.partialLog, failed);
+        }
+        if (!complete || failed || run.sink->Stats().frames == 0) run.file.clear();
+    }
+}
 
 }  // namespace
 
@@ -58,6 +168,30 @@ int32_t CodecCode(const std::string& name) {
     if (name == "mpeg4" || name == "MPEG4") return kCodecMpeg4;
     if (name == "jpeg" || name == "mjpeg" || name == "MJPEG") return kCodecJpeg;
     return 0;
+}
+
+bool CheckCapabilityText(const std::string& text, std::string& error) {
+    static const char* const kFields[] = {"channelId", "rtspPort", "qualityControlTypes",
+                                          "cbrMin",    "cbrMax",   "fixedQualityOptions"};
+    const std::vector<std::string> pieces = Split(text, ';');
+    if (pieces.size() != 6) {
+        error = "'" + text + "' has " + std::to_string(pieces.size()) +
+                " fields, not the six of channelId;rtspPort;qualityControlTypes;cbrMin;cbrMax;fixedQualityOptions";
+        return false;
+    }
+    auto wrong = [&](size_t field, const char* why) {
+        error = "'" + text + "': field " + std::to_string(field + 1) + " (" + kFields[field] + ") " + why;
+        return false;
+    };
+    if (!IsDecimal(pieces[0])) return wrong(0, "is not a number");
+    if (!IsDecimal(pieces[1]) || std::stol(pieces[1]) < 1 || std::stol(pieces[1]) > 65535)
+        return wrong(1, "is not a port from 1 to 65535");
+    for (size_t field : {3, 4})
+        if (!IsDecimal(pieces[field])) return wrong(field, "is not a number");
+    if (!pieces[5].empty())
+        for (const std::string& quality : Split(pieces[5], ','))
+            if (!IsDecimal(quality)) return wrong(5, "is not a list of numbers separated by commas");
+    return true;
 }
 
 bool BuildParameters(const RecordOptions& options, std::map<int32_t, std::string>& out, std::string& error) {
@@ -85,153 +219,55 @@ bool BuildParameters(const RecordOptions& options, std::map<int32_t, std::string
 
 int RunRecord(const RecordOptions& given) {
     RecordOptions options = given;
+    // -d bounds the whole run, the capability query included.
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
     const int32_t codec = CodecCode(options.codec);
-    if (!codec) {
-        std::fprintf(stderr, "unknown codec '%s' (h264, mpeg4, jpeg)\n", options.codec.c_str());
-        return 2;
-    }
     hostkit::DriverLibrary library;
-    if (!library.Load(options.library)) {
-        std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
-        return 2;
-    }
+    if (!LoadDriver(library, options)) return 2;
+    if (int status = TakeCapabilities(library, options, end)) return status;
     std::string error;
-    if (options.probe) {
-        ProbeOptions probe;
-        static_cast<DeviceOptions&>(probe) = options;
-        ProbeResult result;
-        if (!QueryCapabilities(library, probe, result, error) || !result.succeeded) {
-            std::fprintf(stderr, "capability query failed: %s\n",
-                         error.empty() ? result.failureMessage.c_str() : error.c_str());
-            return 1;
-        }
-        options.capabilities = result.CapabilityTexts();
-        for (const std::string& text : options.capabilities) std::printf("capability text: %s\n", text.c_str());
-    }
     DeviceConfig device;
     if (!BuildParameters(options, device.parameters, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "ombrelix-host: %s\n", error.c_str());
         return 2;
     }
-    device.connection.address = options.address;
-    device.connection.port = options.port;
-    device.connection.user = options.user;
-    device.connection.password = options.password;
-    device.connection.codec = codec;
-    device.model.model = options.model;
-    device.model.channels = options.channels;
-    device.model.inputs = options.inputs;
-    device.model.outputs = options.outputs;
-
+    FillDevice(options, codec, device);
+    std::vector<ChannelRun> runs(options.channels);
+    if (int status = PrepareFiles(options, runs)) return status;
 
     DebugSink debug(options.quiet);
     SampleAllocator allocator;
     OpenedDriver driver;
     if (!driver.Open(library, &debug, &allocator, &device, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "ombrelix-host: %s\n", error.c_str());
+        FinishFiles(runs);
         return 1;
     }
     IIPVideoCapture* capture = driver->GetVideoCapture();
     if (!capture) {
-        std::fprintf(stderr, "the driver has no video capture object\n");
+        std::fprintf(stderr, "ombrelix-host: the driver has no video capture object\n");
+        driver.Close();
+        FinishFiles(runs);
         return 1;
     }
-
-    StreamConfig config;
-    config.size.width = options.width;
-    config.size.height = options.height;
-    config.frameInterval = options.interval;
-    config.quality = options.quality;
-
-    std::vector<ChannelRun> runs(capture->GetChannelCount());
+    StreamConfig config(options.width, options.height, options.interval, options.quality);
     for (uint32_t i = 0; i < runs.size(); ++i) {
-        std::string base = options.output + "/channel" + std::to_string(i);
-        if (!options.discard) runs[i].mediaPath = base + "." + FileEnding(codec);
-        runs[i].sink.reset(new StreamSink(i, runs[i].mediaPath, options.discard ? std::string() : base + ".log"));
-        if (!runs[i].sink->Opened()) {
-            std::fprintf(stderr, "cannot write %s\n", runs[i].mediaPath.c_str());
-            driver.Close();  // stops the channels before their sinks go
-            return 2;
-        }
         runs[i].startCall = std::chrono::steady_clock::now();
         runs[i].started = capture->StartChannel(i, runs[i].sink.get(), &config);
-        if (!runs[i].started) std::fprintf(stderr, "channel %u did not start\n", i);
+        if (!runs[i].started) std::fprintf(stderr, "ombrelix-host: channel %u did not start\n", i);
     }
-
-    const bool terminal = isatty(STDOUT_FILENO) != 0;
-    const auto start = std::chrono::steady_clock::now();
-    const auto end = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                 std::chrono::duration<double>(options.duration));
-    auto nextLine = start + std::chrono::seconds(1);
-    while (!StopRequested()) {
-        auto now = std::chrono::steady_clock::now();
-        if (now >= end) break;
-        if (now < nextLine) {
-            // Asleep until the next line or the end; a stop request is seen
-            // within 200 ms. The host's own wake-ups count in the CPU time of
-            // the process that carries the driver.
-            std::this_thread::sleep_for(std::min({nextLine - now, end - now,
-                                                  std::chrono::steady_clock::duration(std::chrono::milliseconds(200))}));
-            continue;
-        }
-        nextLine += std::chrono::seconds(1);
-        uint64_t frames = 0, bytes = 0;
-        uint32_t streaming = 0;
-        for (uint32_t i = 0; i < runs.size(); ++i) {
-            StreamStats s = runs[i].sink->Stats();
-            frames += s.frames;
-            bytes += s.bytes;
-            if (s.frames > 0) ++streaming;
-            uint32_t state = 0, code = 0;
-            capture->GetChannelStatus(i, &state, &code, nullptr, 0);
-            if (terminal) {
-                std::printf("channel %u: state %u, %3llu fps, %6.0f kbit/s, %ux%u %s\n", i, state,
-                            static_cast<unsigned long long>(s.frames - runs[i].last.frames),
-                            (s.bytes - runs[i].last.bytes) * 8 / 1000.0, s.width, s.height,
-                            FourccText(s.fourcc).c_str());
-            }
-            runs[i].last = s;
-        }
-        if (options.progress) {
-            std::printf("progress %.3f %u %llu %llu\n", std::chrono::duration<double>(now - start).count(), streaming,
-                        static_cast<unsigned long long>(frames), static_cast<unsigned long long>(bytes));
-        }
-        if (terminal || options.progress) std::fflush(stdout);
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    std::vector<uint32_t> finalStates(runs.size(), 2);
-    for (uint32_t i = 0; i < runs.size(); ++i) {
-        uint32_t code = 0;
-        capture->GetChannelStatus(i, &finalStates[i], &code, nullptr, 0);
-        capture->StopChannel(i);
-    }
-    driver.Close();
-
-    int status = 0;
-    std::printf("summary after %.1f s (%s, %s:%u):\n", seconds, options.codec.c_str(), options.address.c_str(),
-                options.port);
-    for (uint32_t i = 0; i < runs.size(); ++i) {
-        StreamStats s = runs[i].sink->Stats();
-        // Rates count from the first frame: connecting (a UDP port probe
-        // alone takes 2 s) is shown apart.
-        const double streaming = s.frames > 1 ? std::chrono::duration<double>(s.last - s.first).count() : 0.0;
-        const double rate = streaming > 0 ? (s.frames - 1) / streaming : 0.0;
-        const double kbits = streaming > 0 ? s.bytes * 8 / 1000.0 / streaming : 0.0;
-        const double firstAfter = s.frames ? std::chrono::duration<double>(s.first - runs[i].startCall).count() : 0.0;
-        std::printf("  channel %u: %llu frames (%llu key), %llu bytes, %.1f fps, %.0f kbit/s, %ux%u, "
-                    "first frame after %.3f s, last FourCC %s, signal lost %u, state %u, file %s\n",
-                    i, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.keyFrames),
-                    static_cast<unsigned long long>(s.bytes), rate, kbits, s.width, s.height, firstAfter,
-                    FourccText(s.fourcc).c_str(), s.signalLost, finalStates[i],
-                    runs[i].mediaPath.empty() ? "none" : runs[i].mediaPath.c_str());
-        if (s.frames == 0) status = 1;
-    }
-    if (allocator.Outstanding() != 0) {
-        std::printf("  %d samples were never given back to the host\n", allocator.Outstanding());
-        status = 1;
-    }
-    return status;
+    const Clock::time_point streaming = Clock::now();
+    WatchChannels(*capture, runs, options, streaming, end);
+    const bool interrupted = StopRequested();
+    const Clock::time_point stopped = Clock::now();
+    debug.Stopping();
+    StopChannels(*capture, runs);
+    driver.Close();  // no frame arrives after this
+    FinishFiles(runs);
+    const int status = Summarize(options, runs, streaming, stopped, allocator.Outstanding(), debug.LastCause());
+    return interrupted ? kInterruptedStatus : status;
 }
 
 }  // namespace host

@@ -25,10 +25,17 @@ struct RecordOptions : DeviceOptions {
     uint16_t quality = 50;
     double duration = 10;
     std::string output = ".";
+    std::string format = "mkv";  // mkv, mp4, raw
+    bool overwrite = false;
     bool quiet = false;
+    bool json = false;      // the summary as JSON
     bool discard = false;   // count frames without writing them
     bool progress = false;  // a machine-readable line of totals every second
     bool probe = false;  // take the capability texts from a capability query first
+    // A channel delivering less than this share of the asked frame rate
+    // fails the run.
+    double minRatePercent = 50;
+    std::string transport;  // the transport the driver was configured for, for the status and summary
 };
 
 int RunRecord(const RecordOptions& options);
@@ -38,9 +45,13 @@ int32_t CodecCode(const std::string& name);
 // Builds the device's parameter table: parameter 1 defaults to "0", the
 // capability texts take 2, 3, ..., and INDEX=TEXT pairs override.
 bool BuildParameters(const RecordOptions& options, std::map<int32_t, std::string>& out, std::string& error);
+// Checks a capability text's six fields; false naming the first wrong one.
+bool CheckCapabilityText(const std::string& text, std::string& error);
 
 // Set by SIGINT/SIGTERM: commands end early and clean up.
 bool StopRequested();
 void InstallStopHandler();
+// The exit status after an interrupt, as shells give it.
+constexpr int kInterruptedStatus = 130;
 
 }  // namespace host
