@@ -318,4 +318,34 @@ TEST_F(HostTool, ConfigurationFileTransportIsNamed) {
     }
 }
 
+// Failures say why, as the driver tells it, also with -q.
+TEST_F(HostTool, FailuresNameTheirCause) {
+    StartCamera();
+    const std::string library = OMBRELIX_LIBRARY_PATH;
+    const std::string port = std::to_string(camera->HttpPort());
+    const struct {
+        std::vector<std::string> arguments;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {{"probe", "-p", port, "-u", "admin", "-w", "wrong"}, "deviceInfo answered HTTP 401 (code 3)", ""},
+        {{"probe", "-p", port}, "answered HTTP 401 (code 3); no user name was given (-u)", ""},
+        {{"probe", "-p", "1", "-u", "admin", "-w", "admin"}, "127.0.0.1:1 refused the connection", ""},
+        {{"probe", "-a", "no-such-camera.invalid", "-u", "admin"}, "no-such-camera.invalid is not known", ""},
+        {{"io", "-p", port, "-u", "admin", "-w", "wrong", "--inputs", "1", "-d", "2"},
+         "I/O failure: digital inputs: GET /PSIA/System/IO/inputs/0/status answered HTTP 401", ""},
+        {Record({"-q", "-d", "4", "--transport", "tcp", "--capability", Capability(1)}, "wrong"),
+         "no frame arrived (the driver says: GET /PSIA/Streaming/channels/1 answered HTTP 401)",
+         "the driver says: GET /PSIA/Streaming/channels/1 answered HTTP 401"},
+    };
+    for (auto c : cases) {
+        if (c.arguments.front() != "record") c.arguments.insert(c.arguments.begin() + 1, {"--library", library});
+        SCOPED_TRACE(c.arguments[3]);
+        const Result r = RunHost(c.arguments);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+}
+
 }  // namespace

@@ -226,8 +226,10 @@ std::string ProbeJson(const ProbeResult& r) {
     return j.dump(2);
 }
 
-std::string FailureText(const ProbeResult& r) {
-    return r.failureMessage + " (code " + std::to_string(r.failureCode) + ")";
+std::string FailureText(const ProbeResult& r, const DeviceOptions& options) {
+    const bool noUser = options.user.empty() && r.failureMessage.find("HTTP 401") != std::string::npos;
+    return r.failureMessage + " (code " + std::to_string(r.failureCode) + ")" +
+           (noUser ? "; no user name was given (-u)" : "");
 }
 
 int RunProbe(const ProbeOptions& options) {
@@ -244,7 +246,7 @@ int RunProbe(const ProbeOptions& options) {
         return r.succeeded ? 0 : 1;
     }
     if (!r.succeeded) {
-        std::printf("query failed: %s\n", FailureText(r).c_str());
+        std::printf("query failed: %s\n", FailureText(r, options).c_str());
         return 1;
     }
     std::printf("name:            %s\n", r.name.c_str());

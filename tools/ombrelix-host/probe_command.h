@@ -56,7 +56,8 @@ int RunProbe(const ProbeOptions& options);
 // The result as JSON, the password the query wrote back (connection field
 // 4) masked.
 std::string ProbeJson(const ProbeResult& result);
-// Why a query failed, as the host was told.
-std::string FailureText(const ProbeResult& result);
+// Why a query failed, as the host was told, with a hint when the camera
+// refused a request that carried no user name.
+std::string FailureText(const ProbeResult& result, const DeviceOptions& options);
 
 }  // namespace host

@@ -66,7 +66,7 @@ int TakeCapabilities(hostkit::DriverLibrary& library, RecordOptions& options, Cl
         return StopRequested() ? kInterruptedStatus : 1;
     }
     if (!result.succeeded) {
-        std::fprintf(stderr, "ombrelix-host: capability query failed: %s\n", FailureText(result).c_str());
+        std::fprintf(stderr, "ombrelix-host: capability query failed: %s\n", FailureText(result, options).c_str());
         return 1;
     }
     options.capabilities = result.CapabilityTexts();
