@@ -38,7 +38,7 @@ for combo in "h264 H.264 RTPoverUDP h264" "h264 H.264 RTPoverTCP h264" \
     "$3" >"$host_dir/Ombrelix.xml"
   status=0
   "$wine" "$host" record --library "$dll" --probe -q -a 127.0.0.1 -p "$http" -u admin -w admin -c "$1" \
-    --width 640 --height 480 --interval 40 -d 3 -o "Z:${out//\//\\}" >"$out/host.txt" 2>&1 || status=$?
+    --width 640 --height 480 --interval 40 -d 5 -o "Z:${out//\//\\}" >"$out/host.txt" 2>&1 || status=$?
   kill "$camsim_pid" 2>/dev/null || true
   wait "$camsim_pid" 2>/dev/null || true
   camsim_pid=
