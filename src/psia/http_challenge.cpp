@@ -97,4 +97,14 @@ std::vector<HttpChallenge> ParseChallenges(const std::vector<std::string>& value
     return out;
 }
 
+const HttpChallenge* StrongestChallenge(const std::vector<HttpChallenge>& challenges) {
+    const HttpChallenge* basic = nullptr;
+    for (const HttpChallenge& challenge : challenges) {
+        if (!challenge.Answerable()) continue;
+        if (challenge.scheme == kHttpAuthDigest) return &challenge;
+        if (!basic) basic = &challenge;
+    }
+    return basic;
+}
+
 }  // namespace Web

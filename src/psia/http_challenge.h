@@ -33,4 +33,9 @@ struct HttpChallenge {
 // sent them; one value may hold several, separated by commas.
 std::vector<HttpChallenge> ParseChallenges(const std::vector<std::string>& values);
 
+// The challenge to answer: the first answerable Digest wherever the server
+// lists it, Basic only when nothing stronger is offered (RFC 7235 section
+// 2.1, RFC 7616 section 3.7); none when nothing can be answered.
+const HttpChallenge* StrongestChallenge(const std::vector<HttpChallenge>& challenges);
+
 }  // namespace Web

@@ -88,6 +88,8 @@ bool CHttpSender::Send(const HttpRequest& request) {
     const bool credentials = !settings_.userName.empty() && request.authScheme != kNoCredentials;
     const uint32_t preferred = SchemeFor(request.authScheme);
     if (credentials && preferred != kHttpAuthBasic && preferred != kHttpAuthDigest) return false;
+    // Nothing goes out that could carry a header line of the caller's making.
+    if (credentials && !telvaro::CredentialFault(settings_.userName, settings_.password).empty()) return false;
 
     const std::string target = EscapeTarget(request.path);
     CHttpAuthMemory& memory = CHttpAuthMemory::Instance();
@@ -103,18 +105,17 @@ bool CHttpSender::Send(const HttpRequest& request) {
     for (const auto& header : answer_.headers) {
         if (telvaro::ToLower(header.first) == "www-authenticate") values.push_back(header.second);
     }
-    for (const HttpChallenge& challenge : ParseChallenges(values)) {
-        if (!challenge.Answerable()) continue;
-        memory.Learn(device_, challenge);
-        // Once more only with something new to say: credentials at all, another
-        // scheme, or a fresh nonce (a stale one, RFC 7616 section 3.3).
-        const bool fresh = !answering || challenge.scheme != sent.scheme ||
-                           (challenge.scheme == kHttpAuthDigest && challenge.Param("nonce") != sent.nonce);
-        HttpAuthRecord next;
-        if (!fresh || !memory.Next(device_, next)) return true;
-        return Exchange(request, target, AuthorizationLine(next, settings_, request.verb, target, clientNonce_));
-    }
-    return true;
+    const std::vector<HttpChallenge> challenges = ParseChallenges(values);
+    const HttpChallenge* challenge = StrongestChallenge(challenges);
+    if (!challenge) return true;
+    memory.Learn(device_, *challenge);
+    // Once more only with something new to say: credentials at all, another
+    // scheme, or a fresh nonce (a stale one, RFC 7616 section 3.3).
+    const bool fresh = !answering || challenge->scheme != sent.scheme ||
+                       (challenge->scheme == kHttpAuthDigest && challenge->Param("nonce") != sent.nonce);
+    HttpAuthRecord next;
+    if (!fresh || !memory.Next(device_, next)) return true;
+    return Exchange(request, target, AuthorizationLine(next, settings_, request.verb, target, clientNonce_));
 }
 
 bool CHttpSender::Exchange(const HttpRequest& request, const std::string& target, const std::string& authorization) {

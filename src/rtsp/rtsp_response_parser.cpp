@@ -1,8 +1,5 @@
 #include "rtsp/rtsp_response_parser.h"
 
-#include <map>
-
-#include "util/auth_params.h"
 #include "util/base64.h"
 #include "util/text.h"
 
@@ -144,6 +141,7 @@ bool CRTSPResponseParser::Parse(const std::string& reply, RtspMethod method) {
     statusLine_ = line;
     transport_.clear();
     digestOffered_ = false;
+    basicOffered_ = false;
     contentLength_ = 0;
     if (status != 200 && status != 401) return false;
 
@@ -238,38 +236,35 @@ bool CRTSPResponseParser::ReadSession(const std::string& value) {
 }
 
 bool CRTSPResponseParser::ReadChallenge(const std::string& value) {
-    std::string text = TrimBlanks(value);
-    const size_t blank = text.find_first_of(" \t");
-    const std::string scheme = ToLower(text.substr(0, blank));
-    const std::string parameters = blank == std::string::npos ? std::string() : text.substr(blank + 1);
+    // One header may hold several challenges ("Basic realm=x, Digest ...",
+    // RFC 7235 section 4.1).
+    bool readable = true;
+    for (const Web::HttpChallenge& challenge : Web::ParseChallenges({value})) {
+        readable = TakeChallenge(challenge) && readable;
+    }
+    return readable;
+}
+
+bool CRTSPResponseParser::TakeChallenge(const Web::HttpChallenge& challenge) {
     int32_t offered = kRtspAuthNone;
-    if (scheme == "digest") {
+    if (challenge.scheme == Web::kHttpAuthDigest) {
         offered = kRtspAuthDigest;
-    } else if (scheme == "basic") {
+    } else if (challenge.scheme == Web::kHttpAuthBasic) {
         offered = kRtspAuthBasic;
     }
-    // Of several challenges in one reply the strongest is answered: the
-    // password goes out in the clear only to a server that offers nothing
-    // else.
+    // Of several challenges in one reply the strongest is answered, wherever
+    // the server lists it: the password goes out in the clear only to a
+    // server that offers nothing else.
     if (digestOffered_ && offered != kRtspAuthDigest) return true;
-    // A name given twice counts with its last value.
-    std::map<std::string, std::string> params;
-    size_t pos = 0;
-    for (AuthParam& param : ReadAuthParams(parameters, pos)) params[param.name] = std::move(param.value);
-    auto get = [&params](const char* key) {
-        auto it = params.find(key);
-        return it == params.end() ? std::string() : it->second;
-    };
+    if (basicOffered_ && offered == kRtspAuthNone) return true;
+    basicOffered_ = basicOffered_ || offered == kRtspAuthBasic;
     challengeScheme_ = offered;
-    realm_ = get("realm");
-    nonce_ = get("nonce");
-    opaque_ = get("opaque");
+    realm_ = challenge.Param("realm");
+    nonce_ = challenge.Param("nonce");
+    opaque_ = challenge.Param("opaque");
     // qop is a list of options (RFC 2617 section 3.2.1); "auth" is the one
     // a request without a body can answer.
-    qopAuth_ = false;
-    for (const std::string& option : SplitText(get("qop"), ',')) {
-        if (ToLower(TrimBlanks(option)) == "auth") qopAuth_ = true;
-    }
+    qopAuth_ = challenge.QopAuth();
     if (offered == kRtspAuthDigest) {
         digestOffered_ = true;
         return !realm_.empty() && !nonce_.empty();

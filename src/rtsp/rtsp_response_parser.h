@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/media_config.h"
+#include "psia/http_challenge.h"
 #include "rtsp/rtsp_params.h"
 
 namespace telvaro {
@@ -86,6 +87,7 @@ private:
     bool ReadContentLength(const std::string& value);
     bool ReadSession(const std::string& value);
     bool ReadChallenge(const std::string& value);
+    bool TakeChallenge(const Web::HttpChallenge& challenge);
     bool ParseSessionDescription(const std::string& body);
     bool ReadMediaLine(const std::string& line, int32_t& section, int32_t& controlKind);
     bool ReadControlLine(const std::string& line, int32_t& controlKind);
@@ -105,8 +107,9 @@ private:
     std::string nonce_;
     std::string opaque_;
     bool qopAuth_ = false;
-    // A Digest challenge was read from the reply being parsed.
+    // A Digest or a Basic challenge was read from the reply being parsed.
     bool digestOffered_ = false;
+    bool basicOffered_ = false;
     std::string statusLine_;
     std::string transport_;
     std::string public_;

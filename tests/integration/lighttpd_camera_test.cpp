@@ -1,18 +1,23 @@
-// The library through its exports against a PSIA camera we did not write:
+// The library through its exports against PSIA cameras we did not write:
 // lighttpd that demands HTTP Digest (or Basic) before it serves or takes
-// anything.
+// anything, and Apache that names Basic first but takes only Digest.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hostkit/driver_library.h"
 #include "ombrelix/exports.h"
+#include "support/apache_peer.h"
 #include "support/fake_host.h"
 #include "support/lighttpd_peer.h"
 #include "support/wait_until.h"
+#include "util/text.h"
 
 namespace {
 
@@ -34,9 +39,9 @@ protected:
     }
 
     // Opens the camera with its port counts and starts its I/O object.
-    telvaro::ICaptureIOApi* StartIO(uint32_t inputs, uint32_t outputs) {
+    telvaro::ICaptureIOApi* StartIO(uint32_t inputs, uint32_t outputs, uint16_t port = 0) {
         driver.reset(library.Get<CreateIPCaptureFn>("CreateIPCapture")());
-        device.connection.port = peer.Port();
+        device.connection.port = port ? port : peer.Port();
         device.connection.user = LighttpdPeer::kUserName;
         device.connection.password = LighttpdPeer::kPassword;
         device.model.inputs = inputs;
@@ -106,6 +111,29 @@ TEST_F(LighttpdCamera, AChangedInputIsReportedByTheNextPoll) {
     }
     io->Stop();
     EXPECT_EQ(Events(), (std::vector<std::string>{"0=1", "1=1", "1=2", "0=2", "1=1"}));
+}
+
+TEST_F(LighttpdCamera, ApacheNamingBasicFirstIsPolledWithDigestOnlyAcrossNonceRenewals) {
+    fakes::ApachePeer apache{2};
+    std::string error;
+    ASSERT_TRUE(apache.Start(error)) << error;
+    telvaro::ICaptureIOApi* io = StartIO(2, 0, apache.Port());
+    ASSERT_NE(io, nullptr);
+    ASSERT_TRUE(sink.WaitForEvents(2, 5000));
+    // Polls every 2 s for more than two nonce lifetimes, then a change.
+    std::this_thread::sleep_for(std::chrono::seconds(2 * fakes::ApachePeer::kNonceLifetimeSeconds + 1));
+    ASSERT_TRUE(apache.SetInputActive(1, true));
+    ASSERT_TRUE(sink.WaitForEvents(3, 5000));
+    io->Stop();
+    EXPECT_EQ(Events(), (std::vector<std::string>{"0=1", "1=1", "1=2"}));
+
+    std::set<std::string> nonces;
+    for (const std::string& authorization : apache.Authorizations()) {
+        if (authorization == "-") continue;
+        ASSERT_EQ(authorization.rfind("Digest ", 0), 0u) << authorization;
+        nonces.insert(telvaro::FindHeaderParam("nonce", "=", authorization, ", "));
+    }
+    EXPECT_GE(nonces.size(), 2u);
 }
 
 TEST_F(LighttpdCamera, TheCapabilityQueryReadsTheCamerasOffer) {

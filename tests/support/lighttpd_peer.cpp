@@ -27,7 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kRealm[] = "PSIA lighttpd";
 const char kHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 std::string Open(const std::string& name) { return "<" + name + " version=\"1.0\" xmlns=\"urn:psialliance-org\">\n"; }
@@ -128,9 +127,7 @@ bool LighttpdPeer::WriteFile(const std::string& relative, const std::string& tex
 
 // Every document lives at its resource path plus ".xml", so that a resource
 // and the resources below it (".../IO" and ".../IO/inputs") can both be files.
-bool LighttpdPeer::WriteSite() {
-    const std::string user = kUserName;
-    std::string ha1 = telvaro::Md5Hex(user + ":" + kRealm + ":" + kPassword);
+bool LighttpdPeer::WriteConfig() {
     std::ostringstream conf;
     conf << "server.modules = (\"mod_rewrite\", \"mod_auth\", \"mod_authn_file\", \"mod_cgi\")\n"
          << "server.document-root = \"" << dir_ << "/www\"\n"
@@ -150,7 +147,17 @@ bool LighttpdPeer::WriteSite() {
          << "} else {\n"
          << "  url.rewrite-once = (\"^(/PSIA/[^?]*)\" => \"$1.xml\")\n"
          << "}\n";
-    bool ok = WriteFile("lighttpd.conf", conf.str()) && WriteFile("users", user + ":" + kRealm + ":" + ha1 + "\n") &&
+    return WriteFile("lighttpd.conf", conf.str());
+}
+
+std::vector<std::string> LighttpdPeer::Command() const {
+    return {"/usr/sbin/lighttpd", "-D", "-f", dir_ + "/lighttpd.conf"};
+}
+
+bool LighttpdPeer::WriteSite() {
+    const std::string user = kUserName;
+    std::string ha1 = telvaro::Md5Hex(user + ":" + kRealm + ":" + kPassword);
+    bool ok = WriteConfig() && WriteFile("users", user + ":" + kRealm + ":" + ha1 + "\n") &&
               WriteFile("www/put.cgi", PutScript(dir_ + "/puts.log"));
 
     const std::string inputs = PortList("IOInputPortList", "IOInputPort", inputs_);
@@ -182,7 +189,10 @@ bool LighttpdPeer::SetInputActive(uint32_t input, bool active) {
 }
 
 bool LighttpdPeer::Launch(std::string& error) {
-    const std::string conf = dir_ + "/lighttpd.conf";
+    const std::vector<std::string> command = Command();
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
     const std::string output = dir_ + "/output.log";
     pid_ = fork();
     if (pid_ < 0) {
@@ -193,13 +203,16 @@ bool LighttpdPeer::Launch(std::string& error) {
         // The server goes when the thread that started it does, however the
         // test ends.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // A group of its own: Apache signals its whole process group when it
+        // stops, which would otherwise include the test.
+        setpgid(0, 0);
         int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
             dup2(fd, STDOUT_FILENO);
             dup2(fd, STDERR_FILENO);
         }
-        execl("/usr/sbin/lighttpd", "lighttpd", "-D", "-f", conf.c_str(), static_cast<char*>(nullptr));
-        execlp("lighttpd", "lighttpd", "-D", "-f", conf.c_str(), static_cast<char*>(nullptr));
+        execv(argv[0], argv.data());
+        execvp(fs::path(command[0]).filename().c_str(), argv.data());
         _exit(127);
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -210,13 +223,13 @@ bool LighttpdPeer::Launch(std::string& error) {
             std::ifstream log(output);
             std::ostringstream text;
             text << log.rdbuf();
-            error = "lighttpd ended (is it installed?): " + text.str();
+            error = command[0] + " ended (is it installed?): " + text.str();
             return false;
         }
         if (Listens(port_)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    error = "lighttpd does not listen";
+    error = command[0] + " does not listen";
     Kill();
     return false;
 }

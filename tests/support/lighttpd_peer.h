@@ -32,7 +32,7 @@ public:
     // method: "digest" or "basic".
     LighttpdPeer(uint32_t inputs, uint32_t outputs, std::string method = "digest", uint32_t channels = 1);
     // Stops the server and removes its files.
-    ~LighttpdPeer();
+    virtual ~LighttpdPeer();
     LighttpdPeer(const LighttpdPeer&) = delete;
     LighttpdPeer& operator=(const LighttpdPeer&) = delete;
 
@@ -46,8 +46,17 @@ public:
     // Every PUT the script has recorded, in order.
     std::vector<Put> Puts() const;
 
-private:
+protected:
+    static constexpr const char* kRealm = "PSIA lighttpd";
+
     bool WriteFile(const std::string& relative, const std::string& text) const;
+    const std::string& Dir() const { return dir_; }
+
+private:
+    // The server's own configuration and the command that runs it in the
+    // foreground.
+    virtual bool WriteConfig();
+    virtual std::vector<std::string> Command() const;
     bool WriteSite();
     bool Launch(std::string& error);
     void Kill();

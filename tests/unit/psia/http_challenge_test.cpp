@@ -43,4 +43,23 @@ TEST(HttpChallenge, DigestValuesComeWithoutQuotesAndEscapes) {
     EXPECT_TRUE(challenges[0].QopAuth());
 }
 
+TEST(HttpChallenge, DigestIsAnsweredWhereverItIsListedAndBasicOnlyAlone) {
+    struct Case {
+        std::vector<std::string> values;
+        std::string chosen;  // "scheme:nonce", empty for none
+    } cases[] = {
+        {{"Basic realm=\"cam\"", "Digest realm=\"cam\", nonce=n1"}, "8:n1"},
+        {{"Basic realm=\"cam\", Digest realm=\"cam\", nonce=n2, qop=\"auth\""}, "8:n2"},
+        {{"Digest realm=r, nonce=n3, algorithm=SHA-256", "Basic realm=r", "Digest realm=r, nonce=n4"}, "8:n4"},
+        {{"Digest realm=r, nonce=n5, algorithm=SHA-256", "Basic realm=r"}, "1:"},
+        {{"Basic realm=r"}, "1:"},
+        {{"NTLM", "Digest realm=r"}, ""},
+    };
+    for (const Case& c : cases) {
+        const auto challenges = Web::ParseChallenges(c.values);
+        const Web::HttpChallenge* chosen = Web::StrongestChallenge(challenges);
+        EXPECT_EQ(chosen ? std::to_string(chosen->scheme) + ":" + chosen->Param("nonce") : "", c.chosen) << c.values[0];
+    }
+}
+
 }  // namespace

@@ -66,6 +66,15 @@ TEST(RtspResponseParser, RepliesAndHeaders) {
              EXPECT_EQ(p.GetChallengeScheme(), kRtspAuthDigest);
              EXPECT_EQ(p.GetRealm(), "r");
          }},
+        {"Digest wins over Basic named before it in the same header",
+         "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nWWW-Authenticate: Basic realm=\"b\", Digest realm=\"r\", "
+         "nonce=\"n\"\r\nWWW-Authenticate: Basic realm=\"c\"\r\n\r\n",
+         kRtspDescribe, true,
+         [](const CRTSPResponseParser& p) {
+             EXPECT_EQ(p.GetChallengeScheme(), kRtspAuthDigest);
+             EXPECT_EQ(p.GetRealm(), "r");
+             EXPECT_EQ(p.GetNonce(), "n");
+         }},
         // A header is known by its field name, never by a name inside its value.
         {"a realm that names other headers",
          "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nWWW-Authenticate: Digest realm=\"GStreamer RTSP Server, "
