@@ -28,8 +28,11 @@ bool CBaseCameraChannel::StartThread() {
     return thread_.Start([this] { Run(); }, "Camera channel");
 }
 
+bool CBaseCameraChannel::AcceptsSettings(const CHANNEL_PARAMS&) { return true; }
+
 bool CBaseCameraChannel::Start(const CHANNEL_PARAMS& params) {
     Stop();
+    if (!AcceptsSettings(params)) return false;
     params_ = params;
     if (!winsockStarted_) winsockStarted_ = platform::SocketStartup();
     {
@@ -59,6 +62,12 @@ void CBaseCameraChannel::Stop() {
 }
 
 bool CBaseCameraChannel::Restart(const CHANNEL_PARAMS& params) {
+    CHANNEL_PARAMS next = params_;
+    next.frameInterval = params.frameInterval;
+    next.width = params.width;
+    next.height = params.height;
+    // Refused settings leave the running session as it is.
+    if (!AcceptsSettings(next)) return false;
     SetState(kStateStopped);
     StopThread();
     // Copied once the old session's threads, which read them, are gone.

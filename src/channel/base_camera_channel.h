@@ -36,6 +36,9 @@ public:
     virtual int32_t Run() = 0;
     // Called after the stop event is set and before the wait for the thread.
     virtual void OnStopRequested();
+    // Whether the channel can run with these settings; one that cannot says
+    // why and is neither started nor restarted. Every setting is fine here.
+    virtual bool AcceptsSettings(const CHANNEL_PARAMS& params);
 
     void TouchData();
     uint32_t MillisecondsSinceData();

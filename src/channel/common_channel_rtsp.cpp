@@ -29,6 +29,46 @@ ChannelCapabilities CCommonChannelRTSP::ReadCapabilities() {
     return capabilities;
 }
 
+namespace {
+
+// A decimal number of at most ten digits within 0 .. max, without sign.
+bool ReadBounded(const std::string& text, uint32_t max, uint32_t& value) {
+    const std::string digits = TrimBlanks(text);
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const uint64_t number = std::stoull(digits);
+    if (number > max) return false;
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+}  // namespace
+
+bool CCommonChannelRTSP::AcceptsSettings(const CHANNEL_PARAMS& params) {
+    std::string refusal;
+    if (params.width == 0 || params.width > kMaxPictureSide) {
+        refusal = FormatText("width %u is outside 1 to %u", static_cast<unsigned>(params.width),
+                             static_cast<unsigned>(kMaxPictureSide));
+    } else if (params.height == 0 || params.height > kMaxPictureSide) {
+        refusal = FormatText("height %u is outside 1 to %u", static_cast<unsigned>(params.height),
+                             static_cast<unsigned>(kMaxPictureSide));
+    }
+    // A text of other than six fields stands for the defaults (channel 0,
+    // port 554); one of six must name a channel and a port that fit.
+    const std::vector<std::string> fields =
+        SplitText(driver_->GetParameterText(static_cast<int32_t>(channelNumber_ + 2)), ';');
+    uint32_t number = 0;
+    if (refusal.empty() && fields.size() == 6 && !ReadBounded(fields[0], 0x7FFFFFFF, number)) {
+        refusal = "the capability text's channel id is not a number from 0 to 2147483647";
+    } else if (refusal.empty() && fields.size() == 6 && (!ReadBounded(fields[1], 65535, number) || number == 0)) {
+        refusal = "the capability text's RTSP port is not a number from 1 to 65535";
+    }
+    if (refusal.empty()) return true;
+    driver_->DebugMessage(kMessageFailure, "%s: %s", "telvaro::CCommonChannelRTSP::Start", refusal.c_str());
+    return false;
+}
+
 uint32_t CCommonChannelRTSP::MaxFrameRateFor(uint32_t frameInterval) {
     if (frameInterval == 0) return 100;
     return 100 * static_cast<uint32_t>(std::floor(1000.0 / frameInterval + 0.5));
@@ -83,7 +123,10 @@ bool CCommonChannelRTSP::Configure() {
     // A stop of the channel ends the camera exchange at once, whatever pace
     // the camera answers at.
     client.SetAbortFlag(&stopRequested_);
-    if (!client.Connect(driver_->GetDeviceInfo())) return false;
+    if (!client.Connect(driver_->GetDeviceInfo())) {
+        NoteAttemptFailure(client.LastFailure().text);
+        return false;
+    }
     const StreamingChannelSettings wanted = WantedSettings(capabilities);
     StreamingChannelSettings current;
     if (!client.GetStreamingChannel(capabilities.channelId, current)) {

@@ -21,6 +21,11 @@ public:
     bool Configure() override;
     void OnVideoPacket(const RTPPacket* packet) override;
     void PrepareSession(RtspParams& params) override;
+    // The picture size and the capability text's channel id and RTSP port
+    // must be usable as they are: nothing is wrapped or cut to fit.
+    bool AcceptsSettings(const CHANNEL_PARAMS& params) override;
+    // Largest picture side asked of a camera.
+    static constexpr uint32_t kMaxPictureSide = 16384;
     // The camera's name of the codec: videoCodecType and the URL's query.
     virtual std::string GetCodecName() = 0;
 

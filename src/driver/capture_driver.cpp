@@ -86,6 +86,12 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugSink* debugSink, ipcapture::ISample
     }
 
     hostVersion_ = ReadHostVersion();
+    // Said once here; every camera exchange of the device refuses them.
+    const std::string credentialFault = CredentialFault(deviceInfo_.userName, deviceInfo_.password);
+    if (!credentialFault.empty()) {
+        DebugMessage(kMessageFailure, "%s: %s: no request is sent to the camera", "telvaro::CIPCaptureDriver::Open",
+                     credentialFault.c_str());
+    }
 
     if (!CreateCaptureIO()) return false;
     if (!CreateAuxCapture()) return false;
@@ -164,6 +170,8 @@ ICameraChannel* CIPCaptureDriver::CreateChannel(uint32_t channel, ipcapture::ISt
             case ipcapture::kCodecH264:
                 return new CH264ChannelRTSP(this, channel, sink);
             default:
+                DebugMessage(kMessageFailure, "%s: codec type %d has no channel class",
+                             "telvaro::CIPCaptureDriver::CreateChannel", static_cast<int>(codecType_));
                 return nullptr;
         }
     } catch (const std::bad_alloc&) {

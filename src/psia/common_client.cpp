@@ -60,6 +60,11 @@ bool CCommonClient::Connect(const DEVICE_INFO& settings) {
     Disconnect();
     if (&settings != &settings_) settings_ = settings;
     CLockScope scope(lock_);
+    const std::string credentialFault = CredentialFault(settings_.userName, settings_.password);
+    if (!credentialFault.empty()) {
+        lastFailure_ = {kFailureBadSetting, credentialFault};
+        return false;
+    }
     sender_.Attach(new Web::CHttpSender(settings_));
     if (sender_) sender_->SetAbortFlag(abortFlag_);
     return static_cast<bool>(sender_);

@@ -82,11 +82,12 @@ bool CBaseRTSPClient::Open(const RtspParams& params, IRTPReceiverUser* user, Tra
     const bool knownMode =
         transportMode == kRtpOverUdp || transportMode == kRtpOverTcp || transportMode == kRtpOverRtsp;
     cnonce_ = MakeClientNonce();
+    const std::string credentialFault = CredentialFault(params.userName, params.password);
     if (!knownMode) {
         NoteFailure(kFailureBadSetting, FormatText("transport mode %d is none of 0 (UDP), 1 (TCP) and 2 (RTSP)",
                                                    static_cast<int>(transportMode)));
-    } else if (!FitsInHeader(params.userName) || !FitsInHeader(params.password)) {
-        NoteFailure(kFailureBadSetting, "the user name or password contains a line break or NUL");
+    } else if (!credentialFault.empty()) {
+        NoteFailure(kFailureBadSetting, credentialFault);
     } else if (!ConnectSocket()) {
         // ConnectSocket said why.
     } else if (Start()) {

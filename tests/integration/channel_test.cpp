@@ -73,6 +73,7 @@ public:
         return driver_ && driver_->Open(&debug, &allocator, &device);
     }
     telvaro::ipcapture::IIPVideoCapture* Capture() { return driver_ ? driver_->GetVideoCapture() : nullptr; }
+    telvaro::ICaptureIOApi* IO() { return driver_ ? driver_->GetCaptureIO() : nullptr; }
     uint32_t State(uint32_t channel) {
         uint32_t state = 99, error = 0;
         Capture()->GetChannelStatus(channel, &state, &error, nullptr, 0);
@@ -172,6 +173,83 @@ TEST_F(ChannelEndToEnd, EveryCodecInEveryTransportMode) {
             EXPECT_EQ(host.allocator.allocations.load(), host.allocator.releases.load());
             camera.Stop();
         }
+    }
+}
+
+TEST_F(ChannelEndToEnd, ACameraNamingBasicBeforeDigestIsAnsweredOnlyWithDigest) {
+    camsim::CameraConfig config;
+    config.httpAuth = config.rtspAuth = {camsim::AuthScheme::Basic, camsim::AuthScheme::Digest};
+    camsim::Camera camera(config);
+    ASSERT_TRUE(camera.Start());
+    WriteMode(camera.HttpPort(), "RTPoverRTSP");
+    Host host;
+    ASSERT_TRUE(host.Open(camera, fakes::kCodecH264, 1));
+    fakes::FakeStreamConfig settings(640, 480, 40, 50);
+    ASSERT_TRUE(host.Capture()->StartChannel(0, host.sinks[0].get(), &settings));
+    ASSERT_TRUE(host.sinks[0]->WaitForFrames(3, 10000));
+    host.Capture()->StopChannel(0);
+    // Camsim takes Basic too: only the driver's choice keeps the password off
+    // the wire, on the PSIA side and the RTSP side alike.
+    size_t signedHttp = 0, signedRtsp = 0;
+    for (const auto& r : camera.Requests()) {
+        std::vector<std::string> credentials;
+        for (const auto& h : r.headers)
+            if (h.first == "Authorization" || h.first == "authorization") credentials.push_back(h.second);
+        for (size_t at = r.text.find("\r\nAuthorization: "); at != std::string::npos;
+             at = r.text.find("\r\nAuthorization: ", at + 1)) {
+            credentials.push_back(r.text.substr(at + 17, r.text.find('\r', at + 2) - at - 17));
+        }
+        for (const std::string& c : credentials) {
+            EXPECT_EQ(c.rfind("Digest ", 0), 0u) << r.method << " " << c;
+            ++(r.protocol == camsim::LoggedRequest::Protocol::Http ? signedHttp : signedRtsp);
+        }
+    }
+    EXPECT_GE(signedHttp, 1u);
+    EXPECT_GE(signedRtsp, 3u);
+}
+
+TEST_F(ChannelEndToEnd, CredentialsWithALineBreakOrNulNeverReachTheCamera) {
+    const struct {
+        std::string user, password;
+        const char* field;
+    } cases[] = {
+        {"admin\r\nX-Injected: 1", "admin", "the user name contains a line break or NUL"},
+        {"admin", "admin\nX-Injected: 1", "the password contains a line break or NUL"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        camsim::CameraConfig config;
+        config.inputs = 1;
+        config.user = c.user;
+        config.password = c.password;
+        camsim::Camera camera(config);
+        ASSERT_TRUE(camera.Start());
+        WriteMode(camera.HttpPort(), "RTPoverRTSP");
+        Host host;
+        host.device.model.inputs = 1;
+        ASSERT_TRUE(host.Open(camera, fakes::kCodecH264, 1));
+        fakes::FakeIOEventSink io;
+        telvaro::ICaptureIOApi* inputs = host.IO();
+        ASSERT_NE(inputs, nullptr);
+        ASSERT_TRUE(inputs->SetEventSink(&io));
+        inputs->Start();
+        fakes::FakeStreamConfig settings;
+        ASSERT_TRUE(host.Capture()->StartChannel(0, host.sinks[0].get(), &settings));
+        // Two connection attempts and the first input poll.
+        ASSERT_TRUE(host.debug.WaitForText("telvaro::CBaseRTPChannel::Connect", 5000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        host.Capture()->StopChannel(0);
+        inputs->Stop();
+        EXPECT_TRUE(camera.Requests().empty());
+        EXPECT_GE(io.Failures(), 1);
+        size_t naming = 0;
+        for (const auto& r : host.debug.Records()) {
+            EXPECT_EQ(r.text.find("X-Injected"), std::string::npos) << r.text;
+            if (r.text.find(c.field) != std::string::npos) ++naming;
+        }
+        // Once when the device opens, once from the channel.
+        EXPECT_EQ(naming, 2u);
+        camera.Stop();
     }
 }
 

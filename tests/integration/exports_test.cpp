@@ -1,6 +1,8 @@
 // The library driven only through its exported entry points, as a host does.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "ombrelix/exports.h"
 #include "support/fake_host.h"
 #include "hostkit/driver_library.h"
@@ -65,6 +67,66 @@ TEST_F(ExportsTest, CreateOpenCloseDeleteThroughEachGeneration) {
     delEx3(driver);
     del(nullptr);
     delEx3(nullptr);
+}
+
+TEST_F(ExportsTest, StartAndChangeRefuseSettingsThatWouldBeWrappedOrAreUnknown) {
+    ASSERT_TRUE(library.Loaded()) << library.Error();
+    const struct Case {
+        int32_t codec;
+        const char* capability;
+        uint16_t width, height, interval;
+        const char* named;  // in the one failure message; none: started
+    } cases[] = {
+        {fakes::kCodecH264, "1;65590;VBR;64;8192;20", 640, 480, 40, "RTSP port"},
+        {fakes::kCodecH264, "1;0;VBR;64;8192;20", 640, 480, 40, "RTSP port"},
+        {fakes::kCodecH264, "1;99999999999;VBR;64;8192;20", 640, 480, 40, "RTSP port"},
+        {fakes::kCodecH264, "1;-554;VBR;64;8192;20", 640, 480, 40, "RTSP port"},
+        {fakes::kCodecJpeg, "4294967297;554;VBR;64;8192;20", 640, 480, 40, "channel id"},
+        {fakes::kCodecJpeg, "x;554;VBR;64;8192;20", 640, 480, 40, "channel id"},
+        {fakes::kCodecMpeg4, "1;554;VBR;64;8192;20", 0, 480, 40, "width 0"},
+        {fakes::kCodecMpeg4, "1;554;VBR;64;8192;20", 65535, 480, 40, "width 65535"},
+        {fakes::kCodecH264, "1;554;VBR;64;8192;20", 640, 0, 40, "height 0"},
+        {0, "1;554;VBR;64;8192;20", 640, 480, 40, "codec type 0"},
+        {4, "1;554;VBR;64;8192;20", 640, 480, 40, "codec type 4"},
+        {255, "1;554;VBR;64;8192;20", 640, 480, 40, "codec type 255"},
+        {-1, "1;554;VBR;64;8192;20", 640, 480, 40, "codec type -1"},
+        // Taken as they come: any text of other than six fields stands for
+        // channel 0 on port 554, and an interval of 0 asks for 1 frame/s.
+        {fakes::kCodecH264, "", 640, 480, 40, nullptr},
+        {fakes::kCodecH264, "garbage", 640, 480, 40, nullptr},
+        {fakes::kCodecH264, "1;554;VBR;64;8192;20", 640, 480, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.capability) + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
+        auto* driver = library.Get<CreateIPCaptureFn>("CreateIPCapture")();
+        fakes::FakeDebugSink sink;
+        fakes::FakeSampleAllocator allocator;
+        fakes::FakeDeviceConfig device;
+        device.connection.address = "127.0.0.1";
+        device.connection.port = 9;
+        device.connection.codec = c.codec;
+        device.parameters[2] = c.capability;
+        ASSERT_TRUE(driver->Open(&sink, &allocator, &device));
+        const size_t opened = sink.Count();
+        fakes::FakeStreamConfig settings(c.width, c.height, c.interval, 50);
+        fakes::FakeStreamSink stream;
+        telvaro::ipcapture::IIPVideoCapture* capture = driver->GetVideoCapture();
+        EXPECT_EQ(capture->StartChannel(0, &stream, &settings), c.named == nullptr);
+        if (c.named) {
+            EXPECT_EQ(sink.Count(), opened + 1);
+            EXPECT_EQ(sink.CountContaining(c.named), 1u);
+        } else {
+            // A running channel keeps its session when asked for a size it
+            // cannot have.
+            hostkit::ImageSize none(0, 0);
+            EXPECT_FALSE(capture->ChangeChannel(0, &none, 40));
+            EXPECT_EQ(sink.CountContaining("width 0"), 1u);
+            hostkit::ImageSize fine(320, 240);
+            EXPECT_TRUE(capture->ChangeChannel(0, &fine, 40));
+        }
+        driver->Close();
+        library.Get<DeleteIPCaptureFn>("DeleteIPCapture")(driver);
+    }
 }
 
 TEST_F(ExportsTest, AFourChannelDeviceGetsAFourChannelVideoCapture) {

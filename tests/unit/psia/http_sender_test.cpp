@@ -161,33 +161,48 @@ TEST_F(HttpSenderTest, AStaleNonceIsRenewedWithinTheRequest) {
     EXPECT_EQ(telvaro::FindHeaderParam("nc", "=", requests[4].Header("Authorization"), ", "), "00000001");
 }
 
-TEST_F(HttpSenderTest, BasicOfferedFirstFailsAndStaysBasic) {
+TEST_F(HttpSenderTest, BasicNamedBeforeDigestIsPassedOverAndWrongCredentialsFailOnce) {
     HttpAuthConfig auth;
     auth.userName = "admin";
     auth.password = "other";
     auth.offered = {HttpAuthScheme::Basic, HttpAuthScheme::Digest};
     server.RequireAuth(auth);
 
-    // The refused Basic is not sent again within the request; the next
-    // request sends it at once and is refused.
+    // Digest is answered although Basic is named first; the next request
+    // signs at once and, refused with this camera's fresh nonce, once more.
+    // The password never goes out readable.
     CHttpSender sender(device);
     std::vector<uint8_t> out;
     EXPECT_FALSE(HttpGet(sender, "/PSIA/System/deviceInfo", out));
-    EXPECT_EQ(sender.LearnedScheme(), Web::kHttpAuthBasic);
+    EXPECT_EQ(sender.LearnedScheme(), Web::kHttpAuthDigest);
     EXPECT_EQ(server.RequestCount(), 2u);
 
     EXPECT_FALSE(HttpGet(sender, "/PSIA/System/deviceInfo", out));
     EXPECT_EQ(sender.StatusCode(), 401u);
     auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0].HeaderCount("Authorization"), 0u);
     for (size_t i = 1; i < requests.size(); ++i) {
-        std::string decoded;
-        std::string value = requests[i].Header("Authorization");
-        ASSERT_EQ(value.rfind("Basic ", 0), 0u);
-        ASSERT_TRUE(fakes::DecodeBase64(value.substr(6), decoded));
-        EXPECT_EQ(decoded, "admin:12345");
+        EXPECT_EQ(requests[i].Header("Authorization").rfind("Digest ", 0), 0u) << i;
     }
+}
+
+TEST_F(HttpSenderTest, CredentialsThatCouldBreakAHeaderLineSendNothing) {
+    HttpAuthConfig auth;
+    auth.userName = "admin";
+    auth.password = "12345";
+    auth.offered = {HttpAuthScheme::Basic};
+    server.RequireAuth(auth);
+    for (const auto& bad : {std::pair<std::string, std::string>{"ad\r\nX: 1", "12345"},
+                            {"admin", "12\n345"},
+                            {"admin", std::string("12\0" "345", 6)}}) {
+        device.userName = bad.first;
+        device.password = bad.second;
+        CHttpSender sender(device);
+        std::vector<uint8_t> out;
+        EXPECT_FALSE(HttpGet(sender, "/PSIA/System/deviceInfo", out));
+    }
+    EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 TEST_F(HttpSenderTest, CredentialsOnlyWithAUserNameAndNotForSchemeFive) {
@@ -390,7 +405,7 @@ TEST_F(HttpSenderTest, CredentialsGoOnlyToACameraThatAsksAndItsSchemeIsRemembere
         {"Digest, qop=auth", {S::Digest}, true, "", {"", "Digest", "Digest", "Digest"}},
         {"Digest without qop, with opaque", {S::Digest}, false, "0pa que", {"", "Digest", "Digest", "Digest"}},
         {"Digest named before Basic", {S::Digest, S::Basic}, true, "", {"", "Digest", "Digest", "Digest"}},
-        {"Basic named before Digest", {S::Basic, S::Digest}, true, "", {"", "Basic", "Basic", "Basic"}},
+        {"Basic named before Digest", {S::Basic, S::Digest}, true, "", {"", "Digest", "Digest", "Digest"}},
     };
     for (const Case& c : cases) {
         Web::CHttpAuthMemory::Instance().ForgetAll();  // each case is a camera of its own
