@@ -4,20 +4,15 @@
 
 #include "core/transport_mode.h"
 #include "platform/clock.h"
+#include "platform/name_lookup.h"
 #include "platform/socket.h"
 #include "platform/thread_cancel.h"
 #include "util/text.h"
 
 namespace telvaro {
 
-namespace {
-
-uint32_t ResolveCamera(IDriver* driver) { return driver ? platform::ResolveHost(driver->GetDeviceInfo().address) : 0; }
-
-}  // namespace
-
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, uint32_t channelNumber, ipcapture::IStreamSink* sink)
-    : CBaseCameraChannel(driver, channelNumber, sink), cameraAddress_(ResolveCamera(driver)) {}
+    : CBaseCameraChannel(driver, channelNumber, sink) {}
 
 CBaseRTPChannel::~CBaseRTPChannel() { Stop(); }
 
@@ -175,10 +170,23 @@ bool CBaseRTPChannel::Connect() {
     }
     packets_ = 0;
     transportMode_ = driver_->GetRtpMode(channelNumber_);
-    if (Configure() && CreateReceiver() && OpenTransport()) return true;
+    if (ResolveCamera() && Configure() && CreateReceiver() && OpenTransport()) return true;
     SetState(kStateStopped);
     CloseTransport();
     DeleteReceiver();
+    return false;
+}
+
+bool CBaseRTPChannel::ResolveCamera() {
+    // Anew at every attempt: a camera's name may come to stand for another
+    // address. Never longer than the device's time-out, and a stop ends the
+    // wait at once.
+    const DEVICE_INFO device = driver_->GetDeviceInfo();
+    cameraAddress_ = platform::ResolveIpv4Within(device.address, device.timeout, &stopRequested_);
+    if (cameraAddress_ != 0) return true;
+    NoteAttemptFailure({kFailureNotResolved,
+                        FormatText("the camera's address \"%s\" was not resolved within %u ms",
+                                   device.address.c_str(), static_cast<unsigned>(device.timeout))});
     return false;
 }
 

@@ -73,6 +73,8 @@ protected:
     // Drops what an earlier attempt left, reads the transport mode and
     // prepares camera, reception and session.
     bool Connect();
+    // Looks the camera's address up for this attempt.
+    bool ResolveCamera();
     // One connection attempt and the wait for its first frame; tells the
     // host why when none comes.
     void ConnectAndWait(uint32_t noData);
@@ -100,7 +102,9 @@ protected:
     std::unique_ptr<CRTPReceiver> receiver_;
     CManualEvent dataEvent_;
     CManualEvent frameEvent_;
-    const uint32_t cameraAddress_;
+    // The camera's IPv4 address as the current attempt resolved it; 0 while
+    // unresolved. Read by the receiving thread.
+    std::atomic<uint32_t> cameraAddress_{0};
     TransportMode transportMode_ = kRtpOverUdp;
     std::unique_ptr<CRTPMediaParser> mediaParser_;
 

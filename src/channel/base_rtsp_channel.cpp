@@ -75,6 +75,7 @@ bool CBaseRTSPChannel::OpenTransport() {
     const DEVICE_INFO device = driver_->GetDeviceInfo();
     RtspParams params;
     params.host = device.address;
+    params.hostAddress = cameraAddress_;
     params.userName = device.userName;
     params.password = device.password;
     params.connectTimeoutMs = device.timeout;

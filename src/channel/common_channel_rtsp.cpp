@@ -124,7 +124,7 @@ bool CCommonChannelRTSP::Configure() {
     // the camera answers at.
     client.SetAbortFlag(&stopRequested_);
     if (!client.Connect(driver_->GetDeviceInfo())) {
-        NoteAttemptFailure(client.LastFailure().text);
+        NoteAttemptFailure(client.LastFailure());
         return false;
     }
     const StreamingChannelSettings wanted = WantedSettings(capabilities);

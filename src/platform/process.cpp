@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <dlfcn.h>
 #include <link.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -94,6 +95,14 @@ bool LoadedLibraryVersion(const std::string& baseName, LibraryVersion& version) 
     if (!ParseVersion(base.substr(search.prefix.size() + 1), parsed)) return false;
     version = parsed;
     return true;
+}
+
+void KeepLibraryLoaded() {
+    // A new reference that no dlclose can drop: RTLD_NODELETE on an object
+    // already loaded (glibc and musl alike keep it from then on).
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&KeepLibraryLoaded), &info) == 0 || !info.dli_fname) return;
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 bool FileExists(const std::string& path) {

@@ -32,6 +32,10 @@ struct LibraryVersion {
 // not loaded or its version cannot be read.
 bool LoadedLibraryVersion(const std::string& baseName, LibraryVersion& version);
 
+// Keeps the library this code is in loaded until the process ends, whatever
+// the host unloads: for a thread of it that could not be ended.
+void KeepLibraryLoaded();
+
 // Whether a file exists (a failed open for another reason counts as existing).
 bool FileExists(const std::string& path);
 

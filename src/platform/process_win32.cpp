@@ -45,6 +45,12 @@ bool LoadedLibraryVersion(const std::string& baseName, LibraryVersion& version) 
     return true;
 }
 
+void KeepLibraryLoaded() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&KeepLibraryLoaded), &module);
+}
+
 bool FileExists(const std::string& path) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     DWORD error = GetLastError();

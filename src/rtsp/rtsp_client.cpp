@@ -6,6 +6,7 @@
 
 #include "core/transport_mode.h"
 #include "platform/clock.h"
+#include "platform/name_lookup.h"
 #include "platform/thread_cancel.h"
 #include "util/base64.h"
 #include "util/digest_auth.h"
@@ -126,7 +127,8 @@ bool CBaseRTSPClient::ConnectSocket() {
         !platform::SetReceiveTimeout(s, params_.receiveTimeoutMs)) {
         return fail(kFailureNoAnswer, "the socket cannot be set up");
     }
-    const uint32_t address = platform::ResolveHost(params_.host);
+    const uint32_t address =
+        params_.hostAddress ? params_.hostAddress : platform::ResolveIpv4Within(params_.host, params_.connectTimeoutMs);
     if (address == 0) return fail(kFailureNotResolved, "the host name is not known");
     if (!platform::SetNonBlocking(s, true)) return fail(kFailureNoAnswer, "the socket cannot be set up");
     platform::Ipv4Endpoint remote;

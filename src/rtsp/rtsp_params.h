@@ -37,7 +37,8 @@ struct RtspParams {
     uint16_t serverPort = 554;
     uint16_t clientRtpPort = 0;
     uint16_t clientRtcpPort = 0;
-    std::string host;  // name or dotted IPv4 address
+    std::string host;          // name or dotted IPv4 address
+    uint32_t hostAddress = 0;  // host already resolved (network order); 0: looked up within connectTimeoutMs
     std::string userName;
     std::string password;
     uint32_t connectTimeoutMs = 5000;

@@ -9,6 +9,7 @@
 
 #include "media/jpeg_media_parser.h"
 #include "platform/native_thread.h"
+#include "platform/socket.h"
 #include "support/fake_driver.h"
 #include "support/wait_until.h"
 
@@ -203,29 +204,41 @@ TEST_F(RtpChannelTest, FramesTheHostRefusesDoNotCount) {
     EXPECT_EQ(Count("is online"), 1u);
 }
 
-TEST_F(RtpChannelTest, UdpPacketsFromAnotherAddressAreDropped) {
-    SupervisedChannel channel(&driver, &sink);
+TEST_F(RtpChannelTest, UdpPacketsComeOnlyFromTheAddressTheAttemptResolved) {
     uint8_t bytes[13] = {0x80, 0x60, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0xAA};
     telvaro::RTPPacket packet;
     ASSERT_TRUE(telvaro::ParseRTPHeader(bytes, sizeof(bytes), packet));
-    telvaro::platform::Ipv4Endpoint camera{channel.GetCameraAddress(), 5000};
-    telvaro::platform::Ipv4Endpoint stranger{camera.address ^ 0x01000000u, 5000};
+    const telvaro::platform::Ipv4Endpoint camera{telvaro::platform::ResolveHost("127.0.0.1"), 5000};
+    const telvaro::platform::Ipv4Endpoint stranger{camera.address ^ 0x01000000u, 5000};
+    const telvaro::platform::Ipv4Endpoint zero{0, 5000};
+    SupervisedChannel channel(&driver, &sink);
+    // Construction looks nothing up: until an attempt has, nothing passes.
+    channel.OnRTPPacketFrom(&camera, &packet);
+    EXPECT_EQ(channel.packets, 0);
+    ASSERT_TRUE(channel.Start(params));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.connects > 0; }, 2000));
+    EXPECT_EQ(channel.GetCameraAddress(), camera.address);
     channel.OnRTPPacketFrom(&stranger, &packet);
     EXPECT_EQ(channel.packets, 0);
     channel.OnRTPPacketFrom(&camera, &packet);
     EXPECT_EQ(channel.packets, 1);
     channel.OnRTPPacket(&packet);
     EXPECT_EQ(channel.packets, 2);
+    channel.Stop();
 
-    // An address that does not resolve drops every UDP packet.
+    // An address that does not resolve ends each attempt before the camera
+    // is asked anything, says why, and drops every UDP packet.
     telvaro::DEVICE_INFO info = driver.GetDeviceInfo();
     info.address = "";
     driver.SetDeviceInfo(info);
     SupervisedChannel unresolved(&driver, &sink);
-    telvaro::platform::Ipv4Endpoint zero{0, 5000};
+    ASSERT_TRUE(unresolved.Start(params));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return Count("was not resolved within 200 ms") == 1; }, 3000));
     unresolved.OnRTPPacketFrom(&zero, &packet);
     unresolved.OnRTPPacketFrom(&camera, &packet);
+    unresolved.Stop();
     EXPECT_EQ(unresolved.packets, 0);
+    EXPECT_EQ(unresolved.connects, 0);
 }
 
 TEST_F(RtpChannelTest, ResolutionIsWhatTheHostAskedFor) {
