@@ -68,7 +68,9 @@ bool CPSIACameraProperties::Query(int32_t& error) {
     queryFailure_ = FailureReason();
     // An abort can cut the port lists short without failing them; what was
     // read then is no answer from the camera.
-    bool ok = client.Connect(device_) && ReadCamera(client, *this, queryFailure_);
+    bool ok = client.Connect(device_);
+    if (!ok) queryFailure_ = client.LastFailure();
+    ok = ok && ReadCamera(client, *this, queryFailure_);
     if (ok && RequestAbortSet()) {
         queryFailure_ = {kFailureNoAnswer, "stopped before the port lists were read"};
         ok = false;
