@@ -148,10 +148,6 @@ std::string FindHeaderParam(const std::string& name, const std::string& assignme
 }
 
 
-bool FitsInHeader(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
-
 std::string CredentialFault(const std::string& userName, const std::string& password) {
     if (!FitsInHeader(userName)) return "the user name contains a line break or NUL";
     if (!FitsInHeader(password)) return "the password contains a line break or NUL";

@@ -60,9 +60,6 @@ std::vector<uint8_t> HexToBytes(const std::string& text);
 std::string FindHeaderParam(const std::string& name, const std::string& assignment, const std::string& list,
                             const std::string& delimiters);
 
-// False for a text with a CR, LF or NUL: in a header line it would end the
-// line early and let the rest pass as header lines of its own.
-bool FitsInHeader(const std::string& text);
 // Why credentials cannot go into any request, naming the field but never
 // its value; empty when they can.
 std::string CredentialFault(const std::string& userName, const std::string& password);
