@@ -6,20 +6,17 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <optional>
 
 #include "platform/monotonic_deadline.h"
+#include "platform/native_thread_start.h"
 #include "platform/thread_cancel.h"
 
 namespace telvaro {
 namespace platform {
 
 namespace {
-
-std::atomic<uint32_t> g_nextThreadId{1};
-thread_local uint32_t t_threadId = 0;
 
 class MutexGuard {
 public:
@@ -35,7 +32,7 @@ private:
 }  // namespace
 
 struct NativeThread::State {
-    State() {
+    explicit State(ThreadStart s) : start(std::move(s)) {
         pthread_mutex_init(&mutex, nullptr);
         pthread_condattr_t attr;
         pthread_condattr_init(&attr);
@@ -54,10 +51,7 @@ struct NativeThread::State {
     bool released = false;  // guarded by mutex; the body waits for it
     bool reaped = false;    // joined or detached; touched only by the handle's owner
     pthread_t thread{};
-    uint32_t id = 0;
-    bool aboveNormal = false;
-    std::string name;
-    std::function<void()> body;
+    ThreadStart start;
 };
 
 namespace {
@@ -85,11 +79,11 @@ void* ThreadEntry(void* arg) {
         while (!state->released) pthread_cond_wait(&state->ended, &state->mutex);
     }
     pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
-    t_threadId = state->id;
-    if (!state->name.empty()) {
-        pthread_setname_np(pthread_self(), state->name.substr(0, 15).c_str());
+    AdoptThreadId(state->start.id);
+    if (!state->start.name.empty()) {
+        pthread_setname_np(pthread_self(), state->start.name.substr(0, 15).c_str());
     }
-    if (state->aboveNormal) {
+    if (state->start.aboveNormal) {
         // Linux keeps the nice value per thread; lowering it needs privilege,
         // so a refusal just leaves the normal priority.
         errno = 0;
@@ -99,7 +93,7 @@ void* ThreadEntry(void* arg) {
 
     EndMark mark(state.get());
     try {
-        std::function<void()> body = std::move(state->body);
+        std::function<void()> body = std::move(state->start.body);
         body();
     } catch (...) {
         SwallowUnlessCancelled();
@@ -111,11 +105,7 @@ void* ThreadEntry(void* arg) {
 
 std::shared_ptr<NativeThread> NativeThread::Start(std::function<void()> body, const std::string& name,
                                                   bool aboveNormal, std::shared_ptr<NativeThread>* publish) {
-    auto state = std::make_shared<State>();
-    state->id = g_nextThreadId.fetch_add(1);
-    state->name = name;
-    state->body = std::move(body);
-    state->aboveNormal = aboveNormal;
+    auto state = std::make_shared<State>(ThreadStart(std::move(body), name, aboveNormal));
     std::shared_ptr<NativeThread> handle(new NativeThread(state));
     // Not yet a thread: the handle must not join or detach anything if the
     // creation below fails.
@@ -183,11 +173,6 @@ bool NativeThread::Terminate(uint32_t graceMs) {
     pthread_detach(state_->thread);
     state_->reaped = true;
     return false;
-}
-
-uint32_t CurrentThreadId() {
-    if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1);
-    return t_threadId;
 }
 
 void SleepMs(uint32_t ms) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <optional>
 
+#include "platform/native_thread_start.h"
 #include "platform/thread_cancel.h"
 #include "platform/thread_cancel_win32.h"
 
@@ -14,13 +15,10 @@ namespace platform {
 
 namespace {
 
-std::atomic<uint32_t> g_nextThreadId{1};
-thread_local uint32_t t_threadId = 0;
-
 }  // namespace
 
 struct NativeThread::State {
-    State() : stopRequest(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit State(ThreadStart s) : stopRequest(CreateEventW(nullptr, TRUE, FALSE, nullptr)), start(std::move(s)) {}
     ~State() {
         if (stopRequest) CloseHandle(stopRequest);
     }
@@ -32,10 +30,7 @@ struct NativeThread::State {
     HANDLE thread = nullptr;
     DWORD systemId = 0;
     HANDLE stopRequest;
-    uint32_t id = 0;
-    bool aboveNormal = false;
-    std::string name;
-    std::function<void()> body;
+    ThreadStart start;
 };
 
 namespace {
@@ -51,13 +46,13 @@ unsigned __stdcall ThreadEntry(void* arg) {
     std::shared_ptr<NativeThread::State> state = *holder;
     delete holder;
 
-    t_threadId = state->id;
+    AdoptThreadId(state->start.id);
     SetThreadStopRequest(state->stopRequest);
-    if (state->aboveNormal) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    if (state->start.aboveNormal) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 
     EndMark mark(state.get());
     try {
-        std::function<void()> body = std::move(state->body);
+        std::function<void()> body = std::move(state->start.body);
         body();
     } catch (ThreadCancelled&) {
         // A forced stop has unwound the body: the thread ends here.
@@ -76,12 +71,8 @@ void CloseThreadHandle(NativeThread::State* state) {
 
 std::shared_ptr<NativeThread> NativeThread::Start(std::function<void()> body, const std::string& name,
                                                   bool aboveNormal, std::shared_ptr<NativeThread>* publish) {
-    auto state = std::make_shared<State>();
+    auto state = std::make_shared<State>(ThreadStart(std::move(body), name, aboveNormal));
     if (!state->stopRequest) return nullptr;
-    state->id = g_nextThreadId.fetch_add(1);
-    state->name = name;
-    state->body = std::move(body);
-    state->aboveNormal = aboveNormal;
     std::shared_ptr<NativeThread> handle(new NativeThread(state));
     // Not yet a thread: the handle must not wait for or close anything if
     // the creation below fails.
@@ -145,11 +136,6 @@ bool NativeThread::Terminate(uint32_t graceMs) {
     if (WaitForSingleObject(state_->thread, graceMs) == WAIT_OBJECT_0) state_->hasEnded.store(true);
     CloseThreadHandle(state_.get());
     return false;
-}
-
-uint32_t CurrentThreadId() {
-    if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1);
-    return t_threadId;
 }
 
 void SleepMs(uint32_t ms) {
