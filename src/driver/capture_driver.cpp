@@ -8,6 +8,7 @@
 #include "channel/mpeg4_channel_rtsp.h"
 #include "driver/config_file.h"
 #include "driver/debug_info.h"
+#include "platform/http_transport.h"
 #include "platform/process.h"
 #include "platform/thread_cancel.h"
 #include "util/text.h"
@@ -107,6 +108,8 @@ void CIPCaptureDriver::Close() {
     videoCapture_.reset();
     captureIO_.reset();
     auxCapture_.reset();
+    // The host may unload the library next.
+    platform::HttpTransport::AwaitLeftBehind();
 }
 
 ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return videoCapture_.get(); }

@@ -301,5 +301,8 @@ HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& ans
 
 void HttpTransport::Close() { impl_->Release(); }
 
+// This backend starts no thread of its own: nothing is left behind.
+void HttpTransport::AwaitLeftBehind() {}
+
 }  // namespace platform
 }  // namespace telvaro

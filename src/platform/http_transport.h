@@ -83,6 +83,14 @@ public:
     // Closes the kept connection.
     void Close();
 
+    // An exchange given up on (abort flag, deadline) may leave a call of the
+    // backend running on a thread of its own, until the call's time-out.
+    // This waits for every such thread in the process to end, each within
+    // its bound, and stops one that overstays it by force: after it no code
+    // of this library runs for an exchange that was given up on. For the
+    // host's thread as the driver closes, never for a driver thread.
+    static void AwaitLeftBehind();
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

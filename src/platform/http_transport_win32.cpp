@@ -5,14 +5,16 @@
 // WinHTTP sends no Authorization for a Digest challenge.
 #include "platform/http_transport.h"
 
-#include <process.h>
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/http_syntax.h"
+#include "platform/native_thread.h"
 #include "platform/wide_text_win32.h"
 
 namespace telvaro {
@@ -40,12 +42,16 @@ private:
     HINTERNET h_ = nullptr;
 };
 
+// What a thread given up on may take beyond the WinHTTP call it is in,
+// which ends within its time-out; it makes no other call after it.
+constexpr uint32_t kEndGraceMs = 2000;
+
 // One exchange, shared by the caller and the thread that makes it. The
 // caller waits for it in slices of kAbortCheckMs; when the abort flag is set
 // or the time is up it closes the request handle and returns at once: a
 // synchronous WinHTTP call is not always ended by that (Wine's are not), so
 // the thread finishes on its own, within WinHTTP's time-outs, on a copy of
-// everything it needs.
+// everything it needs (see LeftBehind).
 struct Job {
     Job() : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~Job() {
@@ -184,6 +190,7 @@ struct Job {
         return HttpOutcome::kAnswered;
     }
 
+    // Between WinHTTP's calls an exchange given up on ends at once.
     HttpOutcome Run() {
         HINTERNET h = handle.load();
         if (!h) return HttpOutcome::kNoAnswer;
@@ -191,25 +198,87 @@ struct Job {
         if (!Prepare(h, hasBody)) return HttpOutcome::kRefused;
         HttpOutcome outcome = Send(h, hasBody);
         if (outcome != HttpOutcome::kAnswered) return outcome;
+        if (stopped.load()) return HttpOutcome::kNoAnswer;
         if (!WinHttpReceiveResponse(h, nullptr)) return Failed(false);
+        if (stopped.load()) return HttpOutcome::kNoAnswer;
         AnnouncedLength announced;
         outcome = ReadHead(h, announced);
         return outcome == HttpOutcome::kAnswered ? ReadBody(h, announced) : outcome;
     }
 
-    static unsigned __stdcall Entry(void* arg) {
-        auto* holder = static_cast<std::shared_ptr<Job>*>(arg);
-        std::shared_ptr<Job> job = *holder;
-        delete holder;
+    void Make() {
         try {
-            job->outcome = job->Run();
+            outcome = Run();
         } catch (...) {
-            job->outcome = HttpOutcome::kNoAnswer;
+            outcome = HttpOutcome::kNoAnswer;
         }
-        job->Close();
-        SetEvent(job->done);
-        return 0;
+        Close();
+        SetEvent(done);
     }
+
+    // How long its thread may still take to end, from now.
+    uint32_t EndBoundMs() const {
+        if (deadline == 0) return kEndGraceMs;
+        uint64_t now = MonotonicMilliseconds();
+        uint64_t left = deadline > now ? deadline - now : 0;
+        return static_cast<uint32_t>(std::min<uint64_t>(left + request.timeoutMs + kEndGraceMs, 0x7FFFFFFF));
+    }
+};
+
+// The threads of exchanges given up on, in the whole process. Each holds a
+// reference on this library, so that a host that unloads it while such a
+// thread is still in WinHTTP leaves the code it returns to in place;
+// AwaitLeftBehind, called by the host's thread, gives the references back.
+class LeftBehind {
+public:
+    static LeftBehind& Threads() {
+        static LeftBehind threads;
+        return threads;
+    }
+
+    void Add(std::shared_ptr<NativeThread> thread, std::shared_ptr<Job> job) {
+        HMODULE self = nullptr;
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&LeftBehind::Threads),
+                                &self)) {
+            self = nullptr;
+        }
+        std::lock_guard<std::mutex> guard(mutex_);
+        // Those that have ended meanwhile are joined now.
+        auto ended = [this](Left& left) {
+            if (!left.thread->Join(0, false)) return false;
+            ended_.push_back(left.self);
+            return true;
+        };
+        running_.erase(std::remove_if(running_.begin(), running_.end(), ended), running_.end());
+        running_.push_back(Left{std::move(thread), std::move(job), self});
+    }
+
+    void Await() {
+        std::vector<Left> running;
+        std::vector<HMODULE> ended;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            running.swap(running_);
+            ended.swap(ended_);
+        }
+        for (Left& left : running) {
+            if (!left.thread->Join(left.job->EndBoundMs(), false)) left.thread->Terminate(kEndGraceMs);
+            ended.push_back(left.self);
+        }
+        for (HMODULE self : ended) {
+            if (self) FreeLibrary(self);
+        }
+    }
+
+private:
+    struct Left {
+        std::shared_ptr<NativeThread> thread;
+        std::shared_ptr<Job> job;
+        HMODULE self;
+    };
+    std::mutex mutex_;
+    std::vector<Left> running_;
+    std::vector<HMODULE> ended_;
 };
 
 }  // namespace
@@ -313,15 +382,20 @@ HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& ans
         job->handle.store(h);
         h = nullptr;
         job->deadline = request.timeoutMs == 0 ? 0 : MonotonicMilliseconds() + request.timeoutMs;
-        auto* holder = new std::shared_ptr<Job>(job);
-        uintptr_t thread = _beginthreadex(nullptr, 0, &Job::Entry, holder, 0, nullptr);
-        if (thread == 0) {
-            delete holder;
+        std::shared_ptr<NativeThread> thread = NativeThread::Start([job] { job->Make(); }, "HTTP exchange");
+        if (!thread) {
             job->Close();
         } else {
-            CloseHandle(reinterpret_cast<HANDLE>(thread));
             outcome = d.Await(*job);
             if (outcome == HttpOutcome::kAnswered) answer = std::move(job->answer);
+            // A thread that is done ends at once; one given up on is kept.
+            if (!thread->Join(WaitForSingleObject(job->done, 0) == WAIT_OBJECT_0 ? kEndGraceMs : 0, false)) {
+                try {
+                    LeftBehind::Threads().Add(std::move(thread), job);
+                } catch (const std::bad_alloc&) {
+                    // Not kept: the thread runs on detached.
+                }
+            }
         }
     }
     if (h) WinHttpCloseHandle(h);
@@ -334,6 +408,8 @@ HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& ans
 }
 
 void HttpTransport::Close() { impl_->Release(); }
+
+void HttpTransport::AwaitLeftBehind() { LeftBehind::Threads().Await(); }
 
 }  // namespace platform
 }  // namespace telvaro

@@ -11,7 +11,7 @@
  * have a described order are journaled and compared.
  *
  * Usage: c_host <driver library> <camsim executable>  (Linux: starts camsim)
- *        c_host <driver library> --camera <HTTP port> <RTSP port>
+ *        c_host <driver library> --camera <HTTP port> <RTSP port> [--unload <rounds>]
  *        c_host --camsim-args   (the camsim options the checks expect)
  * Exit status 0 when every check held. */
 #define _GNU_SOURCE
@@ -28,6 +28,7 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <windows.h>
+#include <tlhelp32.h>
 #undef DELETE /* an access right in winnt.h; an export index here */
 #define timegm _mkgmtime
 #define close_socket closesocket
@@ -546,6 +547,11 @@ static atomic_int g_frame_goal;
 static bool called_back(void) { return atomic_load(&g_callbacks) > 0; }
 static bool enough_frames(void) { return atomic_load(&g_frames) >= atomic_load(&g_frame_goal); }
 
+/* The capability text of camsim's channel, as the query writes it. */
+static void set_capability_text(void) {
+    snprintf(g_capability_text, sizeof g_capability_text, "1;%u;CBR,VBR;64;8192;20,40,60,80,100", g_rtsp_port);
+}
+
 /* Capability query; keeps the capability text for device parameter 2. */
 static void query(void) {
     set_live(true, g_query_objs, 10);
@@ -561,7 +567,7 @@ static void query(void) {
 
     /* camsim --fps 10 offers 5, 10, 15 and 25 fps, four resolutions from
      * 640x480 to 1920x1080, H.264, MPEG-4 and JPEG, 3 inputs and 2 outputs. */
-    snprintf(g_capability_text, sizeof g_capability_text, "1;%u;CBR,VBR;64;8192;20,40,60,80,100", g_rtsp_port);
+    set_capability_text();
     static char expected[4096];
     snprintf(expected, sizeof expected,
              "results frame-interval list 1; intervals add 200; intervals add 100; intervals add 67; "
@@ -705,6 +711,111 @@ static void lifetimes(void) {
 }
 
 #if defined(_WIN32)
+/* ---- unloading: load, use, close and unload the library, round after round - */
+
+/* Whether a thread of this process began in ntdll: a worker of the system
+ * thread pool, which WinHTTP uses (Wine's keeps one that closes pooled
+ * connections for 30 s); the driver starts its threads through the C
+ * run-time library. */
+typedef LONG(WINAPI* QueryThreadFn)(HANDLE, int, void*, ULONG, ULONG*);
+static bool pool_worker(DWORD id) {
+    static QueryThreadFn query;
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll"), module = NULL;
+    if (!query) query = (QueryThreadFn)(void*)GetProcAddress(ntdll, "NtQueryInformationThread");
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    void* start = NULL;
+    enum { START_ADDRESS = 9 }; /* ThreadQuerySetWin32StartAddress */
+    if (thread && query) query(thread, START_ADDRESS, &start, sizeof start, NULL);
+    if (thread) CloseHandle(thread);
+    return start && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       (LPCSTR)start, &module) && module == ntdll;
+}
+
+/* The threads of this process now, all and without the pool's, or -1. */
+static int thread_count(int* workers) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry = {.dwSize = sizeof entry};
+    int n = 0;
+    *workers = 0;
+    for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+        ++n;
+        *workers += pool_worker(entry.th32ThreadID);
+    }
+    CloseHandle(snap);
+    return n;
+}
+
+static bool load_exports(HMODULE library) {
+    for (int i = 0; i < EXPORTS; ++i)
+        if (!(g_export[i] = (void*)GetProcAddress(library, kExports[i]))) return false;
+    return true;
+}
+
+/* One driver on the camera at port: open, start channel 0, wait for
+ * frames (none: stop at once), stop, close, delete. */
+static void stream_once(unsigned port, int frames) {
+    unsigned camera = g_http_port;
+    g_http_port = port;
+    void* driver = ((CreateFn)g_export[CREATE])();
+    LIVE(true, &g_debug, &g_device, &g_model, &g_conn);
+    bool opened = driver && OP(OpenOp, driver, 1)(driver, &g_debug, &g_alloc, &g_device);
+    LIVE(false, &g_device, &g_model, &g_conn);
+    void* capture = opened ? OP(PtrOp, driver, 3)(driver) : NULL;
+    CHECK(capture != NULL, "no driver opened on port %u", port);
+    if (capture) {
+        LIVE(true, &g_alloc, &g_sink, &g_settings, &g_image, &g_rate, &g_size.o);
+        CHECK(OP(StartOp, capture, 2)(capture, 0, &g_sink, &g_settings), "StartChannel failed");
+        LIVE(false, &g_settings, &g_image, &g_rate, &g_size.o);
+        atomic_store(&g_frame_goal, atomic_load(&g_frames) + frames);
+        if (frames)
+            CHECK(wait_until(enough_frames, 15000), "no frames from port %u", port);
+        else
+            usleep(500000);
+        CHECK(OP(IndexOp, capture, 3)(capture, 0), "StopChannel failed");
+        LIVE(false, &g_alloc, &g_sink);
+        OP(VoidOp, driver, 2)(driver);
+    }
+    if (driver) ((DeleteFn)g_export[DELETE])(driver);
+    LIVE(false, &g_debug);
+    g_http_port = camera;
+}
+
+/* Each round loads the library, streams from the camera (HTTP exchanges and
+ * a channel), closes and unloads it; every 25th also stops a channel whose
+ * configuration exchange waits on a port that never answers. The process
+ * then has the threads it had before the first load. */
+static void unload_rounds(const char* path, int rounds) {
+    SOCKET silent = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in at = {.sin_family = AF_INET};
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof at;
+    CHECK(silent != INVALID_SOCKET && bind(silent, (struct sockaddr*)&at, sizeof at) == 0 && listen(silent, 16) == 0 &&
+              getsockname(silent, (struct sockaddr*)&at, &size) == 0,
+          "no silent port");
+    set_capability_text();
+    int workers = 0;
+    const int before = thread_count(&workers) - workers;
+    int round = 0, after = before;
+    while (round < rounds && atomic_load(&g_failures) == 0) {
+        ++round;
+        HMODULE library = LoadLibraryA(path);
+        CHECK(library && load_exports(library), "round %d: LoadLibrary(%s): %lu", round, path,
+              (unsigned long)GetLastError());
+        if (!library) break;
+        stream_once(g_http_port, 3);
+        if (round % 25 == 1) stream_once(ntohs(at.sin_port), 0);
+        CHECK(FreeLibrary(library), "round %d: FreeLibrary failed", round);
+        after = thread_count(&workers) - workers;
+        CHECK(before > 0 && after == before, "round %d: %d threads after unloading, %d before loading", round, after,
+              before);
+    }
+    closesocket(silent);
+    printf("c_host: %d rounds of load, stream, close, unload; %d threads before loading, %d after the last round "
+           "(and %d of the system thread pool)\n", round, before, after, workers);
+}
+
 static void* open_library(const char* path) {
     void* library = (void*)LoadLibraryA(path);
     CHECK(library != NULL, "LoadLibrary(%s) failed: %lu", path, (unsigned long)GetLastError());
@@ -728,14 +839,15 @@ int main(int argc, char** argv) {
         printf("\n");
         return 0;
     }
-    const bool given = argc == 5 && !strcmp(argv[2], "--camera");
-    if (argc != 3 && !given) {
-        fprintf(stderr, "usage: %s <driver library> <camsim> | <driver library> --camera <HTTP port> <RTSP port> | "
-                        "--camsim-args\n", argv[0]);
+    const bool given = (argc == 5 || argc == 7) && !strcmp(argv[2], "--camera");
+    const int rounds = argc == 7 && !strcmp(argv[5], "--unload") ? atoi(argv[6]) : 0;
+    if ((argc != 3 && !given) || (argc == 7 && rounds <= 0)) {
+        fprintf(stderr, "usage: %s <driver library> <camsim> | <driver library> --camera <HTTP port> <RTSP port> "
+                        "[--unload <rounds>] | --camsim-args\n", argv[0]);
         return 2;
     }
     pthread_t timer;
-    pthread_create(&timer, NULL, watchdog, (void*)(uintptr_t)240);
+    pthread_create(&timer, NULL, watchdog, (void*)(uintptr_t)(240 + 10 * rounds));
     pthread_detach(timer);
 #if defined(_WIN32)
     WSADATA wsa;
@@ -750,6 +862,13 @@ int main(int argc, char** argv) {
         stop_camsim();
         return 1;
     }
+#if defined(_WIN32)
+    if (rounds) {
+        unload_rounds(argv[1], rounds);
+        printf("c_host: %d frames, %d failure(s)\n", atomic_load(&g_frames), atomic_load(&g_failures));
+        return atomic_load(&g_failures) ? 1 : 0;
+    }
+#endif
     void* library = open_library(argv[1]);
     for (int i = 0; library && i < EXPORTS; ++i) {
         g_export[i] = find_export(library, kExports[i]);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The plain-C recorder host, built for Windows, under Wine against camsim run
 # natively on loopback with the camera settings the host's checks expect.
-# Usage: c_host_camsim.sh WINE C_HOST_EXE DLL CAMSIM WORK_DIR
+# Usage: c_host_camsim.sh WINE C_HOST_EXE DLL CAMSIM WORK_DIR [C_HOST OPTIONS]
 set -euo pipefail
 wine=$1 host=$2 dll=$3 camsim=$4 work=$5
+shift 5
 rm -rf "$work"
 mkdir -p "$work"
 camsim_pid=
@@ -30,4 +31,4 @@ if [ -z "$http" ] || [ -z "$rtsp" ]; then
   echo "no camsim ports in: $(cat "$work/camsim.log")" >&2
   exit 1
 fi
-"$wine" "$host" "$dll" --camera "$http" "$rtsp"
+"$wine" "$host" "$dll" --camera "$http" "$rtsp" "$@"
