@@ -64,8 +64,9 @@ struct Job {
     std::vector<uint8_t> body;
     std::atomic<HINTERNET> handle{nullptr};
     std::atomic<bool> stopped{false};
-    // The request's head went out: a connection stood.
-    std::atomic<bool> sent{false};
+    // A connection to the server stood: WinHTTP's status callback says so
+    // as it connects or, on a kept connection, as it starts to send.
+    std::atomic<bool> connected{false};
     uint64_t deadline = 0;  // 0: none
     HttpAnswer answer;
     HttpOutcome outcome = HttpOutcome::kNoAnswer;
@@ -89,7 +90,7 @@ struct Job {
         if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) return HttpOutcome::kNotResolved;
         if (error == ERROR_WINHTTP_CANNOT_CONNECT) return HttpOutcome::kNoConnection;
         if (error == ERROR_WINHTTP_TIMEOUT || error == kWinsockTimedOut) {
-            return sent.load() ? HttpOutcome::kTimedOut : HttpOutcome::kNoConnection;
+            return connected.load() ? HttpOutcome::kTimedOut : HttpOutcome::kNoConnection;
         }
         return bodyStarted ? HttpOutcome::kCut : HttpOutcome::kNoAnswer;
     }
@@ -132,7 +133,7 @@ struct Job {
         if (!WinHttpSendRequest(h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0)) {
             return Failed(false);
         }
-        sent.store(true);
+        connected.store(true);
         if (!hasBody || body.empty()) return HttpOutcome::kAnswered;
         if (request.bodyDelayMs > 0 && !DelayBody(request.bodyDelayMs)) return HttpOutcome::kNoAnswer;
         size_t offset = 0;
@@ -216,6 +217,24 @@ struct Job {
         SetEvent(done);
     }
 
+    // Called on the exchange's thread, within its WinHTTP calls. Under Wine
+    // the synchronous send has not returned while the answer's head
+    // trickles in, so only this tells such a head from no connection.
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+        if (context && (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER ||
+                        status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST)) {
+            reinterpret_cast<Job*>(context)->connected.store(true);
+        }
+    }
+
+    bool Watch(HINTERNET h) {
+        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
+        return WinHttpSetOption(h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) &&
+               WinHttpSetStatusCallback(h, &Job::OnStatus,
+                                        WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER | WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+                                        0) != WINHTTP_INVALID_STATUS_CALLBACK;
+    }
+
     // How long its thread may still take to end, from now.
     uint32_t EndBoundMs() const {
         if (deadline == 0) return kEndGraceMs;
@@ -238,7 +257,7 @@ public:
 
     void Add(std::shared_ptr<NativeThread> thread, std::shared_ptr<Job> job) {
         HMODULE self = nullptr;
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&LeftBehind::Threads),
+        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&Job::OnStatus),
                                 &self)) {
             self = nullptr;
         }
@@ -325,7 +344,7 @@ struct HttpTransport::Impl {
             if (AbortRequested()) {
                 reason = HttpOutcome::kAborted;
             } else if (job.deadline != 0 && MonotonicMilliseconds() >= job.deadline) {
-                reason = job.sent.load() ? HttpOutcome::kTimedOut : HttpOutcome::kNoConnection;
+                reason = job.connected.load() ? HttpOutcome::kTimedOut : HttpOutcome::kNoConnection;
             } else {
                 continue;
             }
@@ -378,7 +397,7 @@ HttpOutcome HttpTransport::Exchange(const HttpExchange& request, HttpAnswer& ans
     } catch (const std::bad_alloc&) {
         job.reset();
     }
-    if (job && job->done) {
+    if (job && job->done && job->Watch(h)) {
         job->handle.store(h);
         h = nullptr;
         job->deadline = request.timeoutMs == 0 ? 0 : MonotonicMilliseconds() + request.timeoutMs;
