@@ -66,8 +66,9 @@ public:
     // session; media that goes on shows the BYE was for something else.
     static constexpr uint32_t kByeGraceMs = 500;
 
-    uint16_t GetRtpPort() const { return rtpPort_; }
-    uint32_t GetCameraAddress() const { return cameraAddress_; }
+    // Any thread: 0 between connection attempts.
+    uint16_t GetRtpPort() const { return rtpPort_.load(); }
+    uint32_t GetCameraAddress() const { return cameraAddress_.load(); }
 
 protected:
     // Drops what an earlier attempt left, reads the transport mode and
@@ -98,7 +99,8 @@ protected:
     // grace for media from that source first. Channel thread only.
     std::string TakeSessionEnd();
 
-    uint16_t rtpPort_ = 0;
+    // Written by the channel thread, read from any.
+    std::atomic<uint16_t> rtpPort_{0};
     std::unique_ptr<CRTPReceiver> receiver_;
     CManualEvent dataEvent_;
     CManualEvent frameEvent_;
