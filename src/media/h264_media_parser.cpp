@@ -31,6 +31,18 @@ bool BeginsWithStartCode(const uint8_t* data, size_t length) {
     return length >= 3 && data[0] == 0 && data[1] == 0 && data[2] == 1;
 }
 
+// The frame ends with a delimiter of our own; one the camera sends in front
+// of its pictures would make a second, empty access unit.
+bool IsDelimiter(uint8_t header) { return (header & 0x1F) == kNalTypeDelimiter; }
+
+// Where the next start code 00 00 01 at or after from is, or length.
+size_t FindStartCode(const uint8_t* data, size_t length, size_t from) {
+    for (size_t i = from; i + 3 <= length; ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) return i;
+    }
+    return length;
+}
+
 // Packet types of RFC 6184 this depacketizer does not take.
 const char* UnsupportedPacketText(uint8_t type) {
     switch (type) {
@@ -117,7 +129,7 @@ bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
     if (length >= 5 && payload[0] == 0 && payload[1] == 0 && payload[2] == 0 && payload[3] == 1) {
         // A byte stream inside RTP, as some cameras send it.
         NoteNal(payload[4]);
-        AppendToFrame(payload, length);
+        AppendByteStream(payload, length);
         return true;
     }
     const uint8_t type = payload[0] & 0x1F;
@@ -125,7 +137,7 @@ bool CH264RTPMediaParser::AppendPayload(const uint8_t* payload, size_t length) {
         // Access-unit delimiters are two bytes long; encoders send one in
         // front of every picture.
         NoteNal(payload[0]);
-        AppendNal(payload, length);
+        if (!IsDelimiter(payload[0])) AppendNal(payload, length);
         return true;
     }
     if (type == kStapA) return AppendAggregate(payload, length);
@@ -151,7 +163,7 @@ bool CH264RTPMediaParser::AppendAggregate(const uint8_t* payload, size_t length)
         }
         if (rest == 0) break;
         if (size > 0) NoteNal(payload[pos]);
-        AppendNal(payload + pos, size);
+        if (size == 0 || !IsDelimiter(payload[pos])) AppendNal(payload + pos, size);
         pos += size;
     }
     return true;
@@ -191,6 +203,7 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
         NoteFailure(kFailureOutOfOrder, "an FU-A fragment without its start fragment");
     }
     fragmentOpen_ = (starts || fragmentOpen_) && (fuHeader & kFuEndBit) == 0;
+    if (!ownStartCode && IsDelimiter(nalHeader)) return true;
     if (starts && !ownStartCode) {
         NoteNal(nalHeader);
         AppendToFrame(kStartCode, sizeof(kStartCode));
@@ -200,6 +213,20 @@ bool CH264RTPMediaParser::AppendFragment(const uint8_t* payload, size_t length) 
     }
     AppendToFrame(payload + 2, length - 2);
     return true;
+}
+
+// The NAL units of an Annex B payload as they come, each with its start
+// code (a zero byte in front of it included), delimiters left out.
+void CH264RTPMediaParser::AppendByteStream(const uint8_t* data, size_t length) {
+    size_t begin = 0;
+    size_t code = FindStartCode(data, length, 0);
+    while (begin < length) {
+        const size_t nextCode = FindStartCode(data, length, code + 3);
+        const size_t end = nextCode < length && data[nextCode - 1] == 0 ? nextCode - 1 : nextCode;
+        if (code + 3 >= length || !IsDelimiter(data[code + 3])) AppendToFrame(data + begin, end - begin);
+        begin = end;
+        code = nextCode;
+    }
 }
 
 void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t length) {

@@ -29,6 +29,7 @@ private:
     bool AppendAggregate(const uint8_t* payload, size_t length);
     bool AppendFragment(const uint8_t* payload, size_t length);
     void AppendNal(const uint8_t* nal, size_t length);
+    void AppendByteStream(const uint8_t* data, size_t length);
     void NoteNal(uint8_t header);
     void InsertParameterSets();
     bool SynthesizeParameterSets();

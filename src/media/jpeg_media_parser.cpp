@@ -16,6 +16,7 @@ constexpr size_t kQuantizationHeaderLength = 4;
 constexpr size_t kTableLength = 64;
 // SOI, two DQT, SOF0, four DHT and SOS: the header rebuilt from Q.
 constexpr size_t kHeaderFromQ = 605;
+constexpr uint8_t kEndOfImage[] = {0xFF, 0xD9};
 
 bool HasRestartMarkers(uint8_t type) { return type >= 64 && type <= 127; }
 
@@ -200,7 +201,13 @@ size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
     const uint32_t height = PictureSize(frame[7]);
     width_ = width;
     height_ = height;
-    if (length - layout.dataPos + layout.headerLength > capacity) return 0;
+    const uint8_t* scan = frame + layout.dataPos;
+    const size_t scanLength = length - layout.dataPos;
+    // Many senders leave the end-of-image marker out of the scan; a strict
+    // decoder refuses a file without it.
+    const bool endsImage = scanLength >= 2 && scan[scanLength - 2] == 0xFF && scan[scanLength - 1] == 0xD9;
+    const size_t endLength = endsImage ? 0 : sizeof(kEndOfImage);
+    if (layout.headerLength + scanLength + endLength > capacity) return 0;
 
     CJpegHeaderWriter header(out);
     if (layout.q < 128) {
@@ -230,8 +237,9 @@ size_t CJpegRTPMediaParser::Rebuild(uint8_t* out, size_t capacity) {
         header.HuffmanTables();
         header.StartOfScan(1);
     }
-    std::memcpy(out + header.Length(), frame + layout.dataPos, length - layout.dataPos);
-    return header.Length() + length - layout.dataPos;
+    std::memcpy(out + header.Length(), scan, scanLength);
+    std::memcpy(out + header.Length() + scanLength, kEndOfImage, endLength);
+    return header.Length() + scanLength + endLength;
 }
 
 }  // namespace telvaro

@@ -115,6 +115,50 @@ bool IsKeyFrame(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
     return false;
 }
 
+// How a frame must end: one H.264 access unit closed by its delimiter (and
+// no other), one JPEG file closed by its end-of-image marker.
+std::string EndingFault(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
+    const std::vector<uint8_t> end = codec == VideoDecoder::Codec::H264   ? std::vector<uint8_t>{0, 0, 1, 0x09, 0x30}
+                                     : codec == VideoDecoder::Codec::Jpeg ? std::vector<uint8_t>{0xFF, 0xD9}
+                                                                          : std::vector<uint8_t>{};
+    if (f.size() < end.size() || !std::equal(end.begin(), end.end(), f.end() - end.size())) return "a wrong ending";
+    size_t delimiters = 0;
+    for (size_t i = 0; codec == VideoDecoder::Codec::H264 && i + 3 < f.size(); ++i) {
+        if (f[i] == 0 && f[i + 1] == 0 && f[i + 2] == 1 && (f[i + 3] & 0x1f) == 9) ++delimiters;
+    }
+    return delimiters > 1 ? std::to_string(delimiters) + " delimiters" : "";
+}
+
+// What ffmpeg, stopping at the first fault it finds (-xerror), says of the
+// frames written one after the other: nothing for a sound recording.
+std::string StrictDecoderComplaint(const Codec& codec, const std::vector<fakes::ReceivedFrame>& frames,
+                                   size_t start, const std::string& name) {
+    const std::string path = ::testing::TempDir() + "interop-" + name + ".es";
+    {
+        // A delimiter opens the next access unit, and the file has none after
+        // the last frame's: ffmpeg would take that one for an empty access
+        // unit, so it is left out (every frame's delimiter is checked above).
+        const bool h264 = codec.decoder == VideoDecoder::Codec::H264;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        for (size_t i = start; i < frames.size(); ++i) {
+            const size_t trailing = h264 && i + 1 == frames.size() && frames[i].data.size() >= 5 ? 5 : 0;
+            out.write(reinterpret_cast<const char*>(frames[i].data.data()), frames[i].data.size() - trailing);
+        }
+    }
+    const char* format = codec.decoder == VideoDecoder::Codec::H264 ? "h264"
+                         : codec.decoder == VideoDecoder::Codec::Jpeg ? "mjpeg" : "m4v";
+    const std::string command = std::string("timeout 60 ffmpeg -nostdin -v error -xerror -f ") + format + " -i '" +
+                                path + "' -f null - 2>&1";
+    std::string said;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return "ffmpeg not started";
+    char buffer[512];
+    while (fgets(buffer, sizeof(buffer), pipe)) said += buffer;
+    const int status = pclose(pipe);
+    std::remove(path.c_str());
+    return status == 0 && said.empty() ? "" : "ffmpeg status " + std::to_string(status) + ": " + said;
+}
+
 // The built library driven as a recorder host drives it: channel 0 of the
 // camera whose PSIA side is httpPort and whose RTSP server is rtspPort.
 struct LibraryHost {
@@ -225,7 +269,9 @@ TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
         ASSERT_TRUE(decoder.Decode(frames[i].data)) << "frame " << i << ": " << decoder.LastError();
         ASSERT_EQ(frames[i].width, kWidth);
         ASSERT_EQ(frames[i].height, kHeight);
+        ASSERT_EQ(EndingFault(c.codec.decoder, frames[i].data), "") << "frame " << i;
     }
+    EXPECT_EQ(StrictDecoderComplaint(c.codec, frames, start, CaseName(::testing::TestParamInfo<Case>(c, 0))), "");
     decoder.Flush();
     EXPECT_EQ(decoder.Pictures().size(), frames.size() - start);
     for (const auto& picture : decoder.Pictures()) {

@@ -67,7 +67,15 @@ TEST(H264Depacketizer, PayloadsAreRebuiltWithStartCodes) {
         Bytes frame;  // without the delimiter
     } cases[] = {
         {"single NAL unit", {{0x41, 0xAA, 0xBB}}, true, {0, 0, 1, 0x41, 0xAA, 0xBB}},
-        {"access-unit delimiter of 2 bytes", {{0x09, 0x10}, {0x41, 0xAA}}, true, {0, 0, 1, 0x09, 0x10, 0, 0, 1, 0x41, 0xAA}},
+        // The camera's delimiters are left out wherever they come: the
+        // frame's own at its end is the only one.
+        {"camera's delimiter", {{0x09, 0x10}, {0x41, 0xAA}}, true, {0, 0, 1, 0x41, 0xAA}},
+        {"camera's delimiter in a STAP-A", {Cat({{0x18, 0, 2, 0x09, 0x10, 0, 5}, five})}, true, Nal(five)},
+        {"camera's delimiter as an FU-A", {{0x7C, 0x89, 0x10}, {0x7C, 0x49, 0x30}, {0x41, 0xAA}}, true, {0, 0, 1, 0x41, 0xAA}},
+        {"camera's delimiters in a byte stream",
+         {{0, 0, 0, 1, 0x09, 0x10, 0, 0, 0, 1, 0x41, 0xAA, 0, 0, 1, 0x09, 0x30, 0, 0, 1, 0x41, 0xBB}},
+         true,
+         {0, 0, 0, 1, 0x41, 0xAA, 0, 0, 1, 0x41, 0xBB}},
         {"single NAL unit of 1 byte", {{0x41}}, true, {0, 0, 1, 0x41}},
         {"byte stream payload", {{0, 0, 0, 1, 0x41, 0xAA}}, true, {0, 0, 0, 1, 0x41, 0xAA}},
         {"STAP-A 10 and 5", {Cat({{0x18, 0, 10}, ten, {0, 5}, five})}, true, Cat({Nal(ten), Nal(five)})},
@@ -171,7 +179,8 @@ TEST(H264Depacketizer, SessionSetsGoInFrontOfAnIdrThatStartsAFrameAsFuA) {
         ASSERT_EQ(frames.size(), c.insert ? 1u : 0u);
         if (!c.insert) continue;
         Bytes expected = Cat({Nal(k.sps), Nal(k.pps)});
-        if (c.payloads.size() == 3) expected = Cat({expected, Nal(c.payloads[0])});
+        // The camera's delimiter is left out; an SEI stays.
+        if (c.payloads.size() == 3 && (c.payloads[0][0] & 0x1F) != 9) expected = Cat({expected, Nal(c.payloads[0])});
         expected = Cat({expected, Nal({0x65, 0x88, 0x84}), kAud});
         EXPECT_EQ(frames[0].data, expected);
         EXPECT_EQ(frames[0].fourcc, kFourCCH264);

@@ -121,9 +121,9 @@ TEST(JpegDepacketizer, FrameRebuiltFromQ) {
         EXPECT_EQ(rig.allocator.LastCapacity(), 8 + 1500 + 1024u);
         EXPECT_EQ(frames[0].width, 640u);
         EXPECT_EQ(frames[0].height, 480u);
-        ASSERT_EQ(jpeg.size(), 605 + scan.size());
+        ASSERT_EQ(jpeg.size(), 605 + scan.size() + 2);
         EXPECT_EQ(Bytes(jpeg.begin(), jpeg.begin() + 4), Bytes({0xFF, 0xD8, 0xFF, 0xDB}));
-        EXPECT_EQ(Bytes(jpeg.begin() + 605, jpeg.end()), scan);
+        EXPECT_EQ(Bytes(jpeg.begin() + 605, jpeg.end()), Cat({scan, {0xFF, 0xD9}}));
         size_t dataStart = 0;
         const auto segments = Segments(jpeg, &dataStart);
         EXPECT_EQ(dataStart, 605u);
@@ -181,7 +181,7 @@ TEST(JpegDepacketizer, FrameRebuiltWithTablesFromThePacket) {
         size_t dataStart = 0;
         const auto segments = Segments(frames[0].data, &dataStart);
         EXPECT_EQ(Markers(segments), c.expectedMarkers);
-        EXPECT_EQ(Bytes(frames[0].data.begin() + dataStart, frames[0].data.end()), scan);
+        EXPECT_EQ(Bytes(frames[0].data.begin() + dataStart, frames[0].data.end()), Cat({scan, {0xFF, 0xD9}}));
         EXPECT_EQ(segments[1].body, Bytes({'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
         size_t i = 2;
         if (c.expectedMarkers[2] == 0xDD) {
@@ -216,7 +216,7 @@ TEST(JpegDepacketizer, RestartMarkersWithTablesFromQGetARestartIntervalSegment) 
     EXPECT_EQ(segments[1].body, Bytes({0, 4}));
     EXPECT_EQ(segments[4].body[7], 0x21);  // type 64 is 4:2:2
     EXPECT_EQ(dataStart, 611u);
-    EXPECT_EQ(Bytes(frames[0].data.begin() + dataStart, frames[0].data.end()), scan);
+    EXPECT_EQ(Bytes(frames[0].data.begin() + dataStart, frames[0].data.end()), Cat({scan, {0xFF, 0xD9}}));
 }
 
 TEST(JpegDepacketizer, FramesThatCannotBeRebuiltAreDroppedAndReset) {
@@ -271,7 +271,7 @@ TEST(JpegDepacketizer, FramesWithHolesOrUnknownTablesAreDropped) {
         rig.FeedPayload(first, false);
         rig.FeedPayload(next(700, 50), true);
         ASSERT_EQ(rig.Frames().size(), 1u);
-        EXPECT_EQ(rig.Frames().back().data.size(), 605 + 700 + 100u);
+        EXPECT_EQ(rig.Frames().back().data.size(), 605 + 700 + 100 + 2u);
         EXPECT_EQ(rig.allocator.allocations.load(), rig.allocator.releases.load());
     }
 }
@@ -339,6 +339,21 @@ TEST(JpegDepacketizer, SizeByteZeroStandsFor2048) {
     }
 }
 
+// Every rebuilt file ends with one end-of-image marker, whether or not the
+// sender put it at the end of the scan.
+TEST(JpegDepacketizer, EveryFrameEndsWithOneEndOfImageMarker) {
+    for (const Bytes& end : {Bytes{}, Bytes{0xFF}, Bytes{0xD9}, Bytes{0xFF, 0xD9}}) {
+        Rig rig;
+        const Bytes scan = Cat({Scan(700, 1), end});
+        rig.FeedPayload(Cat({MainHeader(0, 1, 50, 80, 60), scan}), true);
+        const auto frames = rig.Frames();
+        ASSERT_EQ(frames.size(), 1u);
+        const Bytes& jpeg = frames[0].data;
+        const bool hadIt = end.size() == 2;
+        EXPECT_EQ(Bytes(jpeg.begin() + 605, jpeg.end()), hadIt ? scan : Cat({scan, {0xFF, 0xD9}})) << end.size();
+    }
+}
+
 TEST(JpegDepacketizer, ContinuationsWithoutTheirFirstPacketAreRefused) {
     Rig rig;
     const Bytes first = Cat({MainHeader(0, 1, 50, 80, 60), Scan(700, 0)});
@@ -358,7 +373,7 @@ TEST(JpegDepacketizer, ContinuationsWithoutTheirFirstPacketAreRefused) {
     rig.FeedPayload(next, true);
     const auto frames = rig.Frames();
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].data.size(), 605 + 700 + 10u);
+    EXPECT_EQ(frames[0].data.size(), 605 + 700 + 10 + 2u);
 }
 
 // Frames are stored a few bytes off (so that the scan data lines up with
@@ -430,8 +445,8 @@ TEST(JpegDepacketizer, ClipsRoundTripThroughADecoder) {
             EXPECT_EQ(rebuilt.tables, original.tables);
             size_t dataStart = 0;
             Segments(frames[i].data, &dataStart);
-            EXPECT_TRUE(std::equal(frames[i].data.begin() + dataStart, frames[i].data.end(), original.scan.begin(),
-                                   original.scan.end()));
+            EXPECT_EQ(Bytes(frames[i].data.begin() + dataStart, frames[i].data.end()),
+                      Cat({original.scan, {0xFF, 0xD9}}));
             EXPECT_EQ(HuffmanTables(frames[i].data), HuffmanTables(clip.frames[i].data));
             EXPECT_EQ(frames[i].fourcc, kFourCCJPEG);
             EXPECT_EQ(frames[i].width, c.width);
