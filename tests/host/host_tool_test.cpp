@@ -1,6 +1,7 @@
 // ombrelix-host as a person runs it: its output, its files and its exit
-// status, against the camera simulator and the lighttpd PSIA peer, with
-// ffprobe as the independent judge of the recordings.
+// status, against the camera simulator, GStreamer's RTSP server and the
+// lighttpd PSIA peer, with ffprobe as the independent judge of the
+// recordings and pictures.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "camsim/camera.h"
+#include "support/gst_rtsp_peer.h"
 #include "support/lighttpd_peer.h"
 
 namespace {
@@ -69,11 +71,11 @@ Result RunHost(std::vector<std::string> arguments, double interruptAfter = 0) {
     return r;
 }
 
-// ffprobe's word on a file: "codec frames duration".
-std::string Probe(const fs::path& file) {
-    const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                "stream=codec_name,nb_read_frames:format=duration -of default=nw=1:nk=1 '" +
-                                file.string() + "' 2>/dev/null";
+// ffprobe's word on a file: by default "codec frames duration".
+std::string Probe(const fs::path& file,
+                  const std::string& entries = "stream=codec_name,nb_read_frames:format=duration") {
+    const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries " + entries +
+                                " -of default=nw=1:nk=1 '" + file.string() + "' 2>/dev/null";
     std::string text;
     FILE* pipe = popen(command.c_str(), "r");
     char buffer[512];
@@ -105,13 +107,16 @@ protected:
     std::string Capability(uint32_t id) const {
         return std::to_string(id) + ";" + std::to_string(camera->RtspPort()) + ";CBR,VBR;64;8192;20,40,60";
     }
-    // record against the camera, into dir, with the given options after.
-    std::vector<std::string> Record(std::vector<std::string> more, const char* password = "admin") const {
-        std::vector<std::string> a = {"record", "--library", OMBRELIX_LIBRARY_PATH, "-p",
-                                      std::to_string(camera->HttpPort()), "-u", "admin", "-w", password, "-o",
-                                      dir.string()};
+    // A command against the camera, writing to output, with the given options after.
+    std::vector<std::string> Command(const char* name, const std::string& output, std::vector<std::string> more,
+                                     const char* password) const {
+        std::vector<std::string> a = {name, "--library", OMBRELIX_LIBRARY_PATH, "-p", std::to_string(camera->HttpPort()),
+                                      "-u", "admin", "-w", password, "-o", output};
         a.insert(a.end(), more.begin(), more.end());
         return a;
+    }
+    std::vector<std::string> Record(std::vector<std::string> more, const char* password = "admin") const {
+        return Command("record", dir.string(), more, password);
     }
 
     fs::path dir;
@@ -161,19 +166,28 @@ TEST_F(HostTool, RecordingsPlayForAsLongAsTheyWereRecorded) {
         const char* format;
         const char* ffprobeCodec;
         const char* file;
+        bool gstreamer;  // the RTSP session goes to GStreamer's server
     } cases[] = {
-        {"h264", "mkv", "h264", "channel0.mkv"},
-        {"h264", "mp4", "h264", "channel0.mp4"},
-        {"jpeg", "mkv", "mjpeg", "channel0.mkv"},
-        {"h264", "raw", "h264", "channel0.h264"},
+        {"h264", "mkv", "h264", "channel0.mkv", false},
+        {"h264", "mp4", "h264", "channel0.mp4", false},
+        {"jpeg", "mkv", "mjpeg", "channel0.mkv", false},
+        {"h264", "raw", "h264", "channel0.h264", false},
+        {"mpeg4", "mkv", "mpeg4", "channel0.mkv", true},
     };
+    fakes::GstRtspPeer::Options options;
+    options.codec = "mpeg4";
+    fakes::GstRtspPeer gstreamer(options);
+    std::string error;
+    ASSERT_TRUE(gstreamer.Start(&error)) << error;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.codec) + " " + c.format);
         camsim::ChannelConfig channel = camera->Channels().front();
         channel.codec = std::string(c.codec) == "jpeg" ? camsim::Codec::Mjpeg : camsim::Codec::H264;
         ASSERT_TRUE(camera->SetChannel(channel));
+        const std::string capability =
+            c.gstreamer ? "1;" + std::to_string(gstreamer.Port()) + ";VBR;64;8192;20,40,60" : Capability(channel.id);
         const Result r = RunHost(Record({"-c", c.codec, "--format", c.format, "-y", "--json", "-q", "-d", "4",
-                                         "--transport", "tcp", "--capability", Capability(channel.id)}));
+                                         "--transport", "tcp", "--capability", capability}));
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         const nlohmann::json summary = nlohmann::json::parse(r.out, nullptr, false);
         ASSERT_FALSE(summary.is_discarded()) << r.out;
@@ -346,6 +360,70 @@ TEST_F(HostTool, FailuresNameTheirCause) {
         EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
+}
+
+// One decoded picture per channel at the asked size, from camsim's clips and
+// from GStreamer's RTSP server; a channel that gives none in time fails the
+// run, says why and leaves no file.
+TEST_F(HostTool, SnapshotsArePicturesOfTheAskedSize) {
+    camsim::CameraConfig config;
+    config.channels.resize(2);
+    config.channels[1].id = 2;
+    StartCamera(config);
+    fakes::GstRtspPeer gstreamer(fakes::GstRtspPeer::Options{});  // H.264, 320x240
+    std::string error;
+    ASSERT_TRUE(gstreamer.Start(&error)) << error;
+    const struct {
+        const char* codec;
+        camsim::Codec camera;
+        const char* width;
+        const char* height;
+        bool gstreamer;
+        uint32_t channels;
+    } cases[] = {
+        {"h264", camsim::Codec::H264, "1280", "720", false, 1},
+        {"mpeg4", camsim::Codec::Mpeg4, "1280", "720", false, 1},
+        {"jpeg", camsim::Codec::Mjpeg, "640", "480", false, 2},
+        {"h264", camsim::Codec::H264, "320", "240", true, 1},
+    };
+    const std::string prefix = (dir / "shot").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.codec) + (c.gstreamer ? " gstreamer" : " camsim"));
+        camsim::ChannelConfig channel = camera->Channels().front();
+        channel.codec = c.camera;
+        ASSERT_TRUE(camera->SetChannel(channel));
+        channel.id = 2;
+        ASSERT_TRUE(camera->SetChannel(channel));
+        std::vector<std::string> arguments = {"-y", "-q", "-t", "10", "-c", c.codec, "--width", c.width, "--height",
+                                              c.height, "--transport", "tcp", "-n", std::to_string(c.channels)};
+        for (uint32_t i = 1; i <= c.channels; ++i) {
+            arguments.push_back("--capability");
+            arguments.push_back(c.gstreamer ? "1;" + std::to_string(gstreamer.Port()) + ";VBR;64;8192;20,40,60"
+                                            : Capability(i));
+        }
+        const Result r = RunHost(Command("snapshot", prefix, arguments, "admin"));
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        for (uint32_t i = 0; i < c.channels; ++i) {
+            const std::string file = prefix + "-ch" + std::to_string(i) + ".png";
+            EXPECT_NE(r.out.find("channel " + std::to_string(i) + ": " + c.width + "x" + c.height + " "),
+                      std::string::npos)
+                << r.out;
+            EXPECT_NE(r.out.find(": " + file + "\n"), std::string::npos) << r.out;
+            EXPECT_EQ(Probe(file, "stream=codec_name,width,height"), std::string("png ") + c.width + " " + c.height + " ");
+        }
+    }
+    Result r = RunHost(Command("snapshot", prefix, {"-q", "--capability", Capability(1)}, "admin"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("shot-ch0.png exists (-y or --overwrite replaces it)"), std::string::npos) << r.err;
+
+    r = RunHost(Command("snapshot", (dir / "refused").string(),
+                        {"-q", "-t", "4", "--transport", "tcp", "--capability", Capability(1)}, "wrong"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("channel 0: no picture in time: no frame arrived (the driver says: GET "
+                         "/PSIA/Streaming/channels/1 answered HTTP 401)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);  // shot-ch0.png, shot-ch1.png
 }
 
 }  // namespace

@@ -79,12 +79,16 @@ void WatchChannels(IIPVideoCapture& capture, std::vector<ChannelRun>& runs, cons
 }
 
 void StopChannels(IIPVideoCapture& capture, std::vector<ChannelRun>& runs) {
-    std::vector<std::thread> stops;
     for (uint32_t i = 0; i < runs.size(); ++i) {
         uint32_t code = 0;
         capture.GetChannelStatus(i, &runs[i].finalState, &code, nullptr, 0);
-        stops.emplace_back([&capture, i] { capture.StopChannel(i); });
     }
+    StopAllChannels(capture, static_cast<uint32_t>(runs.size()));
+}
+
+void StopAllChannels(IIPVideoCapture& capture, uint32_t count) {
+    std::vector<std::thread> stops;
+    for (uint32_t i = 0; i < count; ++i) stops.emplace_back([&capture, i] { capture.StopChannel(i); });
     for (std::thread& stop : stops) stop.join();
 }
 

@@ -38,5 +38,7 @@ void WatchChannels(IIPVideoCapture& capture, std::vector<ChannelRun>& runs, cons
 // Notes each channel's last state and stops all channels at once, so that
 // their stop bounds do not add up.
 void StopChannels(IIPVideoCapture& capture, std::vector<ChannelRun>& runs);
+// Stops channels 0 to count - 1 at once.
+void StopAllChannels(IIPVideoCapture& capture, uint32_t count);
 
 }  // namespace host

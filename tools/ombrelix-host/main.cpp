@@ -8,6 +8,7 @@
 #include "private_configuration.h"
 #include "probe_command.h"
 #include "record_command.h"
+#include "snapshot_command.h"
 
 namespace {
 
@@ -37,6 +38,15 @@ const char kRecordExamples[] =
     "      --capability " QUOTE "101;554;CBR,VBR;64;8192;20,40,60,80,100" QUOTE
     " --capability " QUOTE "201;554;CBR,VBR;64;8192;20,40,60,80,100" QUOTE "\n"
     "      two channels over RTP in the RTSP connection, replacing earlier files\n";
+
+const char kSnapshotExamples[] =
+    "\nEach channel's first key frame is decoded and written as a PNG picture; a channel that gives none "
+    "before the time-out fails the run and leaves no file.\n"
+    "Examples:\n"
+    "  " PROGRAM " snapshot -a 192.168.1.64 -u admin --ask-password\n"
+    "      asks the camera for its capability text, writes channel 0 to snapshot-ch0.png\n"
+    "  " PROGRAM " snapshot -a 192.168.1.64 -u admin --ask-password -n 2 --width 1280 --height 720 -o shots/door -y\n"
+    "      writes shots/door-ch0.png and shots/door-ch1.png, replacing earlier ones\n";
 
 const char kProbeExamples[] =
     "\nExamples:\n"
@@ -91,32 +101,48 @@ const CLI::Validator kWritableFormat(
     },
     "");
 
-void AddRecordOptions(CLI::App* rec, host::RecordOptions& record, host::PrivateConfiguration& privateConfiguration) {
-    AddDeviceOptions(rec, record);
-    rec->add_option("-c,--codec", record.codec, "h264, mpeg4 or jpeg")
+// What record and snapshot share: the device, its channels, the stream
+// asked for and the transport.
+void AddStreamOptions(CLI::App* command, host::RecordOptions& record, host::PrivateConfiguration& privateConfiguration) {
+    AddDeviceOptions(command, record);
+    command->add_option("-c,--codec", record.codec, "h264, mpeg4 or jpeg")
         ->capture_default_str()
         ->check(CLI::IsMember({"h264", "mpeg4", "jpeg"}));
-    rec->add_option("--model", record.model, "device model text")->capture_default_str();
-    rec->add_option("-n,--channels", record.channels, "number of video channels")
+    command->add_option("--model", record.model, "device model text")->capture_default_str();
+    command->add_option("-n,--channels", record.channels, "number of video channels")
         ->capture_default_str()
         ->check(CLI::Range(1, 256));
+    command->add_option("--capability", record.capabilities,
+                    "capability text of channel 0, 1, ... (device parameters 2, 3, ...), as `probe` prints it; "
+                    "without one the capability query is run")
+        ->check(kCapabilityText);
+    command->add_option("--param", record.parameters, "device parameter INDEX=TEXT (parameter 1 defaults to 0)");
+    command->add_option("--width", record.width, "picture width asked for")->capture_default_str()->check(CLI::Range(1, 65535));
+    command->add_option("--height", record.height, "picture height asked for")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65535));
+    command->add_option("--interval", record.interval, "milliseconds between frames")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65535));
+    command->add_option("--quality", record.quality, "quality 0 to 100")->capture_default_str()->check(CLI::Range(0, 100));
+    command->add_flag("-y,--overwrite", record.overwrite, "replace files of an earlier run");
+    command->add_flag("-q,--quiet", record.quiet, "do not print the driver's messages");
+    command->add_flag("--probe", record.probe, "run the capability query first and use its capability texts");
+    CLI::Option* transport =
+        command->add_option("--transport", privateConfiguration.transport,
+                        "RTP over udp, tcp (interleaved, RTP/AVP/TCP) or rtsp (interleaved, the session's profile)")
+            ->check(CLI::IsMember({"udp", "tcp", "rtsp"}));
+    command->add_option("--config", privateConfiguration.file, "driver configuration file to use instead of the one beside "
+                                                           "this program")
+        ->excludes(transport);
+}
+
+void AddRecordOptions(CLI::App* rec, host::RecordOptions& record, host::PrivateConfiguration& privateConfiguration) {
+    AddStreamOptions(rec, record, privateConfiguration);
     rec->add_option("--inputs", record.inputs, "number of digital inputs")->capture_default_str()->check(CLI::Range(0, 256));
     rec->add_option("--outputs", record.outputs, "number of digital outputs (this command never starts the I/O)")
         ->capture_default_str()
         ->check(CLI::Range(0, 256));
-    rec->add_option("--capability", record.capabilities,
-                    "capability text of channel 0, 1, ... (device parameters 2, 3, ...), as `probe` prints it; "
-                    "without one the capability query is run")
-        ->check(kCapabilityText);
-    rec->add_option("--param", record.parameters, "device parameter INDEX=TEXT (parameter 1 defaults to 0)");
-    rec->add_option("--width", record.width, "picture width asked for")->capture_default_str()->check(CLI::Range(1, 65535));
-    rec->add_option("--height", record.height, "picture height asked for")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 65535));
-    rec->add_option("--interval", record.interval, "milliseconds between frames")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 65535));
-    rec->add_option("--quality", record.quality, "quality 0 to 100")->capture_default_str()->check(CLI::Range(0, 100));
     rec->add_option("-d,--duration", record.duration, "seconds the whole command runs")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
@@ -128,24 +154,39 @@ void AddRecordOptions(CLI::App* rec, host::RecordOptions& record, host::PrivateC
                     "mkv or mp4 (the frames with their times), raw (the elementary stream as the driver hands it)")
         ->capture_default_str()
         ->check(CLI::IsMember({"mkv", "mp4", "raw"}) & kWritableFormat);
-    rec->add_flag("-y,--overwrite", record.overwrite, "replace files of an earlier recording");
     rec->add_option("--min-rate", record.minRatePercent,
                     "a channel delivering under this percentage of the asked frame rate fails the run")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 100.0));
-    rec->add_flag("-q,--quiet", record.quiet, "do not print the driver's messages");
     rec->add_flag("--json", record.json, "print the summary as JSON");
     rec->add_flag("--discard", record.discard, "count the frames without writing them");
     rec->add_flag("--progress", record.progress,
                   "print 'progress SECONDS CHANNELS_STREAMING FRAMES BYTES' every second, totals over all channels");
-    rec->add_flag("--probe", record.probe, "run the capability query first and use its capability texts");
-    CLI::Option* transport =
-        rec->add_option("--transport", privateConfiguration.transport,
-                        "RTP over udp, tcp (interleaved, RTP/AVP/TCP) or rtsp (interleaved, the session's profile)")
-            ->check(CLI::IsMember({"udp", "tcp", "rtsp"}));
-    rec->add_option("--config", privateConfiguration.file, "driver configuration file to use instead of the one beside "
-                                                           "this program")
-        ->excludes(transport);
+}
+
+void AddSnapshotOptions(CLI::App* snap, host::SnapshotOptions& snapshot,
+                        host::PrivateConfiguration& privateConfiguration) {
+    AddStreamOptions(snap, snapshot, privateConfiguration);
+    snap->add_option("-o,--output", snapshot.prefix, "the pictures are PREFIX-ch<N>.png")->capture_default_str();
+    snap->add_option("-t,--timeout", snapshot.timeout, "seconds the whole command may take")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+}
+
+// The transport to use and, in the process that uses it, the password;
+// true with an exit status when this process is done.
+bool PrepareStream(host::RecordOptions& options, const host::PrivateConfiguration& privateConfiguration, int argc,
+                   char** argv, int& status) {
+    if (host::InPrivateFolder()) {
+        // The first process asked for the password already.
+        options.passwordFile.clear();
+        options.askPassword = false;
+    }
+    status = 2;
+    if (!Resolve(options)) return true;
+    if (host::RunInPrivateFolder(privateConfiguration, options, argc, argv, status)) return true;
+    options.transport = host::DescribeTransport(options, privateConfiguration);
+    return false;
 }
 
 }  // namespace
@@ -160,6 +201,11 @@ int main(int argc, char** argv) {
     CLI::App* rec = app.add_subcommand("record", "record every channel of one device for a while");
     AddRecordOptions(rec, record, privateConfiguration);
     rec->footer(std::string(kPasswordHelp) + "\n" + kRecordExamples);
+
+    host::SnapshotOptions snapshot;
+    CLI::App* snap = app.add_subcommand("snapshot", "write one decoded picture of every channel of one device");
+    AddSnapshotOptions(snap, snapshot, privateConfiguration);
+    snap->footer(std::string(kPasswordHelp) + "\n" + kSnapshotExamples);
 
     host::ProbeOptions probe;
     CLI::App* pro = app.add_subcommand("probe", "ask a camera what it offers (the driver's capability query)");
@@ -186,18 +232,11 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 2;
     }
     host::InstallStopHandler();
-    if (rec->parsed()) {
-        if (host::InPrivateFolder()) {
-            // The first process asked for the password already.
-            record.passwordFile.clear();
-            record.askPassword = false;
-        }
-        if (!Resolve(record)) return 2;
-        int status = 0;
-        if (host::RunInPrivateFolder(privateConfiguration, record, argc, argv, status)) return status;
-        record.transport = host::DescribeTransport(record, privateConfiguration);
-        return host::RunRecord(record);
-    }
+    int status = 0;
+    if (rec->parsed())
+        return PrepareStream(record, privateConfiguration, argc, argv, status) ? status : host::RunRecord(record);
+    if (snap->parsed())
+        return PrepareStream(snapshot, privateConfiguration, argc, argv, status) ? status : host::RunSnapshot(snapshot);
     if (pro->parsed()) return Resolve(probe) ? host::RunProbe(probe) : 2;
     if (ioc->parsed()) return Resolve(io) ? host::RunIo(io) : 2;
     return 2;

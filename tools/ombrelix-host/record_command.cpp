@@ -42,59 +42,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return pieces;
 }
 
-// The capability texts the channels read: as given, or from the camera's
-// capability query when none were given or --probe asks for it. Returns an
-// exit status, 0 to go on.
-int TakeCapabilities(hostkit::DriverLibrary& library, RecordOptions& options, Clock::time_point end) {
-    if (!options.probe && !options.capabilities.empty() && options.capabilities.size() < options.channels) {
-        std::fprintf(stderr,
-                     "ombrelix-host: %u channels asked for but %zu --capability texts given: one per channel, "
-                     "in channel order\n",
-                     options.channels, options.capabilities.size());
-        return 2;
-    }
-    if (!options.probe && !options.capabilities.empty()) return 0;
-    if (!options.probe && !options.quiet)
-        std::fprintf(stderr, "ombrelix-host: no --capability given: asking the camera (capability query)\n");
-    ProbeOptions probe;
-    static_cast<DeviceOptions&>(probe) = options;
-    probe.timeout = std::max(1.0, std::chrono::duration<double>(end - Clock::now()).count());
-    ProbeResult result;
-    std::string error;
-    if (!QueryCapabilities(library, probe, result, error)) {
-        std::fprintf(stderr, "ombrelix-host: capability query: %s\n", error.c_str());
-        return StopRequested() ? kInterruptedStatus : 1;
-    }
-    if (!result.succeeded) {
-        std::fprintf(stderr, "ombrelix-host: capability query failed: %s\n", FailureText(result, options).c_str());
-        return 1;
-    }
-    options.capabilities = result.CapabilityTexts();
-    for (const std::string& text : options.capabilities) std::printf("capability text: %s\n", text.c_str());
-    if (options.capabilities.size() < options.channels) {
-        std::fprintf(stderr,
-                     "ombrelix-host: the camera's capability query describes %zu streaming channel%s, %u were "
-                     "asked for: give channels %zu to %u a --capability text each (channelId;rtspPort;"
-                     "qualityControlTypes;cbrMin;cbrMax;fixedQualityOptions), after those of the channels before\n",
-                     options.capabilities.size(), options.capabilities.size() == 1 ? "" : "s", options.channels,
-                     options.capabilities.size(), options.channels - 1);
-        return 2;
-    }
-    return 0;
-}
-
-void FillDevice(const RecordOptions& options, int32_t codec, DeviceConfig& device) {
-    device.connection.address = options.address;
-    device.connection.port = options.port;
-    device.connection.user = options.user;
-    device.connection.password = options.password;
-    device.connection.codec = codec;
-    device.model.model = options.model;
-    device.model.channels = options.channels;
-    device.model.inputs = options.inputs;
-    device.model.outputs = options.outputs;
-}
-
 // Each channel writes to a name of its own and its file takes the final
 // name only once the channel delivered, so that a failed run leaves an
 // earlier recording as it was. Without -y an existing file is an error.
@@ -155,6 +102,56 @@ void FinishFiles(std::vector<ChannelRun>& runs) {
 }
 
 }  // namespace
+
+int TakeCapabilities(hostkit::DriverLibrary& library, RecordOptions& options, Clock::time_point end) {
+    if (!options.probe && !options.capabilities.empty() && options.capabilities.size() < options.channels) {
+        std::fprintf(stderr,
+                     "ombrelix-host: %u channels asked for but %zu --capability texts given: one per channel, "
+                     "in channel order\n",
+                     options.channels, options.capabilities.size());
+        return 2;
+    }
+    if (!options.probe && !options.capabilities.empty()) return 0;
+    if (!options.probe && !options.quiet)
+        std::fprintf(stderr, "ombrelix-host: no --capability given: asking the camera (capability query)\n");
+    ProbeOptions probe;
+    static_cast<DeviceOptions&>(probe) = options;
+    probe.timeout = std::max(1.0, std::chrono::duration<double>(end - Clock::now()).count());
+    ProbeResult result;
+    std::string error;
+    if (!QueryCapabilities(library, probe, result, error)) {
+        std::fprintf(stderr, "ombrelix-host: capability query: %s\n", error.c_str());
+        return StopRequested() ? kInterruptedStatus : 1;
+    }
+    if (!result.succeeded) {
+        std::fprintf(stderr, "ombrelix-host: capability query failed: %s\n", FailureText(result, options).c_str());
+        return 1;
+    }
+    options.capabilities = result.CapabilityTexts();
+    for (const std::string& text : options.capabilities) std::printf("capability text: %s\n", text.c_str());
+    if (options.capabilities.size() < options.channels) {
+        std::fprintf(stderr,
+                     "ombrelix-host: the camera's capability query describes %zu streaming channel%s, %u were "
+                     "asked for: give channels %zu to %u a --capability text each (channelId;rtspPort;"
+                     "qualityControlTypes;cbrMin;cbrMax;fixedQualityOptions), after those of the channels before\n",
+                     options.capabilities.size(), options.capabilities.size() == 1 ? "" : "s", options.channels,
+                     options.capabilities.size(), options.channels - 1);
+        return 2;
+    }
+    return 0;
+}
+
+void FillDevice(const RecordOptions& options, int32_t codec, DeviceConfig& device) {
+    device.connection.address = options.address;
+    device.connection.port = options.port;
+    device.connection.user = options.user;
+    device.connection.password = options.password;
+    device.connection.codec = codec;
+    device.model.model = options.model;
+    device.model.channels = options.channels;
+    device.model.inputs = options.inputs;
+    device.model.outputs = options.outputs;
+}
 
 bool StopRequested() { return g_stop.load(); }
 

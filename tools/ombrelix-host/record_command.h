@@ -2,12 +2,14 @@
 // channels and writes what they deliver.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "device_options.h"
+#include "host_objects.h"
 
 namespace host {
 
@@ -39,6 +41,14 @@ struct RecordOptions : DeviceOptions {
 };
 
 int RunRecord(const RecordOptions& options);
+
+// The capability texts the channels read: as given, or from the camera's
+// capability query when none were given or --probe asks for it. Returns an
+// exit status, 0 to go on.
+int TakeCapabilities(hostkit::DriverLibrary& library, RecordOptions& options,
+                     std::chrono::steady_clock::time_point end);
+// The device as the options describe it, for a codec code.
+void FillDevice(const RecordOptions& options, int32_t codec, DeviceConfig& device);
 
 // Codec code of the host interface for a codec name; 0 when unknown.
 int32_t CodecCode(const std::string& name);
