@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/native_event.h"
+#include "support/sanitizers.h"
 
 namespace {
 
@@ -83,6 +84,7 @@ TEST(NativeThread, RunsItsBodyAndIsJoinedWithinABound) {
 }
 
 TEST(NativeThread, TheLastResortEndsAThreadAtItsBlockingCall) {
+    SKIP_FORCED_STOP_UNDER_TSAN();
     struct Case {
         const char* what;
         void (*block)(NativeEvent&);
