@@ -5,11 +5,20 @@ namespace telvaro {
 namespace {
 
 constexpr uint8_t kVisualObjectSequence = 0xB0;
+constexpr uint8_t kGroupOfVop = 0xB3;
 constexpr uint8_t kVop = 0xB6;
 // vop_coding_type in the top two bits after the VOP start code: 0 is I.
 constexpr uint8_t kFirstNonIntraCodingType = 64;
 
 bool IsStartCode(const uint8_t* p, uint8_t code) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code; }
+
+// Where the first VOP start code at or after from is, or length.
+size_t FindVop(const uint8_t* p, size_t length, size_t from) {
+    for (size_t i = from; i + 4 <= length; ++i) {
+        if (IsStartCode(p + i, kVop)) return i;
+    }
+    return length;
+}
 
 }  // namespace
 
@@ -34,20 +43,22 @@ void CMpeg4RTPMediaParser::OnPacket(const RTPPacket* packet) {
     // Configuration headers in front of a VOP replace the ones kept.
     size_t dataPos = 0;
     if (length >= 5 && IsStartCode(payload, kVisualObjectSequence)) {
-        for (size_t i = 4; i + 4 <= length; ++i) {
-            if (IsStartCode(payload + i, kVop)) {
-                inBandConfig_.assign(payload, payload + i);
-                dataPos = i;
-                break;
-            }
+        const size_t vop = FindVop(payload, length, 4);
+        if (vop < length) {
+            inBandConfig_.assign(payload, payload + vop);
+            dataPos = vop;
         }
     }
 
     const uint8_t* data = payload + dataPos;
     const size_t dataLength = length - dataPos;
-    if (dataLength >= 5 && IsStartCode(data, kVop)) {
+    // A group-of-VOP header (ffmpeg's encoder writes one in front of every
+    // I-VOP) begins the frame of the VOP behind it, and stays in it.
+    size_t vopPos = 0;
+    if (dataLength >= 5 && IsStartCode(data, kGroupOfVop)) vopPos = FindVop(data, dataLength, 4);
+    if (dataLength >= vopPos + 5 && IsStartCode(data + vopPos, kVop)) {
         ClearFrame();
-        if (data[4] >= kFirstNonIntraCodingType) {
+        if (data[vopPos + 4] >= kFirstNonIntraCodingType) {
             keyFrame_ = false;
         } else {
             const std::vector<uint8_t>& config = inBandConfig_.empty() ? config_.config : inBandConfig_;

@@ -517,6 +517,17 @@ uint64_t CBaseRTSPClient::KeepAliveIntervalMs() const {
     return timeout * 1000 / 2;
 }
 
+// Until the next keep-alive is due, and no longer than a check period (the
+// first check comes one period after PLAY): a server that counts its
+// time-out from the last request it counts gets one every half time-out
+// also when that is not a whole number of check periods.
+uint64_t CBaseRTSPClient::KeepAliveWaitMs() const {
+    if (lastKeepAlive_ == 0) return kKeepAliveCheckMs;
+    const uint64_t since = platform::MonotonicMilliseconds() - lastKeepAlive_;
+    const uint64_t interval = KeepAliveIntervalMs();
+    return since > interval ? 0 : std::min<uint64_t>(interval - since + 1, kKeepAliveCheckMs);
+}
+
 RtspMethod CBaseRTSPClient::KeepAliveMethod() const {
     return parser_.OffersMethod("GET_PARAMETER") && !getParameterRefused_ ? kRtspGetParameter : kRtspOptions;
 }
@@ -558,7 +569,10 @@ void CBaseRTSPClient::KeepAlive() {
         bool tooLarge = false;
         if (!SendRequest(method) || !ReadReply(reply, tooLarge)) break;
         parser_.Parse(reply, method);
-        if (!HandleKeepAliveReply(method)) break;
+        // A server whose Public header lists GET_PARAMETER may count only
+        // that (VLC's does): the OPTIONS that learnt it is followed by one.
+        const bool learnt = method == kRtspOptions && KeepAliveMethod() == kRtspGetParameter;
+        if (!HandleKeepAliveReply(method) && !learnt) break;
     }
     lastKeepAlive_ = platform::MonotonicMilliseconds();
 }
@@ -567,7 +581,7 @@ void CBaseRTSPClient::WatchSession() {
     char buffer[4096];
     while (!sessionOver_) {
         platform::SocketError error = platform::SocketError::None;
-        const int ready = platform::WaitReadable(rtspSocket_, kKeepAliveCheckMs, &error);
+        const int ready = platform::WaitReadable(rtspSocket_, KeepAliveWaitMs(), &error);
         if (IsStopRequested()) return;
         if (ready != 0) {
             // Nothing is asked now: what comes unasked (a reply given up on,

@@ -95,6 +95,7 @@ protected:
     bool SendRequest(RtspMethod method);
     // Half the session time-out (the announced one or the default).
     uint64_t KeepAliveIntervalMs() const;
+    uint64_t KeepAliveWaitMs() const;
     std::string BaseUrl() const;
     // The selected media's control resolved against the base URL.
     std::string ControlUrl() const;

@@ -242,6 +242,27 @@ TEST(Mpeg4Depacketizer, SessionConfigurationServesStreamsWithoutTheirOwn) {
     EXPECT_EQ(frames[1].height, 720u);
 }
 
+// A group-of-VOP header in front of the VOP (ffmpeg's encoder, served by
+// VLC) begins the frame and stays in it, after the configuration.
+TEST(Mpeg4Depacketizer, AGroupOfVopHeaderBeginsTheFrameOfItsVop) {
+    const Bytes config = Cat({Headers(), Vol(VolFields())});
+    const Bytes gov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07};
+    Rig rig;
+    MediaConfig session;
+    session.config = config;
+    rig.parser.SetMediaConfig(session);
+    rig.FeedPayload(Cat({gov, kIVop}), false);
+    rig.FeedPayload({0x33}, true);
+    rig.FeedPayload(kPVop, true);
+    rig.FeedPayload(Cat({gov, kPVop}), true);
+    const auto frames = rig.Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].data, Cat({config, gov, kIVop, {0x33}}));
+    EXPECT_EQ(frames[0].fourcc, kFourCCDIVX);
+    EXPECT_EQ(frames[2].data, Cat({gov, kPVop}));
+    EXPECT_EQ(frames[2].fourcc, kFourCCDIVI);
+}
+
 TEST(Mpeg4Depacketizer, KeyFramesWhoseHeadersDoNotParseAreDropped) {
     VolFields bad;
     bad.lowDelay = 0;
