@@ -6,38 +6,35 @@
 // GStreamer server.
 #include <gtest/gtest.h>
 
-#include <limits.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "camsim/camera.h"
-#include "hostkit/driver_library.h"
-#include "ombrelix/exports.h"
-#include "support/fake_host.h"
 #include "support/gst_rtsp_peer.h"
-#include "support/video_decoder.h"
+#include "support/library_host.h"
+#include "support/peer_recording.h"
 #include "support/wait_until.h"
 
 namespace {
 
-using namespace ombrelix_abi;
+using fakes::ConfigurationFile;
 using fakes::VideoDecoder;
-using telvaro::ipcapture::IIPCaptureDriverEx3;
+using fakes::WriteConfiguration;
 
 constexpr uint16_t kWidth = 320;
 constexpr uint16_t kHeight = 240;
 constexpr int kFps = 25;
 constexpr auto kStreamTime = std::chrono::seconds(3);
 constexpr int kFirstFrameTimeoutMs = 8000;
+
+// The host of these tests: channel 0 asks for the served size and rate.
+struct LibraryHost : fakes::LibraryHost {
+    LibraryHost() : fakes::LibraryHost(kWidth, kHeight, kFps) {}
+};
 
 struct Codec {
     const char* peer;  // the server's --codec
@@ -79,115 +76,6 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
         if (c == '-') c = '_';
     return name;
 }
-
-std::string ConfigurationFile() {
-    char path[PATH_MAX + 1] = {0};
-    ssize_t n = readlink("/proc/self/exe", path, PATH_MAX);
-    std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
-    return exe.substr(0, exe.rfind('/') + 1) + "Ombrelix.xml";
-}
-
-void WriteConfiguration(uint16_t httpPort, const std::string& transport) {
-    std::ofstream out(ConfigurationFile(), std::ios::trunc);
-    out << "<?xml version=\"1.0\"?><Configuration><Device address=\"127.0.0.1\" port=\"" << httpPort
-        << "\"><VideoChannel><RTPMode>" << transport << "</RTPMode></VideoChannel></Device></Configuration>";
-}
-
-// The longest time between two frames the host received, in milliseconds.
-int64_t LongestGapMs(const std::vector<fakes::ReceivedFrame>& frames) {
-    int64_t longest = 0;
-    for (size_t i = 1; i < frames.size(); ++i) {
-        longest = std::max<int64_t>(longest, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 frames[i].arrived - frames[i - 1].arrived)
-                                                 .count());
-    }
-    return longest;
-}
-
-// A picture the decoder can start from: an IDR slice, an I-VOP, any JPEG.
-bool IsKeyFrame(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
-    if (codec == VideoDecoder::Codec::Jpeg) return true;
-    for (size_t i = 0; i + 4 < f.size(); ++i) {
-        if (f[i] != 0 || f[i + 1] != 0 || f[i + 2] != 1) continue;
-        if (codec == VideoDecoder::Codec::H264 && (f[i + 3] & 0x1f) == 5) return true;
-        if (codec == VideoDecoder::Codec::Mpeg4 && f[i + 3] == 0xb6 && (f[i + 4] >> 6) == 0) return true;
-    }
-    return false;
-}
-
-// How a frame must end: one H.264 access unit closed by its delimiter (and
-// no other), one JPEG file closed by its end-of-image marker.
-std::string EndingFault(VideoDecoder::Codec codec, const std::vector<uint8_t>& f) {
-    const std::vector<uint8_t> end = codec == VideoDecoder::Codec::H264   ? std::vector<uint8_t>{0, 0, 1, 0x09, 0x30}
-                                     : codec == VideoDecoder::Codec::Jpeg ? std::vector<uint8_t>{0xFF, 0xD9}
-                                                                          : std::vector<uint8_t>{};
-    if (f.size() < end.size() || !std::equal(end.begin(), end.end(), f.end() - end.size())) return "a wrong ending";
-    size_t delimiters = 0;
-    for (size_t i = 0; codec == VideoDecoder::Codec::H264 && i + 3 < f.size(); ++i) {
-        if (f[i] == 0 && f[i + 1] == 0 && f[i + 2] == 1 && (f[i + 3] & 0x1f) == 9) ++delimiters;
-    }
-    return delimiters > 1 ? std::to_string(delimiters) + " delimiters" : "";
-}
-
-// What ffmpeg, stopping at the first fault it finds (-xerror), says of the
-// frames written one after the other: nothing for a sound recording.
-std::string StrictDecoderComplaint(const Codec& codec, const std::vector<fakes::ReceivedFrame>& frames,
-                                   size_t start, const std::string& name) {
-    const std::string path = ::testing::TempDir() + "interop-" + name + ".es";
-    {
-        // A delimiter opens the next access unit, and the file has none after
-        // the last frame's: ffmpeg would take that one for an empty access
-        // unit, so it is left out (every frame's delimiter is checked above).
-        const bool h264 = codec.decoder == VideoDecoder::Codec::H264;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        for (size_t i = start; i < frames.size(); ++i) {
-            const size_t trailing = h264 && i + 1 == frames.size() && frames[i].data.size() >= 5 ? 5 : 0;
-            out.write(reinterpret_cast<const char*>(frames[i].data.data()), frames[i].data.size() - trailing);
-        }
-    }
-    const char* format = codec.decoder == VideoDecoder::Codec::H264 ? "h264"
-                         : codec.decoder == VideoDecoder::Codec::Jpeg ? "mjpeg" : "m4v";
-    const std::string command = std::string("timeout 60 ffmpeg -nostdin -v error -xerror -f ") + format + " -i '" +
-                                path + "' -f null - 2>&1";
-    std::string said;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return "ffmpeg not started";
-    char buffer[512];
-    while (fgets(buffer, sizeof(buffer), pipe)) said += buffer;
-    const int status = pclose(pipe);
-    std::remove(path.c_str());
-    return status == 0 && said.empty() ? "" : "ffmpeg status " + std::to_string(status) + ": " + said;
-}
-
-// The built library driven as a recorder host drives it: channel 0 of the
-// camera whose PSIA side is httpPort and whose RTSP server is rtspPort.
-struct LibraryHost {
-    hostkit::DriverLibrary library{OMBRELIX_LIBRARY_PATH};
-    fakes::FakeDebugSink debug;
-    fakes::FakeSampleAllocator allocator;
-    fakes::FakeDeviceConfig device;
-    fakes::FakeStreamSink sink;
-    fakes::FakeStreamConfig settings{kWidth, kHeight, 1000 / kFps, 50};
-    std::unique_ptr<IIPCaptureDriverEx3, DeleteIPCaptureEx3Fn> driver{nullptr, nullptr};
-
-    // Opens the driver and starts the channel; false at the first step that fails.
-    bool Start(uint16_t httpPort, uint16_t rtspPort, const std::string& user, const std::string& password) {
-        if (!library.Loaded()) return false;
-        device.connection.port = httpPort;
-        device.connection.user = user;
-        device.connection.password = password;
-        device.parameters[2] = "1;" + std::to_string(rtspPort) + ";VBR;64;8192;20,40,60,80,100";
-        driver = {library.Get<CreateIPCaptureEx3Fn>("CreateIPCaptureEx3")(),
-                  library.Get<DeleteIPCaptureEx3Fn>("DeleteIPCaptureEx3")};
-        return driver && driver->Open(&debug, &allocator, &device) &&
-               driver->GetVideoCapture()->StartChannel(0, &sink, &settings);
-    }
-    void Stop() {
-        EXPECT_TRUE(driver->GetVideoCapture()->StopChannel(0));
-        driver->Close();
-        driver.reset();
-    }
-};
 
 class GStreamerInterop : public ::testing::TestWithParam<Case> {
 protected:
@@ -258,26 +146,9 @@ TEST_P(GStreamerInterop, StreamsWholeFramesAtTheServedRate) {
     EXPECT_EQ(channel.width, kWidth);
     EXPECT_EQ(channel.height, kHeight);
 
-    // A session may begin between key frames; from the first on, every frame
-    // is one whole picture of the served size.
-    const auto frames = sink.Frames();
-    size_t start = 0;
-    while (start < frames.size() && !IsKeyFrame(c.codec.decoder, frames[start].data)) ++start;
-    ASSERT_LT(start, static_cast<size_t>(kFps + 1)) << "no key frame in the first second of " << frames.size();
-    VideoDecoder decoder(c.codec.decoder);
-    for (size_t i = start; i < frames.size(); ++i) {
-        ASSERT_TRUE(decoder.Decode(frames[i].data)) << "frame " << i << ": " << decoder.LastError();
-        ASSERT_EQ(frames[i].width, kWidth);
-        ASSERT_EQ(frames[i].height, kHeight);
-        ASSERT_EQ(EndingFault(c.codec.decoder, frames[i].data), "") << "frame " << i;
-    }
-    EXPECT_EQ(StrictDecoderComplaint(c.codec, frames, start, CaseName(::testing::TestParamInfo<Case>(c, 0))), "");
-    decoder.Flush();
-    EXPECT_EQ(decoder.Pictures().size(), frames.size() - start);
-    for (const auto& picture : decoder.Pictures()) {
-        ASSERT_EQ(picture.width, kWidth);
-        ASSERT_EQ(picture.height, kHeight);
-    }
+    EXPECT_EQ(fakes::RecordingFault(c.codec.decoder, sink.Frames(), kWidth, kHeight, kFps + 1,
+                                    CaseName(::testing::TestParamInfo<Case>(c, 0))),
+              "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, GStreamerInterop, ::testing::ValuesIn(Cases()), CaseName);
@@ -349,8 +220,7 @@ protected:
     void TearDown() override {
         std::remove(ConfigurationFile().c_str());
         const SessionCase& c = GetParam();
-        std::printf("[ sessions ] GStreamer H.264 none %-11s %-6s %5.1f fps, longest gap %lld ms  %s\n", c.transport,
-                    c.scenario, fps_, static_cast<long long>(gapMs_), HasFailure() ? "FAIL" : "pass");
+        fakes::PrintSessionLine("GStreamer", "H.264", "none", c.transport, c.scenario, fps_, gapMs_, HasFailure());
     }
     double fps_ = 0;
     int64_t gapMs_ = 0;
@@ -380,14 +250,15 @@ TEST_P(GStreamerSessions, RecordingOutlivesTheSession) {
     const bool streamed = host.sink.WaitForFrames(1, kFirstFrameTimeoutMs);
     const auto first = std::chrono::steady_clock::now();
     if (streamed) std::this_thread::sleep_for(std::chrono::seconds(scenario == "Long" ? 10 : 8));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
+    const auto last = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(last - first).count();
     host.Stop();
     std::ostringstream story;
     for (const auto& r : host.debug.Records()) story << "driver: " << r.text << "\n";
     story << peer.Log();
     ASSERT_TRUE(streamed) << story.str();
     const auto frames = host.sink.Frames();
-    gapMs_ = LongestGapMs(frames);
+    gapMs_ = fakes::LongestGapMs(frames, last);
     fps_ = frames.size() / seconds;
     if (scenario == "Long") {
         EXPECT_LE(gapMs_, 1000) << story.str();

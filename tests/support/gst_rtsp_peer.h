@@ -3,10 +3,10 @@
 // 127.0.0.1, stopped with its whole process group when the object goes.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
+
+#include "support/peer_process.h"
 
 namespace fakes {
 
@@ -40,15 +40,8 @@ public:
     std::string Log() const;
 
 private:
-    // True once the child has ended (within timeoutMs), with its group
-    // killed and the child reaped.
-    bool Ended(int timeoutMs, int* status);
-    void Stop();
-
     Options options_;
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    std::string logPath_;
+    PeerProcess process_;
     uint16_t port_ = 0;
 };
 
