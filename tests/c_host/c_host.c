@@ -718,7 +718,7 @@ static void lifetimes(void) {
  * connections for 30 s); the driver starts its threads through the C
  * run-time library. */
 typedef LONG(WINAPI* QueryThreadFn)(HANDLE, int, void*, ULONG, ULONG*);
-static bool pool_worker(DWORD id) {
+static int pool_worker(DWORD id) { /* 1 yes, 0 no, -1 not known yet */
     static QueryThreadFn query;
     HMODULE ntdll = GetModuleHandleA("ntdll.dll"), module = NULL;
     if (!query) query = (QueryThreadFn)(void*)GetProcAddress(ntdll, "NtQueryInformationThread");
@@ -727,24 +727,32 @@ static bool pool_worker(DWORD id) {
     enum { START_ADDRESS = 9 }; /* ThreadQuerySetWin32StartAddress */
     if (thread && query) query(thread, START_ADDRESS, &start, sizeof start, NULL);
     if (thread) CloseHandle(thread);
-    return start && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                       (LPCSTR)start, &module) && module == ntdll;
+    if (!start) return -1;
+    return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              (LPCSTR)start, &module) && module == ntdll;
 }
 
-/* The threads of this process now, all and without the pool's, or -1. */
+/* The threads of this process now, but the pool's (counted in workers), or
+ * -1. A thread just being made or ended may not tell where it began yet:
+ * then the count is taken again. */
 static int thread_count(int* workers) {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 entry = {.dwSize = sizeof entry};
-    int n = 0;
-    *workers = 0;
-    for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
-        if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
-        ++n;
-        *workers += pool_worker(entry.th32ThreadID);
+    for (int attempt = 0; attempt < 100; ++attempt, Sleep(10)) {
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        if (snap == INVALID_HANDLE_VALUE) return -1;
+        THREADENTRY32 entry = {.dwSize = sizeof entry};
+        int n = 0, unknown = 0;
+        *workers = 0;
+        for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
+            if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+            int worker = pool_worker(entry.th32ThreadID);
+            unknown += worker < 0;
+            *workers += worker > 0;
+            n += worker == 0;
+        }
+        CloseHandle(snap);
+        if (!unknown) return n;
     }
-    CloseHandle(snap);
-    return n;
+    return -1;
 }
 
 static bool load_exports(HMODULE library) {
@@ -765,6 +773,10 @@ static void stream_once(unsigned port, int frames) {
     void* capture = opened ? OP(PtrOp, driver, 3)(driver) : NULL;
     CHECK(capture != NULL, "no driver opened on port %u", port);
     if (capture) {
+        /* Frame times rise within a channel; a new one starts afresh. */
+        pthread_mutex_lock(&g_mu);
+        g_last_time = 0;
+        pthread_mutex_unlock(&g_mu);
         LIVE(true, &g_alloc, &g_sink, &g_settings, &g_image, &g_rate, &g_size.o);
         CHECK(OP(StartOp, capture, 2)(capture, 0, &g_sink, &g_settings), "StartChannel failed");
         LIVE(false, &g_settings, &g_image, &g_rate, &g_size.o);
@@ -784,8 +796,8 @@ static void stream_once(unsigned port, int frames) {
 
 /* Each round loads the library, streams from the camera (HTTP exchanges and
  * a channel), closes and unloads it; every 25th also stops a channel whose
- * configuration exchange waits on a port that never answers. The process
- * then has the threads it had before the first load. */
+ * configuration exchange waits on a port that never answers. The library
+ * is then gone and the process has the threads it had before the first load. */
 static void unload_rounds(const char* path, int rounds) {
     SOCKET silent = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in at = {.sin_family = AF_INET};
@@ -796,7 +808,7 @@ static void unload_rounds(const char* path, int rounds) {
           "no silent port");
     set_capability_text();
     int workers = 0;
-    const int before = thread_count(&workers) - workers;
+    const int before = thread_count(&workers);
     int round = 0, after = before;
     while (round < rounds && atomic_load(&g_failures) == 0) {
         ++round;
@@ -807,7 +819,11 @@ static void unload_rounds(const char* path, int rounds) {
         stream_once(g_http_port, 3);
         if (round % 25 == 1) stream_once(ntohs(at.sin_port), 0);
         CHECK(FreeLibrary(library), "round %d: FreeLibrary failed", round);
-        after = thread_count(&workers) - workers;
+        HMODULE still = NULL;
+        CHECK(!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                  (LPCSTR)g_export[CREATE], &still),
+              "round %d: the library is still loaded after FreeLibrary", round);
+        after = thread_count(&workers);
         CHECK(before > 0 && after == before, "round %d: %d threads after unloading, %d before loading", round, after,
               before);
     }
