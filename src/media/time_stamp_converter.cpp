@@ -1,5 +1,7 @@
 #include "media/time_stamp_converter.h"
 
+#include <algorithm>
+
 #include "thread/file_time.h"
 
 namespace telvaro {
@@ -26,7 +28,10 @@ void CTimeStampConverter::Convert(uint32_t rtpTimeStamp, uint64_t now) {
             lastFrameTime_ += kStep;
             ++catchUp_;
         } else if (catchUp_ > 0) {
-            lastFrameTime_ = now - kStep;
+            // A step back toward the clock, but never less than a millisecond
+            // after the last frame: a host sees milliseconds, and a frame time
+            // only a fraction of one later would read as the same instant.
+            lastFrameTime_ = std::max(now - kStep, lastFrameTime_ + kStep);
             --catchUp_;
         } else {
             lastFrameTime_ = now;

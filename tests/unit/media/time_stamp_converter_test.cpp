@@ -92,6 +92,9 @@ TEST(TimeStampConverter, BurstIsPulledBackOneStepPerFrame) {
         {"paced 3", 26200, 120 * kMs, 119 * kMs, 1},
         {"paced 4", 29800, 160 * kMs, 159 * kMs, 0},
         {"on the clock", 33400, 200 * kMs, 200 * kMs, 0},
+        {"burst 6", 37000, 200 * kMs, 201 * kMs, 1},
+        // The clock a millisecond and a half ahead: a whole millisecond on.
+        {"clock just ahead", 40600, 202 * kMs + kMs / 2, 202 * kMs, 0},
     };
     RunSteps(steps, sizeof(steps) / sizeof(steps[0]));
 }

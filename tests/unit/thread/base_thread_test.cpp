@@ -139,6 +139,8 @@ TEST(BaseThread, StartWhileRunningFailsAndEachStartResetsTheStopEvent) {
     EXPECT_TRUE(t.Stop());
     // A stop request from the previous run does not leak into the next.
     ASSERT_TRUE(t.Start());
+    // A busy machine may start the body late; a stop that leaked would end it.
+    EXPECT_TRUE(fakes::WaitUntil([&] { return t.runs == 2; }, 5000));
     telvaro::platform::SleepMs(50);
     EXPECT_TRUE(t.IsRunning());
     EXPECT_EQ(t.runs, 2);
