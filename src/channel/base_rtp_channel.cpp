@@ -136,7 +136,7 @@ int32_t CBaseRTPChannel::Run() {
             if (sinceAttempt < 1000 && stopEvent_.Wait(static_cast<uint32_t>(1000 - sinceAttempt))) break;
             continue;
         }
-        if (!stopping) ReportParserFailure();
+        if (!stopping) ReportStreamFailures();
         if (MillisecondsSinceData() <= noData) {
             if (stopping) break;
             continue;
@@ -192,6 +192,8 @@ bool CBaseRTPChannel::ResolveCamera() {
 
 FailureReason CBaseRTPChannel::SessionFailure() { return FailureReason(); }
 
+FailureReason CBaseRTPChannel::ControlFailure() { return FailureReason(); }
+
 bool CBaseRTPChannel::WaitForPlay() { return !stopEvent_.IsSet(); }
 
 void CBaseRTPChannel::NoteAttemptFailure(const FailureReason& reason) {
@@ -202,7 +204,9 @@ void CBaseRTPChannel::ReportAttemptFailure(const FailureReason& reason) {
     ReportOnce("telvaro::CBaseRTPChannel::Connect", reason.text);
 }
 
-void CBaseRTPChannel::ReportParserFailure() {
+void CBaseRTPChannel::ReportStreamFailures() {
+    const FailureReason control = ControlFailure();
+    if (!control.Empty()) ReportOnce("telvaro::CBaseRTPChannel::Run", control.text);
     if (!mediaParser_) return;
     const FailureReason failure = mediaParser_->LastFailure();
     if (!failure.Empty()) ReportOnce("telvaro::CBaseRTPChannel::FeedParser", "depacketizer: " + failure.text);

@@ -43,6 +43,9 @@ public:
     // Why the session of the current attempt failed, as far as it knows;
     // empty when it does not.
     virtual FailureReason SessionFailure();
+    // Why a part of the session beside the media ended on its own while the
+    // media may go on (the RTCP side over UDP); empty when none did.
+    virtual FailureReason ControlFailure();
     // Waits, after a successful Connect, until the attempt's stream has been
     // set up; false when the set-up failed, ran out of its own bound or the
     // channel is stopping. The wait for the first frame starts after it.
@@ -90,8 +93,9 @@ protected:
     // the channel streams again. Channel thread only.
     void ReportAttemptFailure(const FailureReason& reason);
     // Tells the host, in the same way, why the depacketizer last refused or
-    // dropped data of the stream. Channel thread only.
-    void ReportParserFailure();
+    // dropped data of the stream, and why the control side ended. Channel
+    // thread only.
+    void ReportStreamFailures();
     // Waits up to ms on the stop event; returns early with the cause when the
     // camera ended the session meanwhile. True when stopping.
     bool WaitPass(uint32_t ms, std::string& ended);

@@ -89,6 +89,8 @@ bool CBaseRTSPChannel::OpenTransport() {
 
 FailureReason CBaseRTSPChannel::SessionFailure() { return client_ ? client_->LastFailure() : FailureReason(); }
 
+FailureReason CBaseRTSPChannel::ControlFailure() { return rtcpHandler_ ? rtcpHandler_->LastFailure() : FailureReason(); }
+
 bool CBaseRTSPChannel::WaitForPlay() {
     if (!client_) return false;
     CEvent* stopOrSetUp[2] = {&stopEvent_, &client_->SetupEnded()};

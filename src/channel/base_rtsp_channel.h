@@ -30,6 +30,7 @@ public:
     // Lets the codec channel fill the server port and the URL path.
     virtual void PrepareSession(RtspParams& params);
     FailureReason SessionFailure() override;
+    FailureReason ControlFailure() override;
     // Until the camera answered PLAY, bounded by the client's set-up bound
     // (every set-up request answered just within the receive time-out).
     bool WaitForPlay() override;

@@ -6,6 +6,7 @@
 
 #include "platform/thread_cancel.h"
 #include "rtp/rtcp_bye.h"
+#include "util/text.h"
 
 namespace telvaro {
 
@@ -21,6 +22,20 @@ constexpr int kMinAnsweredLength = 11;
 // End of the middle 32 bits of a sender report's NTP time stamp.
 constexpr int kTimeStampEnd = 14;
 constexpr char kDefaultHostName[] = "default";
+
+FailureReason ReceiveFailure(unsigned port, platform::SocketError err) {
+    std::string why = "the socket failed";
+    FailureKind kind = kFailureNoAnswer;
+    if (err == platform::SocketError::ConnectionReset || err == platform::SocketError::ConnectionRefused) {
+        // An ICMP "port unreachable" for a report sent to the camera.
+        why = "the camera's RTCP port is unreachable";
+        kind = kFailureRefused;
+    } else if (err == platform::SocketError::MessageSize) {
+        why = FormatText("a datagram larger than %u bytes", static_cast<unsigned>(CRTCPHandler::kReceiveBufferSize));
+        kind = kFailureTooLarge;
+    }
+    return {kind, FormatText("RTCP on UDP port %u ended: %s", port, why.c_str())};
+}
 
 void WriteBigEndian16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
@@ -103,6 +118,7 @@ bool CRTCPHandler::Open(uint16_t port) {
     {
         CLockScope stopLock(stopLock_);
         stop_ = false;
+        failure_ = FailureReason();
     }
     ssrc_ = MakeSSRC();
     hostName_ = kDefaultHostName;
@@ -178,6 +194,8 @@ void CRTCPHandler::Run() {
         CLockScope lock(setupLock_);
         s = socket_;
     }
+    platform::Ipv4Endpoint local;
+    const unsigned port = platform::LocalEndpoint(s, local) ? local.port : 0;
     uint8_t buffer[kReceiveBufferSize];
     platform::Ipv4Endpoint peer;
     bool havePeer = false;
@@ -187,18 +205,27 @@ void CRTCPHandler::Run() {
         int n = platform::ReceiveDatagram(s, buffer, sizeof(buffer), &from, &err);
         if (n < 0) {
             lastError_.store(err);
-            if (err != platform::SocketError::TimedOut) SetStopFlag();
+            if (err != platform::SocketError::TimedOut) EndOnFailure(ReceiveFailure(port, err));
             continue;
         }
+        bool bye = false;
         if (n > 0) {
             peer = from;
             havePeer = true;
-            if (onBye_) {
-                for (uint32_t ssrc : RtcpByeSources(buffer, static_cast<size_t>(n))) onBye_(ssrc);
+            for (uint32_t ssrc : RtcpByeSources(buffer, static_cast<size_t>(n))) {
+                bye = true;
+                if (onBye_) onBye_(ssrc);
             }
         }
         if (n < kMinAnsweredLength) {
-            SetStopFlag();
+            // The camera's own BYE is an end, not a failure: its listener
+            // hears of it.
+            if (bye) {
+                SetStopFlag();
+            } else {
+                EndOnFailure({kFailureMalformed, FormatText("RTCP on UDP port %u ended: a datagram of %d bytes, "
+                                                            "too short for an RTCP report", port, n)});
+            }
             continue;
         }
         // Whatever the packet type: report on the SSRC in its bytes 4-7, with
@@ -226,6 +253,18 @@ void CRTCPHandler::Run() {
         }
     }
     SetRunning(false);
+}
+
+void CRTCPHandler::EndOnFailure(const FailureReason& reason) {
+    CLockScope lock(stopLock_);
+    // A stop already asked for is no failure: its receive was woken on purpose.
+    if (!stop_) failure_ = reason;
+    stop_ = true;
+}
+
+FailureReason CRTCPHandler::LastFailure() {
+    CLockScope lock(stopLock_);
+    return failure_;
 }
 
 bool CRTCPHandler::IsStopRequested() {

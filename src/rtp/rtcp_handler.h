@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "core/failure_reason.h"
 #include "platform/socket.h"
 #include "thread/recursive_lock.h"
 #include "thread/thread_owner.h"
@@ -62,6 +63,10 @@ public:
     uint16_t GetLocalPort();
     // The last receive error the thread saw.
     platform::SocketError GetLastError() const { return lastError_.load(); }
+    // Why the thread ended before it was asked to: a receive error other
+    // than the time-out, or a datagram too short for RTCP. Empty while it
+    // runs, after a requested stop, and from each Open on.
+    FailureReason LastFailure();
 
     // Writes the source description with a CNAME item (RFC 3550 section
     // 6.5) into out, which holds at least kMaxSourceDescriptionLength bytes;
@@ -79,6 +84,7 @@ private:
     void SetStopFlag();
     void SetRunning(bool running);
     void CloseSocketLocked();
+    void EndOnFailure(const FailureReason& reason);
 
     CRecursiveLock stopLock_;
     bool stop_ = false;
@@ -87,6 +93,7 @@ private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
     uint32_t ssrc_ = 0;
     std::string hostName_;
+    FailureReason failure_;  // guarded by the stop lock, set with the stop flag
     // Receiver report and source description as sent; the thread fills in
     // the reported source and its time stamp per packet.
     std::array<uint8_t, kReceiverReportLength + kMaxSourceDescriptionLength> reply_{};

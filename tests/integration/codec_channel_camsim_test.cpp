@@ -21,6 +21,7 @@
 #include "support/channel_probe.h"
 #include "support/fake_driver.h"
 #include "support/test_rtsp_server.h"
+#include "support/udp_peer.h"
 #include "support/video_decoder.h"
 #include "support/wait_until.h"
 
@@ -248,6 +249,26 @@ TEST_F(CodecChannelTest, SilenceLosesTheSignalAndFramesBringItBack) {
         << channel.GetState();
     channel.Stop();
     EXPECT_EQ(driver.CountMessages("Signal was lost"), 1u);
+}
+
+// A datagram that ends the RTCP side reaches the host as the cause, once,
+// while the media goes on.
+TEST_F(CodecChannelTest, AnEndedRtcpSideIsToldOnceAndTheMediaGoesOn) {
+    StartCamera(camsim::Codec::H264);
+    telvaro::CH264ChannelRTSP channel(&driver, 0, &sink);
+    ASSERT_TRUE(channel.Start(Params(640, 480)));
+    ASSERT_TRUE(fakes::WaitUntil([&] { return channel.GetState() == telvaro::kStateStreaming; }, 8000));
+    const unsigned rtcp = channel.GetRtpPort() + 1u;
+    fakes::UdpPeer intruder;
+    ASSERT_TRUE(intruder.Send(static_cast<uint16_t>(rtcp), std::vector<uint8_t>(10, 0x80)));
+    const std::string reason = "telvaro::CBaseRTPChannel::Run: Camera 127.0.0.1: RTCP on UDP port " +
+                               std::to_string(rtcp) + " ended: a datagram of 10 bytes, too short for an RTCP report";
+    ASSERT_TRUE(driver.WaitForMessage(reason, 3000));
+    const size_t frames = sink.Frames().size();
+    EXPECT_TRUE(sink.WaitForFrames(frames + 50, 5000)) << "media stops with RTCP";
+    channel.Stop();
+    EXPECT_EQ(driver.CountMessages(reason), 1u);
+    EXPECT_EQ(driver.CountMessages("is online"), 1u) << "the session went on";
 }
 
 // Each failed attempt tells the host why, once per cause until the channel

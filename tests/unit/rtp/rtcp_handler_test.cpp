@@ -114,6 +114,43 @@ TEST(RTCPHandler, ElevenBytesAreAnsweredAndTenEndTheThread) {
     EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(500));
 }
 
+// What ends the thread on its own is kept as the reason, named with its
+// port; the camera's BYE and a requested stop are no failure.
+TEST(RTCPHandler, AThreadThatEndsOnItsOwnSaysWhy) {
+    struct Case {
+        const char* name;
+        Bytes datagram;  // empty: only a stop request
+        telvaro::FailureKind kind;
+        const char* text;  // after "RTCP on UDP port N ended: "
+    } cases[] = {
+        {"ten bytes", Bytes(10, 0x80), telvaro::kFailureMalformed, "a datagram of 10 bytes, too short for an RTCP report"},
+        {"larger than the buffer", Bytes(5000, 0x80), telvaro::kFailureTooLarge, "a datagram larger than 4096 bytes"},
+        {"the camera's BYE", Bytes({0x81, 0xCB, 0x00, 0x01, 0x11, 0x22, 0x33, 0x44}), telvaro::kFailureNone, ""},
+        {"stop requested", Bytes(), telvaro::kFailureNone, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CRTCPHandler handler;
+        ASSERT_TRUE(handler.Start(0));
+        ASSERT_TRUE(fakes::WaitUntil([&] { return handler.IsRunning(); }));
+        const uint16_t port = handler.GetLocalPort();
+        fakes::UdpPeer camera;
+        if (!c.datagram.empty()) {
+            ASSERT_TRUE(camera.Send(port, c.datagram));
+            ASSERT_TRUE(fakes::WaitUntil([&] { return !handler.IsRunning(); }));
+        }
+        handler.RequestStop();
+        EXPECT_TRUE(handler.Join());
+        const telvaro::FailureReason reason = handler.LastFailure();
+        EXPECT_EQ(reason.kind, c.kind);
+        if (c.kind != telvaro::kFailureNone) {
+            EXPECT_EQ(reason.text, "RTCP on UDP port " + std::to_string(port) + " ended: " + c.text);
+        }
+        EXPECT_TRUE(handler.Open(0)) << "a new open forgets the old reason";
+        EXPECT_TRUE(handler.LastFailure().Empty());
+    }
+}
+
 TEST(RTCPHandler, WithoutPacketsItWaitsUntilStopped) {
     CRTCPHandler handler;
     ASSERT_TRUE(handler.Start(0));
