@@ -24,6 +24,11 @@ bool Camera::Start(std::string* error) {
     }
     if (!context_->clips.Open(config.clipFolder.empty() ? CAMSIM_DEFAULT_CLIP_DIR : config.clipFolder, error))
         return false;
+    // A clip named for a channel is read now, as a camera's encoder runs
+    // before anyone asks for its stream: the first DESCRIBE does not wait
+    // for the file to be parsed.
+    for (const ChannelConfig& c : config.channels)
+        if (!c.clipFile.empty()) context_->clips.Pick(c.codec, c.width, c.height, c.clipFile);
     {
         std::lock_guard<std::mutex> lock(context_->stopMutex);
         context_->stopping = false;

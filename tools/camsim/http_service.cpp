@@ -38,6 +38,11 @@ bool HttpService::Start(std::string* error) {
     server_->set_read_timeout(3, 0);
     server_->set_write_timeout(3, 0);
     server_->set_payload_max_length(1 << 20);
+    // The library writes a reply's header and its body apart: with Nagle's
+    // algorithm the body then waits for the client's delayed ACK of the
+    // header (40 ms on Linux) on every request after the first few of a
+    // connection. A camera's web server sends both at once.
+    server_->set_tcp_nodelay(true);
     Routes();
     int listening = -1;
     server_->set_socket_options([&listening](int sock) {
