@@ -3,8 +3,11 @@
 // driver's exports, and every round the camera is killed and started again
 // on the same ports after a short pause, as a camera that reboots. After each
 // round (just before the restart) it prints the host process's resident
-// memory, its threads and open descriptors and how many channels streamed,
-// so that one sees whether the footprint levels off.
+// memory (in all, and split into the main heap, other anonymous memory and
+// mapped files), what malloc counts as in use and what it holds from the
+// system, its threads and open descriptors and how many channels streamed,
+// so that one sees whether the footprint levels off and whether what grows
+// is allocated memory or the allocator's own.
 //
 //   bench_soak [--channels 64] [--modes udp,tcp] [--round SECONDS] [--rounds N] [--down SECONDS]
 //
@@ -14,6 +17,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +50,61 @@ bool StartCamera(Child& camsim, const std::string& work, unsigned channels, uint
         return false;
     return bench::WaitForOutput(
         camsim, [&](const std::string& text) { return bench::CamsimListens(text, httpPort, rtspPort); });
+}
+
+// The host's resident memory by kind of mapping: the main heap, other
+// anonymous memory (malloc's thread arenas and large blocks, thread stacks)
+// and mapped files (code, libraries).
+struct ResidentSplit {
+    uint64_t heapKb = 0, anonKb = 0, fileKb = 0;
+};
+
+ResidentSplit SplitResident(pid_t pid) {
+    ResidentSplit split;
+    std::istringstream smaps(bench::ReadAll("/proc/" + std::to_string(pid) + "/smaps"));
+    std::string line;
+    uint64_t* kind = nullptr;
+    while (std::getline(smaps, line)) {
+        if (line.empty()) continue;
+        if (std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < line.find(' ')) {
+            // "start-end perms offset dev inode [path]"
+            std::istringstream fields(line);
+            std::string range, perms, offset, dev, inode, path;
+            fields >> range >> perms >> offset >> dev >> inode >> path;
+            kind = path == "[heap]" ? &split.heapKb : path.empty() || path[0] == '[' ? &split.anonKb : &split.fileKb;
+        } else if (kind && line.rfind("Rss:", 0) == 0) {
+            *kind += std::strtoull(line.c_str() + 4, nullptr, 10);
+        }
+    }
+    return split;
+}
+
+// What malloc holds in the host, over all its arenas: the bytes in use and
+// those taken from the system (arenas and large blocks). glibc counts the
+// blocks each thread keeps in its own cache (tcache) after freeing them as
+// in use, so this may grow slowly while the program's live blocks do not.
+// Read with gdb, which stops the process for a moment; false where gdb is
+// missing or cannot attach.
+bool MallocTotals(pid_t pid, double& inUseMb, double& heldMb) {
+    const std::string command = "gdb -nx -batch -p " + std::to_string(pid) +
+                                " -ex 'p mallinfo2()' 2>/dev/null </dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return false;
+    std::string text;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+    pclose(pipe);
+    auto field = [&text](const char* name, double& value) {
+        const size_t at = text.find(std::string(name) + " = ");
+        if (at == std::string::npos) return false;
+        value = std::strtod(text.c_str() + at + std::strlen(name) + 3, nullptr) / (1024.0 * 1024.0);
+        return true;
+    };
+    double arena = 0, mapped = 0, used = 0;
+    if (!field("arena", arena) || !field("hblkhd", mapped) || !field("uordblks", used)) return false;
+    inUseMb = used + mapped;  // a large block is mapped while in use
+    heldMb = arena + mapped;
+    return true;
 }
 
 unsigned OpenDescriptors(pid_t pid) {
@@ -101,8 +160,8 @@ bool Soak(const Options& options, const std::string& work, const std::string& ho
         std::printf("ombrelix-host did not start\n");
         return false;
     }
-    std::printf("%-4s %5s %8s %9s %8s %7s %5s %14s\n", "mode", "round", "time s", "RSS MB", "peak MB", "threads",
-                "fds", "frames (round)");
+    std::printf("%-4s %5s %8s %8s %8s %8s %8s %8s %8s %8s %7s %5s %14s\n", "mode", "round", "time s", "RSS MB",
+                "peak MB", "heap MB", "anon MB", "file MB", "used MB", "malloc", "threads", "fds", "frames (round)");
     const auto start = Clock::now();
     auto next = start;
     bool ok = true;
@@ -122,9 +181,17 @@ bool Soak(const Options& options, const std::string& work, const std::string& ho
         std::string line;
         while (std::getline(status, line))
             if (line.rfind("VmHWM:", 0) == 0) peakKb = std::strtoull(line.c_str() + 6, nullptr, 10);
-        std::printf("%-4s %5u %8.0f %9.1f %8.1f %7u %5u %14llu\n", mode.c_str(), round,
+        const ResidentSplit split = SplitResident(host.Pid());
+        double usedMb = 0, heldMb = 0;
+        char used[16] = "-", held[16] = "-";
+        if (MallocTotals(host.Pid(), usedMb, heldMb)) {
+            std::snprintf(used, sizeof used, "%.2f", usedMb);
+            std::snprintf(held, sizeof held, "%.2f", heldMb);
+        }
+        std::printf("%-4s %5u %8.0f %8.2f %8.1f %8.2f %8.2f %8.2f %8s %8s %7u %5u %14llu\n", mode.c_str(), round,
                     std::chrono::duration<double>(Clock::now() - start).count(), rssKb / 1024.0, peakKb / 1024.0,
-                    threads, OpenDescriptors(host.Pid()), frames - before);
+                    split.heapKb / 1024.0, split.anonKb / 1024.0, split.fileKb / 1024.0, used, held, threads,
+                    OpenDescriptors(host.Pid()), frames - before);
         std::fflush(stdout);
         // Every round must bring frames again after the camera came back.
         if (frames == before) {
