@@ -264,7 +264,7 @@ TEST_F(HostTool, EveryChannelGetsACapabilityTextOrTheToolSaysWhichNot) {
     config.channels.resize(2);
     config.channels[1].id = 2;
     StartCamera(config);
-    Result r = RunHost(Record({"-q", "-n", "2", "-d", "4", "--transport", "tcp", "--capability", Capability(1),
+    Result r = RunHost(Record({"-q", "-n", "2", "-d", "5", "--transport", "tcp", "--capability", Capability(1),
                                "--capability", Capability(2)}));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(fs::exists(dir / "channel0.mkv") && fs::exists(dir / "channel1.mkv"));
@@ -330,7 +330,7 @@ TEST_F(HostTool, ConfigurationFileTransportIsNamed) {
         const fs::path file = dir / "mine.xml";
         std::ofstream(file) << "<Configuration><Device><VideoChannel><RTPMode>" << c.mode
                             << "</RTPMode></VideoChannel></Device></Configuration>\n";
-        const Result r = RunHost(Record({"-q", "-y", "-d", "4", "--config", file.string(), "--capability", Capability(1)}));
+        const Result r = RunHost(Record({"-q", "-y", "-d", "6", "--config", file.string(), "--capability", Capability(1)}));
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_NE(r.out.find(std::string(", ") + c.transport + ", file"), std::string::npos) << r.out;
         EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
